@@ -1,0 +1,50 @@
+#include "app/CApp.h"
+
+#include "app/WndProc.h"
+#include "res/resource.h"
+
+#include <memory>
+
+CApp* g_app = nullptr;
+
+CApp::CApp(HINSTANCE instance) : hInstance(instance)
+{
+    // Runs before any other thread of the program exists.
+    UnscramblePipeName(kStoredPipeNames[0], pipeNameDataT);
+    UnscramblePipeName(kStoredPipeNames[1], pipeNameControlT);
+    UnscramblePipeName(kStoredPipeNames[2], pipeNameDataS);
+    UnscramblePipeName(kStoredPipeNames[3], pipeNameControlS);
+}
+
+CApp::~CApp() = default;
+
+int RunApplication(HINSTANCE instance)
+{
+    auto app = std::make_unique<CApp>(instance);
+    g_app = app.get();
+    if (!app->config.LoadConfig()) return 0;
+
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_IDLE));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kWindowClassName;
+    if (!RegisterClassExW(&wc)) return 0;
+
+    HWND hwnd = CreateWindowExW(0, kWindowClassName, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                                nullptr, nullptr, instance, nullptr);
+    if (!hwnd) return 0;
+    ShowWindow(hwnd, SW_HIDE);
+    UpdateWindow(hwnd);
+
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,182 @@
+#include "config/CConfig.h"
+
+#include "config/IniNumber.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr DWORD kValueUnits = 1024;
+constexpr DWORD kSectionNamesUnits = 4096;
+constexpr DWORD kFirstPathUnits = 260;
+constexpr DWORD kMaxPathUnits = 4160;
+constexpr size_t kShortestSectionName = 21;  // "bondriver_.dll" + "_Config"
+
+const wchar_t kConfigSection[] = L"Config";
+const wchar_t kSectionSuffix[] = L"_Config";
+
+struct SettingKey {
+    const wchar_t* key;
+    const wchar_t* defaultText;
+    int32_t CDriverInfo::*field;
+};
+const SettingKey kSettingKeys[] = {
+    {L"TuningSpaceUHF", L"0", &CDriverInfo::TuningSpaceUHF},
+    {L"TuningSpaceCATV", L"1", &CDriverInfo::TuningSpaceCATV},
+    {L"TuningSpaceVHF", L"2", &CDriverInfo::TuningSpaceVHF},
+    {L"TuningSpaceBS", L"0", &CDriverInfo::TuningSpaceBS},
+    {L"TuningSpaceCS", L"1", &CDriverInfo::TuningSpaceCS},
+    {L"FixChannel", L"0", &CDriverInfo::FixChannel},
+    {L"FixedTuningSpace", L"0", &CDriverInfo::FixedTuningSpace},
+    {L"FixedChannel", L"0", &CDriverInfo::FixedChannel},
+};
+
+std::wstring ReadValue(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText,
+                       const std::wstring& path)
+{
+    wchar_t buffer[kValueUnits] = {};
+    GetPrivateProfileStringW(section, key, defaultText, buffer, kValueUnits, path.c_str());
+    buffer[kValueUnits - 1] = 0;
+    return buffer;
+}
+
+bool EqualsIgnoreCase(const std::wstring& a, const wchar_t* b)
+{
+    return lstrcmpiW(a.c_str(), b) == 0;
+}
+
+}  // namespace
+
+void CDriverInfo::CopySettingsFrom(const CDriverInfo& other)
+{
+    for (const SettingKey& k : kSettingKeys) this->*k.field = other.*k.field;
+}
+
+void CDriverInfo::ClampSettings()
+{
+    const int32_t n = static_cast<int32_t>(spaces.size());
+    for (int32_t* band : {&TuningSpaceUHF, &TuningSpaceCATV, &TuningSpaceVHF, &TuningSpaceBS, &TuningSpaceCS})
+        if (*band >= n) *band = -1;
+    if (FixedTuningSpace >= n || FixedTuningSpace < 0) {
+        FixedTuningSpace = 0;
+        return;
+    }
+    const int32_t m = static_cast<int32_t>(spaces[FixedTuningSpace].channels.size());
+    if (FixedChannel < 0 || FixedChannel >= m) FixedChannel = 0;
+}
+
+bool ParseDriverSectionName(const std::wstring& section, std::wstring& driverName)
+{
+    if (section.size() < kShortestSectionName) return false;
+    const size_t lastUnderscore = section.rfind(L'_');
+    if (lastUnderscore == std::wstring::npos) return false;
+    if (!EqualsIgnoreCase(section.substr(lastUnderscore + 1), L"config")) return false;
+    const std::wstring driver = section.substr(0, lastUnderscore);
+    const size_t firstUnderscore = driver.find(L'_');
+    if (firstUnderscore == std::wstring::npos) return false;
+    if (!EqualsIgnoreCase(driver.substr(0, firstUnderscore), L"bondriver")) return false;
+    const size_t lastDot = driver.rfind(L'.');
+    if (lastDot == std::wstring::npos) return false;
+    if (!EqualsIgnoreCase(driver.substr(lastDot + 1), L"dll")) return false;
+    driverName = driver;
+    return true;
+}
+
+bool CConfig::LoadConfig()
+{
+    std::wstring path;
+    for (DWORD units = kFirstPathUnits; units <= kMaxPathUnits; units *= 2) {
+        path.assign(units, L'\0');
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), units);
+        if (length == 0) return false;
+        if (length < units) {
+            path.resize(length);
+            return LoadConfigForPath(path);
+        }
+    }
+    return false;
+}
+
+bool CConfig::LoadConfigForPath(const std::wstring& exePath)
+{
+    const size_t slash = exePath.rfind(L'\\');
+    if (slash == std::wstring::npos) return false;
+    std::wstring base = exePath.substr(slash + 1);
+    const size_t dot = base.rfind(L'.');
+    if (dot == std::wstring::npos) return false;
+    exeDirectory = exePath.substr(0, slash);
+    exeBaseName = base.substr(0, dot);
+    iniPath = exeDirectory + L"\\" + exeBaseName + L".ini";
+
+    ReadConfig();
+    ScanDrivers();
+
+    DriverIndexT = DriverIndexS = -1;
+    for (size_t i = 0; i < drivers.size(); ++i) {
+        CDriverInfo& entry = drivers[i];
+        if (entry.fileName == DriverNameT) DriverIndexT = static_cast<int32_t>(i);
+        if (entry.fileName == DriverNameS) DriverIndexS = static_cast<int32_t>(i);
+        for (const CDriverInfo& stored : driverSettings) {
+            if (stored.fileName != entry.fileName) continue;
+            entry.CopySettingsFrom(stored);
+            entry.ClampSettings();
+        }
+    }
+    return true;
+}
+
+void CConfig::ReadConfig()
+{
+    DriverNameT = ReadValue(kConfigSection, L"DriverNameT", L"", iniPath);
+    DriverNameS = ReadValue(kConfigSection, L"DriverNameS", L"", iniPath);
+    driverSettings.clear();
+
+    std::wstring names(kSectionNamesUnits, L'\0');
+    const DWORD length = GetPrivateProfileSectionNamesW(names.data(), kSectionNamesUnits, iniPath.c_str());
+    // 0: no file or no section. kSectionNamesUnits - 2: the names did not all
+    // fit, and a cut list is ignored as a whole.
+    if (length == 0 || length >= kSectionNamesUnits - 2) return;
+    names.resize(length + 1);
+
+    for (size_t at = 0; at < names.size() && names[at] != L'\0';) {
+        const size_t end = names.find(L'\0', at);
+        const std::wstring section = names.substr(at, end - at);
+        at = end + 1;
+        std::wstring driverName;
+        if (!ParseDriverSectionName(section, driverName)) continue;
+        CDriverInfo entry = ReadDriverSection(section);
+        entry.fileName = driverName;
+        driverSettings.push_back(std::move(entry));
+    }
+}
+
+CDriverInfo CConfig::ReadDriverSection(const std::wstring& section) const
+{
+    CDriverInfo entry;
+    for (const SettingKey& k : kSettingKeys)
+        entry.*k.field = ParseIniInt32(ReadValue(section.c_str(), k.key, k.defaultText, iniPath).c_str());
+    return entry;
+}
+
+bool CConfig::SaveConfig() const
+{
+    auto nameAt = [this](int32_t index) -> std::wstring {
+        if (index < 0 || static_cast<size_t>(index) >= drivers.size()) return L"";
+        return drivers[index].fileName;
+    };
+    bool ok = true;
+    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameT", nameAt(DriverIndexT).c_str(), iniPath.c_str()) != 0;
+    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameS", nameAt(DriverIndexS).c_str(), iniPath.c_str()) != 0;
+    for (const CDriverInfo& entry : drivers) ok &= WriteDriverSection(entry);
+    return ok;
+}
+
+bool CConfig::WriteDriverSection(const CDriverInfo& entry) const
+{
+    const std::wstring section = entry.fileName + kSectionSuffix;
+    bool ok = true;
+    for (const SettingKey& k : kSettingKeys)
+        ok &= WritePrivateProfileStringW(section.c_str(), k.key, FormatIniInt32(entry.*k.field).c_str(),
+                                         iniPath.c_str()) != 0;
+    return ok;
+}

@@ -1,0 +1,61 @@
+// The settings: which plug-in serves each tuner kind, and per plug-in which of
+// its tuning spaces carry each band and whether it is pinned to one channel.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CSpaceInfo {
+    std::wstring name;
+    std::vector<std::wstring> channels;
+};
+
+struct CDriverInfo {
+    std::wstring fileName;
+    std::vector<CSpaceInfo> spaces;
+    // The eight settings, named like their INI keys; always copied together.
+    int32_t TuningSpaceUHF = 0;
+    int32_t TuningSpaceCATV = 1;
+    int32_t TuningSpaceVHF = 2;
+    int32_t TuningSpaceBS = 0;
+    int32_t TuningSpaceCS = 1;
+    int32_t FixChannel = 0;
+    int32_t FixedTuningSpace = 0;
+    int32_t FixedChannel = 0;
+
+    void CopySettingsFrom(const CDriverInfo& other);
+    // Brings the settings within what the plug-in's spaces allow.
+    void ClampSettings();
+};
+
+class CConfig {
+public:
+    std::wstring exeDirectory;
+    std::wstring exeBaseName;
+    std::wstring iniPath;
+    std::wstring DriverNameT;
+    int32_t DriverIndexT = -1;
+    std::wstring DriverNameS;
+    int32_t DriverIndexS = -1;
+    std::vector<CDriverInfo> drivers;         // the plug-in catalogue, settings applied
+    std::vector<CDriverInfo> driverSettings;  // per-plug-in sections read from the file
+
+    // Uses the executable's own path.
+    bool LoadConfig();
+    // The same from a given executable path; false when it has no directory
+    // part or its file name no extension.
+    bool LoadConfigForPath(const std::wstring& exePath);
+    void ReadConfig();
+    CDriverInfo ReadDriverSection(const std::wstring& section) const;
+    // Writes [Config] and one section per catalogue entry. True when every
+    // write went through.
+    bool SaveConfig() const;
+    bool WriteDriverSection(const CDriverInfo& entry) const;
+
+    // The plug-in catalogue (DriverCatalogue.cpp).
+    void ScanDrivers();
+};
+
+// True when a section name has the shape "BonDriver_<x>.dll_Config" (letter
+// case ignored); `driverName` then gets the plug-in part as written.
+bool ParseDriverSectionName(const std::wstring& section, std::wstring& driverName);

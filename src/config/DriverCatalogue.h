@@ -1,0 +1,19 @@
+// Discovery of the tuner plug-ins beside the executable.
+#pragma once
+#include "config/CConfig.h"
+
+#include <cstdint>
+#include <string>
+
+// Bounds on what a plug-in may list; a plug-in whose spaces or channels do
+// not end within them is left out, since its lists would never end.
+constexpr uint32_t kMaxSpaces = 256;
+constexpr uint32_t kMaxChannelsPerSpace = 4096;
+constexpr size_t kMaxNameUnits = 1024;  // longer names are cut
+
+// Loads, opens and queries one plug-in; fills entry.spaces. True when at least
+// one space with channels was found.
+bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory);
+
+// Copies a name the plug-in returned, bounded in length.
+std::wstring CopyPluginString(const wchar_t* text);
