@@ -1,0 +1,32 @@
+# Sourced by the test and demo scripts: a wine prefix inside the build folder,
+# created once, a wineserver kept alive for the whole run, and an X server for
+# anything that shows a window. Call wine_env_start BUILD_DIR; it stops itself
+# at exit.
+wine_env_start() {
+  local build=$1
+  export WINEPREFIX="$build/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ -z "${DISPLAY:-}" ] || [ -n "${WINE_ENV_OWN_X:-}" ]; then
+    local n=$(( (RANDOM % 400) + 100 ))
+    while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    WINE_ENV_XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: creating prefix in $WINEPREFIX (once per build folder)"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p >/dev/null 2>&1 || true
+  trap wine_env_stop EXIT
+}
+
+wine_env_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${WINE_ENV_XVFB_PID:-}" ]; then
+    kill "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+    wait "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+  fi
+}

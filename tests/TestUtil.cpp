@@ -1,0 +1,74 @@
+#include "TestUtil.h"
+
+#include "common/WinHandle.h"
+
+#include <vector>
+
+std::wstring BinDir()
+{
+    wchar_t path[4096] = {};
+    GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    std::wstring p(path);
+    return p.substr(0, p.rfind(L'\\'));
+}
+
+namespace {
+void RemoveTree(const std::wstring& dir)
+{
+    WIN32_FIND_DATAW data;
+    CFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+    if (find) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring full = dir + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(full.c_str());
+            }
+        } while (FindNextFileW(find.Get(), &data));
+    }
+    find.Reset();
+    SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(dir.c_str());
+}
+}  // namespace
+
+CTempDir::CTempDir(const wchar_t* name)
+{
+    const std::wstring root = BinDir() + L"\\testdirs";
+    CreateDirectoryW(root.c_str(), nullptr);
+    path_ = root + L"\\" + name + L"_" + std::to_wstring(GetCurrentProcessId());
+    RemoveTree(path_);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+CTempDir::~CTempDir() { RemoveTree(path_); }
+
+bool CopyFromBin(const wchar_t* binName, const CTempDir& dir, const std::wstring& newName)
+{
+    return CopyFileW((BinDir() + L"\\" + binName).c_str(), dir.File(newName).c_str(), FALSE) != 0;
+}
+
+bool WriteTextFile(const std::wstring& path, const std::string& text)
+{
+    CFileHandle f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return false;
+    DWORD written = 0;
+    return WriteFile(f.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+std::string ReadTextFile(const std::wstring& path)
+{
+    CFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return {};
+    std::string out;
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+    return out;
+}

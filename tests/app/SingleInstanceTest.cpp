@@ -1,0 +1,136 @@
+#include "TestUtil.h"
+#include "common/WinHandle.h"
+#include "relay/PipeNames.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+// A process started by a test; ended by its handle however the test leaves.
+class CChild {
+public:
+    bool Start(const std::wstring& exe, const std::wstring& dir)
+    {
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        std::wstring cmd = L"\"" + exe + L"\"";
+        if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi))
+            return false;
+        process_.Reset(pi.hProcess);
+        CloseHandle(pi.hThread);
+        pid_ = pi.dwProcessId;
+        return true;
+    }
+    ~CChild()
+    {
+        if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.Get(), 1);
+            WaitForSingleObject(process_.Get(), 5000);
+        }
+    }
+    // True when the process ended within the time; its code in `code`.
+    bool WaitExit(DWORD ms, DWORD& code)
+    {
+        if (WaitForSingleObject(process_.Get(), ms) != WAIT_OBJECT_0) return false;
+        GetExitCodeProcess(process_.Get(), &code);
+        return true;
+    }
+    bool Running() const { return WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
+    DWORD Pid() const { return pid_; }
+
+private:
+    CHandle process_;
+    DWORD pid_ = 0;
+};
+
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+    int count;
+};
+BOOL CALLBACK FindHostWindow(HWND hwnd, LPARAM param)
+{
+    auto* s = reinterpret_cast<WindowSearch*>(param);
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    if (std::wcscmp(cls, L"TunerHost") != 0) return TRUE;
+    ++s->count;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == s->pid) s->found = hwnd;
+    return TRUE;
+}
+WindowSearch Search(DWORD pid)
+{
+    WindowSearch s{pid, nullptr, 0};
+    EnumWindows(FindHostWindow, reinterpret_cast<LPARAM>(&s));
+    return s;
+}
+HWND WaitForWindow(const CChild& child, DWORD ms)
+{
+    for (DWORD waited = 0; waited < ms; waited += 100) {
+        if (HWND w = Search(child.Pid()).found) return w;
+        if (!child.Running()) return nullptr;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(SingleInstance, SecondInstanceEndsAtOnceAndExitStopsTheFirst)
+{
+    CTempDir dir(L"instance");
+    ASSERT_TRUE(CopyFromBin(L"TunerHost.exe", dir, L"TunerHost.exe"));
+    ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", dir, L"BonDriver_Sim.dll"));
+    const std::wstring log = dir.File(L"sim.log");
+    WriteTextFile(dir.File(L"BonDriver_Sim.ini"), "[Sim]\r\nLog=" + std::string(log.begin(), log.end()) + "\r\n");
+    WriteTextFile(dir.File(L"TunerHost.ini"), "[Config]\r\nDriverNameT=BonDriver_Sim.dll\r\nDriverNameS=\r\n");
+
+    CChild first;
+    ASSERT_TRUE(first.Start(dir.File(L"TunerHost.exe"), dir.Path()));
+    HWND window = WaitForWindow(first, 30000);
+    ASSERT_TRUE(window) << "TunerHost did not create its window";
+    // The catalogue probed the plug-in fully at start-up.
+    EXPECT_EQ(ReadTextFile(log), "load\ncreate\nopen\nclose\ndestroy\nunload\n");
+
+    CChild second;
+    ASSERT_TRUE(second.Start(dir.File(L"TunerHost.exe"), dir.Path()));
+    DWORD code = 99;
+    ASSERT_TRUE(second.WaitExit(10000, code)) << "second instance kept running";
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(Search(0).count, 1) << "exactly one TunerHost window";
+    // The second instance read nothing: the plug-in was not probed again.
+    EXPECT_EQ(ReadTextFile(log), "load\ncreate\nopen\nclose\ndestroy\nunload\n");
+
+    // The tray menu's Exit.
+    ASSERT_TRUE(PostMessageW(window, WM_COMMAND, 111, 0));
+    ASSERT_TRUE(first.WaitExit(10000, code)) << "Exit did not end TunerHost";
+    EXPECT_EQ(code, 0u);
+}
+
+TEST(SingleInstance, ExecutableWithoutExtensionEndsQuietly)
+{
+    CTempDir dir(L"noext");
+    ASSERT_TRUE(CopyFromBin(L"TunerHost.exe", dir, L"TunerHost"));
+    CChild child;
+    if (!child.Start(dir.File(L"TunerHost"), dir.Path())) GTEST_SKIP() << "cannot start a file without extension";
+    DWORD code = 99;
+    ASSERT_TRUE(child.WaitExit(20000, code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(GetFileAttributesW(dir.File(L"TunerHost.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(SingleInstance, ExecutableHoldsNoPlainPipeName)
+{
+    const std::string exe = ReadTextFile(BinDir() + L"\\TunerHost.exe");
+    ASSERT_FALSE(exe.empty());
+    for (const wchar_t* name : {kPlainPipeNameDataT, kPlainPipeNameControlT, kPlainPipeNameDataS, kPlainPipeNameControlS}) {
+        const std::string bytes(reinterpret_cast<const char*>(name + 9), (wcslen(name) - 9) * 2);
+        EXPECT_EQ(exe.find(bytes), std::string::npos);
+    }
+}

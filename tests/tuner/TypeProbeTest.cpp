@@ -1,0 +1,259 @@
+#include "tuner/IBonDriver.h"
+#include "tuner/TypeProbe.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+
+using namespace type_probe_detail;
+
+namespace {
+
+// Type information laid out by hand the way Microsoft's compiler does it, in
+// a block of memory that stands for the plug-in's image.
+class CFakeMsvcImage {
+public:
+    CFakeMsvcImage(const MsvcLayout& layout, char* base) : layout_(layout), base_(base) {}
+
+    uint32_t Ref(uint32_t offset) const
+    {
+        return layout_.imageRelative ? offset : static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base_ + offset));
+    }
+    void TypeDescriptor(uint32_t at, const char* name)
+    {
+        std::strcpy(base_ + at + 2 * layout_.pointerSize, name);
+    }
+    void BaseDescriptor(uint32_t at, uint32_t typeDescriptor, int32_t memberDisplacement, uint32_t attributes = 0)
+    {
+        const uint32_t fields[7] = {Ref(typeDescriptor), 0, static_cast<uint32_t>(memberDisplacement),
+                                    0xFFFFFFFFu, 0, attributes, 0};
+        std::memcpy(base_ + at, fields, sizeof fields);
+    }
+    void Hierarchy(uint32_t at, uint32_t arrayAt, std::initializer_list<uint32_t> bases)
+    {
+        const uint32_t fields[4] = {0, 0, static_cast<uint32_t>(bases.size()), Ref(arrayAt)};
+        std::memcpy(base_ + at, fields, sizeof fields);
+        uint32_t i = 0;
+        for (uint32_t b : bases) {
+            const uint32_t r = Ref(b);
+            std::memcpy(base_ + arrayAt + 4 * i++, &r, 4);
+        }
+    }
+    void Locator(uint32_t at, uint32_t offset, uint32_t typeDescriptor, uint32_t hierarchy, uint32_t self)
+    {
+        const uint32_t fields[6] = {layout_.imageRelative ? 1u : 0u, offset, 0, Ref(typeDescriptor), Ref(hierarchy),
+                                    self};
+        std::memcpy(base_ + at, fields, layout_.imageRelative ? 24 : 20);
+    }
+    // A table at `at` whose preceding slot points at the locator, and an object
+    // at `objectAt` whose first word points at the table.
+    void* Object(uint32_t objectAt, uint32_t tableAt, uint32_t locatorAt)
+    {
+        const uintptr_t locator = reinterpret_cast<uintptr_t>(base_ + locatorAt);
+        const uintptr_t table = reinterpret_cast<uintptr_t>(base_ + tableAt);
+        std::memcpy(base_ + tableAt - layout_.pointerSize, &locator, layout_.pointerSize);
+        std::memcpy(base_ + objectAt, &table, layout_.pointerSize);
+        return base_ + objectAt;
+    }
+    char* Base() const { return base_; }
+
+    // The classic plug-in: CTuner : IBonDriver2 : IBonDriver, one table.
+    void* BuildPlugin(bool withInterface2)
+    {
+        TypeDescriptor(0x100, ".?AVCTuner@@");
+        TypeDescriptor(0x180, ".?AVIBonDriver2@@");
+        TypeDescriptor(0x200, ".?AVIBonDriver@@");
+        BaseDescriptor(0x300, 0x100, 0);
+        BaseDescriptor(0x340, 0x180, 0);
+        BaseDescriptor(0x380, 0x200, 0);
+        if (withInterface2)
+            Hierarchy(0x440, 0x400, {0x300, 0x340, 0x380});
+        else
+            Hierarchy(0x440, 0x400, {0x300, 0x380});
+        Locator(0x500, 0, 0x100, 0x440, 0x500);
+        return Object(0x700, 0x600, 0x500);
+    }
+
+private:
+    MsvcLayout layout_;
+    char* base_;
+};
+
+struct CPages {
+    explicit CPages(void* want = nullptr)
+    {
+        base = static_cast<char*>(VirtualAlloc(want, 0x10000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    }
+    ~CPages()
+    {
+        if (base) VirtualFree(base, 0, MEM_RELEASE);
+    }
+    char* base;
+};
+
+}  // namespace
+
+TEST(TypeProbe, RecognisesMicrosoftLayoutOfThisTarget)
+{
+    CPages pages;
+    ASSERT_TRUE(pages.base);
+    CFakeMsvcImage image(NativeMsvcLayout(), pages.base);
+    void* object = image.BuildPlugin(true);
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver2"), object);
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver"), object);
+    EXPECT_EQ(ProbeInterface(object, "IB25Decoder2"), nullptr);
+    EXPECT_EQ(AsBonDriver2(static_cast<IBonDriver*>(object)), object);
+
+    // A struct-declared interface is decorated ".?AU".
+    image.TypeDescriptor(0x180, ".?AUIBonDriver2@@");
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver2"), object);
+
+    // An inaccessible or ambiguous base does not count, as with dynamic_cast.
+    image.BaseDescriptor(0x340, 0x180, 0, 0x02);
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver2"), nullptr);
+}
+
+TEST(TypeProbe, MicrosoftObjectWithoutTheInterface)
+{
+    CPages pages;
+    ASSERT_TRUE(pages.base);
+    CFakeMsvcImage image(NativeMsvcLayout(), pages.base);
+    void* object = image.BuildPlugin(false);
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver2"), nullptr);
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver"), object);
+}
+
+TEST(TypeProbe, MicrosoftSecondBaseAtAnOffset)
+{
+    // CTuner : IOther, IBonDriver2 — the IBonDriver2 table sits 8 bytes in.
+    CPages pages;
+    ASSERT_TRUE(pages.base);
+    CFakeMsvcImage image(NativeMsvcLayout(), pages.base);
+    image.TypeDescriptor(0x100, ".?AVCTuner@@");
+    image.TypeDescriptor(0x180, ".?AVIOther@@");
+    image.TypeDescriptor(0x200, ".?AVIBonDriver2@@");
+    image.BaseDescriptor(0x300, 0x100, 0);
+    image.BaseDescriptor(0x340, 0x180, 0);
+    image.BaseDescriptor(0x380, 0x200, 8);
+    image.Hierarchy(0x440, 0x400, {0x300, 0x340, 0x380});
+    image.Locator(0x500, 8, 0x100, 0x440, 0x500);  // the locator of the second table
+    image.Locator(0x540, 0, 0x100, 0x440, 0x540);
+    image.Object(0x700, 0x600, 0x540);
+    void* second = image.Object(0x708, 0x680, 0x500);
+    EXPECT_EQ(ProbeInterface(second, "IBonDriver2"), second);
+    EXPECT_EQ(ProbeInterface(second, "IOther"), image.Base() + 0x700);
+}
+
+TEST(TypeProbe, RefusesObjectsWithoutReadableTypeInformation)
+{
+    CPages pages;
+    ASSERT_TRUE(pages.base);
+    CFakeMsvcImage image(NativeMsvcLayout(), pages.base);
+    void* object = image.BuildPlugin(true);
+    EXPECT_EQ(ProbeInterface(nullptr, "IBonDriver2"), nullptr);
+
+    // A locator whose self offset disagrees with where it lies.
+    image.Locator(0x500, 0, 0x100, 0x440, 0x400);
+    if (NativeMsvcLayout().imageRelative) {
+        EXPECT_EQ(ProbeInterface(object, "IBonDriver2"), nullptr);
+    }
+
+    // No type information before the table (built without it): a null slot.
+    image.Object(0x700, 0x600, 0x500);
+    std::memset(image.Base() + 0x600 - sizeof(void*), 0, sizeof(void*));
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver2"), nullptr);
+
+    // A slot pointing into memory that cannot be read.
+    DWORD old;
+    ASSERT_TRUE(VirtualProtect(image.Base() + 0x8000, 0x1000, PAGE_NOACCESS, &old));
+    char* unreadable = image.Base() + 0x8000;
+    std::memcpy(image.Base() + 0x600 - sizeof(void*), &unreadable, sizeof(void*));
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver2"), nullptr);
+
+    // A slot pointing at plain data that looks like nothing.
+    std::memset(image.Base() + 0x900, 0x41, 0x100);
+    char* junk = image.Base() + 0x900;
+    std::memcpy(image.Base() + 0x600 - sizeof(void*), &junk, sizeof(void*));
+    EXPECT_EQ(ProbeInterface(object, "IBonDriver2"), nullptr);
+}
+
+TEST(TypeProbe, Microsoft32BitLayoutWithAbsolutePointers)
+{
+    // The 32-bit layout, walked here with memory below 4 GB.
+    CPages* pages = nullptr;
+    for (uintptr_t at = 0x20000000; at < 0x80000000 && !pages; at += 0x01000000) {
+        auto* p = new CPages(reinterpret_cast<void*>(at));
+        if (p->base) {
+            pages = p;
+        } else {
+            delete p;
+        }
+    }
+    if (!pages) GTEST_SKIP() << "no memory below 4 GB";
+    const MsvcLayout x86{false, 4};
+    CFakeMsvcImage image(x86, pages->base);
+    image.BuildPlugin(true);
+    char* object = pages->base + 0x700;
+    EXPECT_EQ(ProbeMsvc(object, pages->base + 0x500, x86, "IBonDriver2"), object);
+    image.BuildPlugin(false);
+    EXPECT_EQ(ProbeMsvc(object, pages->base + 0x500, x86, "IBonDriver2"), nullptr);
+    delete pages;
+}
+
+namespace {
+struct CGccTuner : IBonDriver2 {
+    BOOL32 Open() override { return 1; }
+    void Close() override {}
+    void ReservedSlot2() override {}
+    float ReadLevel() override { return 0; }
+    void ReservedSlot4() override {}
+    void ReservedSlot5() override {}
+    BOOL32 FetchBlock(uint8_t**, uint32_t*, uint32_t*) override { return 0; }
+    void ReservedSlot7() override {}
+    void Discard() override {}
+    void Destroy() override {}
+    void ReservedSlot10() override {}
+    void ReservedSlot11() override {}
+    const wchar_t* SpaceName(uint32_t) override { return nullptr; }
+    const wchar_t* ChannelName(uint32_t, uint32_t) override { return nullptr; }
+    BOOL32 Tune(uint32_t, uint32_t) override { return 0; }
+};
+struct CGccOld final : IBonDriver {
+    BOOL32 Open() override { return 1; }
+    void Close() override {}
+    void ReservedSlot2() override {}
+    float ReadLevel() override { return 0; }
+    void ReservedSlot4() override {}
+    void ReservedSlot5() override {}
+    BOOL32 FetchBlock(uint8_t**, uint32_t*, uint32_t*) override { return 0; }
+    void ReservedSlot7() override {}
+    void Discard() override {}
+    void Destroy() override {}
+};
+struct IOther {
+    virtual void Other() = 0;
+    int data = 5;
+};
+struct CGccMulti final : IOther, CGccTuner {
+    void Other() override {}
+};
+}  // namespace
+
+TEST(TypeProbe, RecognisesGccObjects)
+{
+    CGccTuner tuner;
+    IBonDriver* asBase = &tuner;
+    EXPECT_EQ(AsBonDriver2(asBase), static_cast<IBonDriver2*>(&tuner));
+
+    CGccOld old;
+    EXPECT_EQ(AsBonDriver2(&old), nullptr);
+    EXPECT_EQ(ProbeInterface(static_cast<IBonDriver*>(&old), "IBonDriver"), static_cast<IBonDriver*>(&old));
+
+    // A second base at an offset: the probe finds the complete object first.
+    CGccMulti multi;
+    IBonDriver* inner = &multi;
+    ASSERT_NE(static_cast<void*>(inner), static_cast<void*>(&multi));
+    EXPECT_EQ(AsBonDriver2(inner), static_cast<IBonDriver2*>(&multi));
+    EXPECT_EQ(ProbeInterface(inner, "IOther"), static_cast<IOther*>(&multi));
+}
