@@ -19,7 +19,14 @@ wine_env_start() {
     echo "wine: creating prefix in $WINEPREFIX (once per build folder)"
     wineboot -i >/dev/null 2>&1 || true
   fi
+  # A server left from an earlier run may hold another display: start afresh.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   wineserver -p >/dev/null 2>&1 || true
+  # Start Wine's own services now, detached from our output: started by the
+  # first test instead, they would inherit its pipes and CTest would wait for
+  # them to close.
+  "$build/wine-run.sh" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
   trap wine_env_stop EXIT
 }
 

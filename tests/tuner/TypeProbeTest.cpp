@@ -201,6 +201,12 @@ TEST(TypeProbe, Microsoft32BitLayoutWithAbsolutePointers)
     delete pages;
 }
 
+// Outside the anonymous namespace, so that its type name is the plain one.
+struct IOther {
+    virtual void Other() = 0;
+    int data = 5;
+};
+
 namespace {
 struct CGccTuner : IBonDriver2 {
     BOOL32 Open() override { return 1; }
@@ -230,10 +236,6 @@ struct CGccOld final : IBonDriver {
     void ReservedSlot7() override {}
     void Discard() override {}
     void Destroy() override {}
-};
-struct IOther {
-    virtual void Other() = 0;
-    int data = 5;
 };
 struct CGccMulti final : IOther, CGccTuner {
     void Other() override {}
