@@ -216,10 +216,11 @@ private:
     std::wstring endlessName_;
 };
 
-// The full plug-in: both interfaces.
-class CSimBonDriver2 final : public IBonDriver2 {
+// The IBonDriver slots, shared by both kinds of plug-in object below.
+template <typename Interface>
+class CSimDriverBase : public Interface {
 public:
-    explicit CSimBonDriver2(const SimSettings& s) : tuner_(s) {}
+    explicit CSimDriverBase(const SimSettings& s) : tuner_(s) {}
     BOOL32 Open() override { return tuner_.DoOpen(); }
     void Close() override { tuner_.DoClose(); }
     void ReservedSlot2() override {}
@@ -234,39 +235,24 @@ public:
         Log(tuner_.Settings().log, "destroy");
         delete this;
     }
+
+protected:
+    virtual ~CSimDriverBase() = default;
+    CSimTuner tuner_;
+};
+
+// A plug-in of the older kind, without IBonDriver2.
+using CSimBonDriver1 = CSimDriverBase<IBonDriver>;
+
+// The full plug-in: both interfaces.
+class CSimBonDriver2 final : public CSimDriverBase<IBonDriver2> {
+public:
+    using CSimDriverBase::CSimDriverBase;
     void ReservedSlot10() override {}
     void ReservedSlot11() override {}
     const wchar_t* SpaceName(uint32_t s) override { return tuner_.DoSpaceName(s); }
     const wchar_t* ChannelName(uint32_t s, uint32_t c) override { return tuner_.DoChannelName(s, c); }
     BOOL32 Tune(uint32_t s, uint32_t c) override { return tuner_.DoTune(s, c); }
-
-private:
-    ~CSimBonDriver2() = default;
-    CSimTuner tuner_;
-};
-
-// A plug-in of the older kind, without IBonDriver2.
-class CSimBonDriver1 final : public IBonDriver {
-public:
-    explicit CSimBonDriver1(const SimSettings& s) : tuner_(s) {}
-    BOOL32 Open() override { return tuner_.DoOpen(); }
-    void Close() override { tuner_.DoClose(); }
-    void ReservedSlot2() override {}
-    float ReadLevel() override { return tuner_.DoReadLevel(); }
-    void ReservedSlot4() override {}
-    void ReservedSlot5() override {}
-    BOOL32 FetchBlock(uint8_t** d, uint32_t* s, uint32_t* w) override { return tuner_.DoFetchBlock(d, s, w); }
-    void ReservedSlot7() override {}
-    void Discard() override { tuner_.DoDiscard(); }
-    void Destroy() override
-    {
-        Log(tuner_.Settings().log, "destroy");
-        delete this;
-    }
-
-private:
-    ~CSimBonDriver1() = default;
-    CSimTuner tuner_;
 };
 
 }  // namespace
