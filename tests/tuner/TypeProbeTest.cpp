@@ -208,7 +208,8 @@ struct IOther {
 };
 
 namespace {
-struct CGccTuner : IBonDriver2 {
+template <typename Interface>
+struct CGccSlots : Interface {
     BOOL32 Open() override { return 1; }
     void Close() override {}
     void ReservedSlot2() override {}
@@ -219,24 +220,15 @@ struct CGccTuner : IBonDriver2 {
     void ReservedSlot7() override {}
     void Discard() override {}
     void Destroy() override {}
+};
+struct CGccTuner : CGccSlots<IBonDriver2> {
     void ReservedSlot10() override {}
     void ReservedSlot11() override {}
     const wchar_t* SpaceName(uint32_t) override { return nullptr; }
     const wchar_t* ChannelName(uint32_t, uint32_t) override { return nullptr; }
     BOOL32 Tune(uint32_t, uint32_t) override { return 0; }
 };
-struct CGccOld final : IBonDriver {
-    BOOL32 Open() override { return 1; }
-    void Close() override {}
-    void ReservedSlot2() override {}
-    float ReadLevel() override { return 0; }
-    void ReservedSlot4() override {}
-    void ReservedSlot5() override {}
-    BOOL32 FetchBlock(uint8_t**, uint32_t*, uint32_t*) override { return 0; }
-    void ReservedSlot7() override {}
-    void Discard() override {}
-    void Destroy() override {}
-};
+struct CGccOld final : CGccSlots<IBonDriver> {};
 struct CGccMulti final : IOther, CGccTuner {
     void Other() override {}
 };
