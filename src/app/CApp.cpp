@@ -16,7 +16,27 @@ CApp::CApp(HINSTANCE instance) : hInstance(instance)
     UnscramblePipeName(kStoredPipeNames[3], pipeNameControlS);
 }
 
-CApp::~CApp() = default;
+CApp::~CApp()
+{
+    ReplaceTuner(true, nullptr).reset();
+    ReplaceTuner(false, nullptr).reset();
+}
+
+bool CApp::AnyTunerInUse()
+{
+    AcquireSRWLockShared(&tunerLock_);
+    const bool busy = (tunerT && tunerT->inUse) || (tunerS && tunerS->inUse);
+    ReleaseSRWLockShared(&tunerLock_);
+    return busy;
+}
+
+std::unique_ptr<CTunerContext> CApp::ReplaceTuner(bool terrestrial, std::unique_ptr<CTunerContext> next)
+{
+    AcquireSRWLockExclusive(&tunerLock_);
+    (terrestrial ? tunerT : tunerS).swap(next);
+    ReleaseSRWLockExclusive(&tunerLock_);
+    return next;
+}
 
 int RunApplication(HINSTANCE instance)
 {

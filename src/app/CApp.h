@@ -1,7 +1,9 @@
 // The one application object: settings, tray window state and pipe names.
 #pragma once
+#include "app/InstanceName.h"
 #include "config/CConfig.h"
 #include "relay/PipeNames.h"
+#include "tuner/CTunerContext.h"
 
 #include <windows.h>
 
@@ -20,10 +22,23 @@ public:
     HICON hIconBusy = nullptr;
     UINT_PTR timerId = 0;
     CConfig config;
+    // Read by the tray timer on the main thread, replaced by the settings
+    // sheet's thread: both go through the two calls below.
+    std::unique_ptr<CTunerContext> tunerT;
+    std::unique_ptr<CTunerContext> tunerS;
     wchar_t pipeNameDataT[kPipeNameUnits + 1];
     wchar_t pipeNameControlT[kPipeNameUnits + 1];
     wchar_t pipeNameDataS[kPipeNameUnits + 1];
     wchar_t pipeNameControlS[kPipeNameUnits + 1];
+
+    // True when a client has either tuner open.
+    bool AnyTunerInUse();
+    // Puts `next` in the slot of its kind and hands back the context it held,
+    // which the caller destroys once no reader can see it any more.
+    std::unique_ptr<CTunerContext> ReplaceTuner(bool terrestrial, std::unique_ptr<CTunerContext> next);
+
+private:
+    SRWLOCK tunerLock_ = SRWLOCK_INIT;
 };
 
 // Set right after the object is built; used by the window procedure and,
@@ -31,7 +46,6 @@ public:
 extern CApp* g_app;
 
 constexpr wchar_t kWindowClassName[] = L"TunerHost";
-constexpr wchar_t kInstanceMutexName[] = L"B7E2C5A0-3F14-4d8e-9A61-0C5D2E7B41F3";
 
 // The entry sequence after the single-instance check: builds the object,
 // loads the settings, creates the hidden window and runs the loop.

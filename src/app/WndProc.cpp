@@ -30,13 +30,23 @@ void OnCreate(HWND hwnd)
     lstrcpynW(data.szTip, kWindowClassName, ARRAYSIZE(data.szTip));
     Shell_NotifyIconW(NIM_ADD, &data);
 
+    // Without a settings file the program runs without tuners until the
+    // settings are applied.
+    if (GetFileAttributesW(app.config.iniPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        const auto& drivers = app.config.drivers;
+        if (app.config.DriverIndexT >= 0 && size_t(app.config.DriverIndexT) < drivers.size())
+            app.ReplaceTuner(true, CTunerContext::Create(drivers[app.config.DriverIndexT], 1));
+        if (app.config.DriverIndexS >= 0 && size_t(app.config.DriverIndexS) < drivers.size())
+            app.ReplaceTuner(false, CTunerContext::Create(drivers[app.config.DriverIndexS], 0));
+    }
+
     app.timerId = SetTimer(hwnd, IDT_ICON, kIconTimerPeriodMs, nullptr);
 }
 
 void OnTimer()
 {
     NOTIFYICONDATAW data = IconRecord(NIF_ICON);
-    data.hIcon = g_app->hIconIdle;
+    data.hIcon = g_app->AnyTunerInUse() ? g_app->hIconBusy : g_app->hIconIdle;
     Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 

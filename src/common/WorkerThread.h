@@ -1,0 +1,43 @@
+// A worker thread's handle and identifier, started with the runtime's
+// thread-start call so that the C runtime is set up for it.
+#pragma once
+#include "common/WinHandle.h"
+
+#include <process.h>
+#include <windows.h>
+
+struct CWorkerThread {
+    CHandle handle;
+    DWORD id = 0;
+
+    template <typename Owner>
+    bool Start(unsigned(__stdcall* body)(void*), Owner* owner)
+    {
+        unsigned tid = 0;
+        const uintptr_t h = _beginthreadex(nullptr, 0, body, owner, 0, &tid);
+        if (!h) return false;
+        handle.Reset(reinterpret_cast<HANDLE>(h));
+        id = tid;
+        return true;
+    }
+    bool Running() const { return static_cast<bool>(handle); }
+    bool Ended() const { return handle && WaitForSingleObject(handle.Get(), 0) == WAIT_OBJECT_0; }
+    // Waits up to ms for the thread to end and terminates it at the bound; the
+    // handle stays open, so that others may still wait on it, until Forget.
+    // True when it ended by itself.
+    bool Join(DWORD ms)
+    {
+        if (!handle) return true;
+        const bool ended = WaitForSingleObject(handle.Get(), ms) == WAIT_OBJECT_0;
+        if (!ended) {
+            TerminateThread(handle.Get(), 0);
+            WaitForSingleObject(handle.Get(), INFINITE);
+        }
+        return ended;
+    }
+    void Forget()
+    {
+        handle.Reset();
+        id = 0;
+    }
+};

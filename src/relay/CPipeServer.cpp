@@ -1,0 +1,140 @@
+#include "relay/CPipeServer.h"
+
+#include "app/CApp.h"
+#include "relay/PipeNames.h"
+#include "tuner/CTunerContext.h"
+
+namespace {
+
+// The names come from the application object; a pipe server built without
+// one (in a test) unscrambles them itself.
+std::wstring PipeName(int index)
+{
+    if (g_app) {
+        const wchar_t* names[4] = {g_app->pipeNameDataT, g_app->pipeNameControlT, g_app->pipeNameDataS,
+                                   g_app->pipeNameControlS};
+        return names[index];
+    }
+    wchar_t name[kPipeNameUnits + 1];
+    UnscramblePipeName(kStoredPipeNames[index], name);
+    return name;
+}
+
+// Ends a pipe worker: its gate's stop, then the thread; a thread terminated at
+// the bound leaves its pipe instance for us to drop.
+void StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe, DWORD joinMs)
+{
+    if (!thread.Running()) return;
+    gate.Stop(1000, thread.handle.Get());
+    if (!thread.Join(joinMs) && pipe) {
+        DisconnectNamedPipe(pipe.Get());
+        pipe.Reset();
+    }
+}
+
+// Waits for the event, or for the thread to end; at once when it never ran.
+void WaitUnlessEnded(HANDLE event, const CWorkerThread& thread)
+{
+    if (!thread.handle) return;
+    const HANDLE handles[2] = {event, thread.handle.Get()};
+    WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+}
+
+}  // namespace
+
+CPipeServer::CPipeServer(CTunerContext* tunerContext)
+    : dataPipeName(PipeName(tunerContext->isTerrestrial ? 0 : 2)),
+      controlPipeName(PipeName(tunerContext->isTerrestrial ? 1 : 3)),
+      tuner(tunerContext),
+      chunk(new (std::nothrow) uint8_t[kChunkSize]),
+      chunkQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      dataListening(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      chunkWritten(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      controlListening(CreateEventW(nullptr, FALSE, FALSE, nullptr))
+{
+}
+
+CPipeServer::~CPipeServer()
+{
+    StopWorkers();
+}
+
+bool CPipeServer::Start()
+{
+    if (!chunk) return false;
+    dataGate.Reset();
+    controlGate.Reset();
+    if (!dataThread.Running() && !dataThread.Start(DataWorker, this)) return false;
+    if (!controlThread.Running() && !controlThread.Start(ControlWorker, this)) return false;
+    // A control worker that cannot create its pipe ends without listening.
+    const HANDLE handles[2] = {controlListening.Get(), controlThread.handle.Get()};
+    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
+    StopWorkers();
+    return false;
+}
+
+void CPipeServer::StopWorkers()
+{
+    StopPipeWorker(dataThread, dataGate, dataPipe, 1000);
+    // The control worker closes the tuner of a connected client on its way
+    // out, which has bounds of its own.
+    StopPipeWorker(controlThread, controlGate, controlPipe, kControlStopMs);
+    // Only now: the control worker may wait on the data worker's handle.
+    dataThread.Forget();
+    controlThread.Forget();
+}
+
+void CPipeServer::Append(TsBlockPtr block)
+{
+    CLock hold(lock);
+    if (!dataClientConnected) {
+        fill = 0;  // a partly filled chunk is thrown away
+        return;
+    }
+    if (chunks.size() > kQueueLimit) chunks.clear();
+    const uint8_t* from = block->data.get();
+    uint32_t left = block->size;
+    bool queued = false;
+    while (left > 0) {
+        const uint32_t n = left < kChunkSize - fill ? left : kChunkSize - fill;
+        std::memcpy(chunk.get() + fill, from, n);
+        fill += n;
+        from += n;
+        left -= n;
+        if (fill < kChunkSize) break;
+        std::unique_ptr<uint8_t[]> next(new (std::nothrow) uint8_t[kChunkSize]);
+        TsBlockPtr full(new (std::nothrow) TsBlock);
+        if (!next || !full) {
+            fill = 0;  // out of memory: this chunk is lost, the buffer reused
+            continue;
+        }
+        full->data = std::move(chunk);
+        full->size = kChunkSize;
+        chunks.push_back(std::move(full));
+        chunk = std::move(next);
+        fill = 0;
+        queued = true;
+    }
+    if (queued) SetEvent(chunkQueued.Get());
+}
+
+void CPipeServer::DiscardChunks()
+{
+    CLock hold(lock);
+    chunks.clear();
+    fill = 0;
+}
+
+void CPipeServer::PauseDataWorker()
+{
+    if (dataThread.handle) dataGate.Pause(INFINITE, dataThread.handle.Get());
+}
+
+void CPipeServer::RearmDataPipe()
+{
+    ResetEvent(dataListening.Get());
+    dataGate.Resume();
+    // The data worker ending (its pipe could not be created, or a stop) also
+    // ends the wait; a stop ends the data worker before the control worker.
+    WaitUnlessEnded(dataListening.Get(), dataThread);
+}

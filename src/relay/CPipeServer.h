@@ -1,0 +1,72 @@
+// One tuner kind's two pipes: the control worker accepts a client and runs its
+// commands, the data worker writes whole chunks of the stream to the data pipe.
+#pragma once
+#include "common/CriticalSection.h"
+#include "common/WinHandle.h"
+#include "common/WorkerThread.h"
+#include "relay/CWorkerGate.h"
+#include "relay/TsBlock.h"
+
+#include <string>
+
+class CTunerContext;
+
+// Pipe settings shared with clients (and the benchmark's ceiling pair).
+constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
+constexpr DWORD kControlPipeBufferSize = 256;
+constexpr DWORD kControlPipeTimeoutMs = 1000;
+constexpr DWORD kDataPipeBufferSize = 256 * kChunkSize;
+
+class CPipeServer {
+public:
+    explicit CPipeServer(CTunerContext* tuner);
+    ~CPipeServer();
+    CPipeServer(const CPipeServer&) = delete;
+    CPipeServer& operator=(const CPipeServer&) = delete;
+
+    // Starts both workers; true once the control pipe listens. False, without
+    // waiting on, when a worker could not start or the control worker ended
+    // (its pipe name is taken).
+    bool Start();
+    // Ends both workers (data first), each within its bounds.
+    void StopWorkers();
+
+    // Packs the block into chunks; takes ownership.
+    void Append(TsBlockPtr block);
+    // Throws away the queued chunks and the partly filled one.
+    void DiscardChunks();
+
+    // Used by the control worker. Neither waits on a data worker that has ended.
+    void PauseDataWorker();
+    void RearmDataPipe();
+
+    std::wstring dataPipeName;
+    std::wstring controlPipeName;
+    CTunerContext* tuner;
+
+    // Guarded by lock.
+    std::unique_ptr<uint8_t[]> chunk;
+    uint32_t fill = 0;
+    LONG dataClientConnected = 0;
+    TsQueue chunks;
+    CCriticalSection lock;
+
+    CWorkerThread dataThread;
+    CWorkerGate dataGate;
+    CHandle chunkQueued;
+    CHandle dataListening;
+    CFileHandle dataPipe;
+
+    CWorkerThread controlThread;
+    CWorkerGate controlGate;
+    CHandle chunkWritten;
+    CHandle controlListening;
+    CFileHandle controlPipe;
+
+    // Time the control worker's thread gets at a stop to close a tuner that a
+    // client holds: the reception and signal threads' own bounds, and some.
+    static constexpr DWORD kControlStopMs = 10000;
+};
+
+unsigned __stdcall DataWorker(void* param);
+unsigned __stdcall ControlWorker(void* param);

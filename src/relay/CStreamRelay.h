@@ -1,0 +1,43 @@
+// Carries one tuner kind's blocks from the reception thread to the pipe
+// server: a queue, and a relay worker that empties it.
+#pragma once
+#include "common/CriticalSection.h"
+#include "common/WinHandle.h"
+#include "common/WorkerThread.h"
+#include "relay/CPipeServer.h"
+#include "relay/CWorkerGate.h"
+#include "relay/TsBlock.h"
+
+#include <memory>
+
+class CTunerContext;
+
+class CStreamRelay {
+public:
+    explicit CStreamRelay(CTunerContext* tuner);
+    ~CStreamRelay();
+    CStreamRelay(const CStreamRelay&) = delete;
+    CStreamRelay& operator=(const CStreamRelay&) = delete;
+
+    // At each client connection: starts the relay worker.
+    bool Start();
+    // At the end of each connection: ends the relay worker.
+    bool Stop();
+    // Reception thread: copies the bytes into the queue.
+    void Push(const uint8_t* bytes, uint32_t size);
+    // Throws away everything in flight (after a start or a retune).
+    void Purge();
+    // Null when the kind could not be served (its control pipe name is taken).
+    CPipeServer* PipeServer() const { return pipeServer.get(); }
+
+    CWorkerThread worker;
+    CWorkerGate workerGate;
+    LONG accepting = 0;  // guarded by queueLock
+    CHandle blockQueued;
+    CTunerContext* tuner;
+    std::unique_ptr<CPipeServer> pipeServer;
+    CCriticalSection queueLock;
+    TsQueue blocks;
+};
+
+unsigned __stdcall RelayWorker(void* param);

@@ -1,0 +1,142 @@
+// The control worker: one client at a time on the control pipe. A client's
+// connection opens the tuner; its one-byte commands get 4-byte replies; its
+// going away closes the tuner.
+#include "relay/CPipeServer.h"
+#include "relay/CStreamRelay.h"
+#include "relay/PipeIo.h"
+#include "relay/PipeNames.h"
+#include "relay/ScrambleBytes.h"
+#include "tuner/CTunerContext.h"
+
+namespace {
+
+// A client that stops reading its replies cannot hold the worker longer.
+constexpr DWORD kReplyWriteBoundMs = 5000;
+constexpr DWORD kWaitForDataMs = 1000;
+
+enum Command : uint8_t {
+    kCmdPauseData = 0,
+    kCmdRearmData = 1,
+    kCmdSelectChannel = 2,
+    kCmdWaitForData = 3,
+    kCmdKeepAlive = 4,
+    kCmdChallenge = 5,
+};
+
+struct CControlSession {
+    CPipeServer& s;
+    OVERLAPPED& ov;
+    // Kept from one command, and one connection, to the next: commands 3 and
+    // unknown codes answer with it. 0 before any command has set it.
+    uint8_t* reply;
+
+    // Reads exactly `size` bytes as one message.
+    bool ReadExact(void* buffer, DWORD size)
+    {
+        DWORD got = 0;
+        return ReadPipe(s.controlPipe.Get(), ov, s.controlGate, buffer, size, got) == PipeIoResult::Done &&
+               got == size;
+    }
+
+    bool WriteReply()
+    {
+        DWORD put = 0;
+        return WritePipe(s.controlPipe.Get(), ov, s.controlGate, reply, 4, put, kReplyWriteBoundMs) ==
+                   PipeIoResult::Done &&
+               put == 4;
+    }
+
+    void SetReply(uint32_t value)
+    {
+        for (int i = 0; i < 4; ++i) reply[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+
+    // False when the connection must end without a reply.
+    bool Execute(uint8_t command)
+    {
+        switch (command) {
+        case kCmdPauseData:
+            s.PauseDataWorker();
+            SetReply(1);
+            return true;
+        case kCmdRearmData:
+            s.RearmDataPipe();
+            SetReply(1);
+            return true;
+        case kCmdSelectChannel: {
+            uint8_t arg[4];
+            if (!ReadExact(arg, 4)) return false;
+            const uint32_t value = arg[0] | (arg[1] << 8) | (arg[2] << 16) | (uint32_t(arg[3]) << 24);
+            s.tuner->SelectChannel(value);  // clients rely on the reply 1 whatever the outcome
+            SetReply(1);
+            return true;
+        }
+        case kCmdWaitForData:
+            ResetEvent(s.chunkWritten.Get());
+            return s.controlGate.WaitEither(s.chunkWritten.Get(), kWaitForDataMs) != 1;
+        case kCmdKeepAlive:
+            SetReply(1);
+            return true;
+        case kCmdChallenge: {
+            uint8_t challenge[4];
+            if (!ReadExact(challenge, 4)) return false;
+            ScrambleWithSeed(kChallengeKey, reply, challenge, 4);
+            return true;
+        }
+        default:
+            return true;
+        }
+    }
+
+    // Opens the tuner for the connected client; false when it cannot be.
+    bool OpenTuner()
+    {
+        CTunerContext& t = *s.tuner;
+        if (!t.relay || !t.relay->Start()) return false;
+        t.module.Reset(LoadLibraryW(t.settings.fileName.c_str()));
+        if (!t.module) return false;
+        if (!t.Open() || !t.Start()) {
+            t.Close();
+            return false;
+        }
+        InterlockedExchange(&t.inUse, 1);
+        return true;
+    }
+
+    void Serve()
+    {
+        if (!OpenTuner()) return;
+        for (;;) {
+            uint8_t command = 0;
+            if (!ReadExact(&command, 1)) return;
+            if (!Execute(command)) return;
+            if (!WriteReply()) return;
+        }
+    }
+};
+
+}  // namespace
+
+unsigned __stdcall ControlWorker(void* param)
+{
+    CPipeServer& s = *static_cast<CPipeServer*>(param);
+    CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED ov = {};
+    ov.hEvent = ioEvent.Get();
+    uint8_t reply[4] = {0, 0, 0, 0};
+    for (;;) {
+        s.controlPipe.Reset(CreateNamedPipeW(s.controlPipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                             kPipeMode, 1, kControlPipeBufferSize, kControlPipeBufferSize,
+                                             kControlPipeTimeoutMs, nullptr));
+        if (!s.controlPipe) return 0;
+        if (ConnectPipe(s.controlPipe.Get(), ov, s.controlGate, s.controlListening.Get()) == PipeIoResult::Done) {
+            CControlSession session{s, ov, reply};
+            session.Serve();
+        }
+        DisconnectNamedPipe(s.controlPipe.Get());
+        s.controlPipe.Reset();
+        s.PauseDataWorker();
+        s.tuner->Close();
+        if (!s.controlGate.Checkpoint(0)) return 1;
+    }
+}

@@ -1,0 +1,82 @@
+// The data worker: one data-pipe client at a time, each chunk one message.
+#include "relay/CPipeServer.h"
+#include "relay/PipeIo.h"
+
+namespace {
+
+// Writes one whole chunk; false when the connection must end.
+bool WriteChunk(CPipeServer& s, OVERLAPPED& ov, const TsBlock& chunk)
+{
+    const uint8_t* at = chunk.data.get();
+    DWORD left = chunk.size;
+    while (left > 0) {
+        DWORD written = 0;
+        if (WritePipe(s.dataPipe.Get(), ov, s.dataGate, at, left, written) != PipeIoResult::Done) return false;
+        if (written == 0 || written > left) return false;
+        at += written;
+        left -= written;
+    }
+    return true;
+}
+
+// Serves a connected client until it goes away or a request comes.
+void Serve(CPipeServer& s, OVERLAPPED& ov)
+{
+    {
+        CLock hold(s.lock);
+        s.dataClientConnected = 1;
+        s.chunks.clear();  // only chunks completed from now on
+    }
+    for (;;) {
+        TsBlockPtr chunk;
+        {
+            CLock hold(s.lock);
+            if (!s.chunks.empty()) {
+                chunk = std::move(s.chunks.front());
+                s.chunks.pop_front();
+            }
+        }
+        if (!chunk) {
+            if (s.dataGate.WaitEither(s.chunkQueued.Get(), INFINITE) != 0) return;
+            continue;
+        }
+        if (!WriteChunk(s, ov, *chunk)) return;
+        SetEvent(s.chunkWritten.Get());
+    }
+}
+
+}  // namespace
+
+unsigned __stdcall DataWorker(void* param)
+{
+    CPipeServer& s = *static_cast<CPipeServer*>(param);
+    CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED ov = {};
+    ov.hEvent = ioEvent.Get();
+    {
+        CLock hold(s.lock);
+        s.dataClientConnected = 0;
+    }
+    for (;;) {
+        s.dataPipe.Reset(CreateNamedPipeW(s.dataPipeName.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                          kPipeMode, 1, kDataPipeBufferSize, kDataPipeBufferSize,
+                                          NMPWAIT_WAIT_FOREVER, nullptr));
+        if (!s.dataPipe) return 0;
+        const PipeIoResult connected = ConnectPipe(s.dataPipe.Get(), ov, s.dataGate, s.dataListening.Get());
+        if (connected == PipeIoResult::FetchFailed) {
+            // A client that failed to connect: a new instance at once.
+            DisconnectNamedPipe(s.dataPipe.Get());
+            s.dataPipe.Reset();
+            continue;
+        }
+        if (connected == PipeIoResult::Done) Serve(s, ov);
+        DisconnectNamedPipe(s.dataPipe.Get());
+        s.dataPipe.Reset();
+        {
+            CLock hold(s.lock);
+            s.dataClientConnected = 0;
+            s.chunks.clear();
+        }
+        if (!s.dataGate.Checkpoint(INFINITE)) return 1;
+    }
+}

@@ -1,0 +1,54 @@
+#include "relay/PipeIo.h"
+
+namespace {
+
+// The call has been made; `started` says whether it is under way.
+PipeIoResult Finish(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, DWORD& transferred, DWORD ms)
+{
+    if (gate.WaitEither(ov.hEvent, ms) != 0) {
+        // Let the cancellation complete, so nothing lands in the buffer later.
+        CancelIo(pipe);
+        DWORD ignored = 0;
+        GetOverlappedResult(pipe, &ov, &ignored, TRUE);
+        return PipeIoResult::Abandoned;
+    }
+    ResetEvent(ov.hEvent);
+    return GetOverlappedResult(pipe, &ov, &transferred, FALSE) ? PipeIoResult::Done : PipeIoResult::FetchFailed;
+}
+
+bool UnderWay(BOOL called)
+{
+    return called || GetLastError() == ERROR_IO_PENDING;
+}
+
+}  // namespace
+
+PipeIoResult ConnectPipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, HANDLE listening)
+{
+    const BOOL called = ConnectNamedPipe(pipe, &ov);
+    if (!called && GetLastError() == ERROR_PIPE_CONNECTED) {
+        // The client came between the pipe's creation and this call.
+        SetEvent(listening);
+        return PipeIoResult::Done;
+    }
+    if (!UnderWay(called)) return PipeIoResult::Abandoned;
+    SetEvent(listening);
+    DWORD ignored = 0;
+    return Finish(pipe, ov, gate, ignored, INFINITE);
+}
+
+PipeIoResult ReadPipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, void* buffer, DWORD size,
+                      DWORD& transferred)
+{
+    transferred = 0;
+    if (!UnderWay(ReadFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::Abandoned;
+    return Finish(pipe, ov, gate, transferred, INFINITE);
+}
+
+PipeIoResult WritePipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, const void* buffer, DWORD size,
+                       DWORD& transferred, DWORD ms)
+{
+    transferred = 0;
+    if (!UnderWay(WriteFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::Abandoned;
+    return Finish(pipe, ov, gate, transferred, ms);
+}

@@ -1,0 +1,164 @@
+#include "tuner/CTunerContext.h"
+
+#include "relay/CStreamRelay.h"
+
+#include <objbase.h>
+
+std::unique_ptr<CTunerContext> CTunerContext::Create(const CDriverInfo& info, BOOL32 terrestrial)
+{
+    std::unique_ptr<CTunerContext> t(new CTunerContext);
+    t->settings = info;
+    t->isTerrestrial = terrestrial ? 1 : 0;
+    t->relay.reset(new (std::nothrow) CStreamRelay(t.get()));
+    return t;
+}
+
+CTunerContext::~CTunerContext()
+{
+    // A connected client's connection ends first, through the control worker,
+    // which closes the tuner itself: two threads never close one tuner.
+    if (relay && relay->PipeServer()) relay->PipeServer()->StopWorkers();
+    Close();
+    relay.reset();
+}
+
+BOOL32 CTunerContext::Open()
+{
+    if (!module || driver) return 0;
+    auto create = reinterpret_cast<CreateBonDriverFn>(
+        reinterpret_cast<void*>(GetProcAddress(module.Get(), kCreateBonDriverExport)));
+    if (!create) return 0;
+    IBonDriver* object = create();
+    if (!object) return 0;
+    driver = object;
+    if (driver->Open()) {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+        driver2 = AsBonDriver2(driver);
+        if (driver2) {
+            streaming = 0;
+            receptionGate.Reset();
+            if (receptionThread.Start(ReceptionThread, this)) {
+                signalGate.Reset();
+                signalThread.Start(SignalThread, this);  // the tuner works without it
+                return 1;
+            }
+        }
+    }
+    driver->Close();
+    driver->Destroy();
+    driver = nullptr;
+    driver2 = nullptr;
+    return 0;
+}
+
+BOOL32 CTunerContext::Start()
+{
+    if (!driver) return 0;
+    if (streaming) return 1;
+    if (receptionGate.Pause(3000, receptionThread.handle.Get()) != 0) return 0;
+    driver->Discard();
+    streaming = 1;
+    if (relay) relay->Purge();
+    receptionGate.Resume();
+    return 1;
+}
+
+BOOL32 CTunerContext::SelectChannel(uint32_t)
+{
+    return 0;  // channel selection comes with the transport-stream table
+}
+
+void CTunerContext::StopThreads()
+{
+    streaming = 0;
+    if (signalThread.Running()) {
+        signalGate.Stop(1000, signalThread.handle.Get());
+        signalThread.Join(1000);
+        signalThread.Forget();
+    }
+    if (receptionThread.Running()) {
+        receptionGate.Stop(3000, receptionThread.handle.Get());
+        receptionThread.Join(2000);
+        receptionThread.Forget();
+    }
+    // A reception thread that ended by itself has closed and destroyed the
+    // object; one terminated at its bound leaves it to the unload.
+    driver = nullptr;
+    driver2 = nullptr;
+}
+
+BOOL32 CTunerContext::Close()
+{
+    StopThreads();
+    module.Reset();
+    if (!relay) return 0;
+    relay->Stop();
+    InterlockedExchange(&inUse, 0);
+    return 1;
+}
+
+void CAdaptiveWait::OnData()
+{
+    if (idle == 0) {
+        if (wait > 0) --wait;
+    } else if (idle == 1) {
+        idle = 0;
+    } else {
+        if (wait < kMaxWaitMs) ++wait;
+        idle = 0;
+    }
+}
+
+void CAdaptiveWait::OnEmptyPass()
+{
+    if (++idle >= kIdlePassesPerStep) {
+        if (wait < kMaxWaitMs) ++wait;
+        idle = 0;
+    }
+}
+
+unsigned __stdcall ReceptionThread(void* param)
+{
+    CTunerContext& t = *static_cast<CTunerContext*>(param);
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    do {
+        CAdaptiveWait pace;
+        for (;;) {
+            bool got = false;
+            bool parking = false;
+            for (;;) {
+                uint8_t* data = nullptr;
+                uint32_t size = 0, waiting = 0;
+                if (t.driver->FetchBlock(&data, &size, &waiting) && data && size) {
+                    if (t.relay) t.relay->Push(data, size);
+                    got = true;
+                    pace.OnData();
+                }
+                if (t.receptionGate.PollRequest()) {
+                    parking = true;
+                    break;
+                }
+                if (waiting == 0) break;
+            }
+            if (parking) break;
+            if (!got) pace.OnEmptyPass();
+            if (WaitForSingleObject(t.receptionGate.RequestEvent(), pace.wait) == WAIT_OBJECT_0) break;
+        }
+    } while (t.receptionGate.Checkpoint(INFINITE));
+    t.driver->Close();
+    t.driver->Destroy();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return 1;
+}
+
+unsigned __stdcall SignalThread(void* param)
+{
+    CTunerContext& t = *static_cast<CTunerContext*>(param);
+    do {
+        for (;;) {
+            t.signalLevel = t.driver->ReadLevel();
+            if (WaitForSingleObject(t.signalGate.RequestEvent(), 1000) == WAIT_OBJECT_0) break;
+        }
+    } while (t.signalGate.Checkpoint(INFINITE));
+    return 1;
+}

@@ -1,0 +1,61 @@
+// One tuner plug-in driven for one tuner kind: its module and object, the
+// reception and signal-level threads, and the relay with its pipes.
+#pragma once
+#include "common/WinHandle.h"
+#include "common/WorkerThread.h"
+#include "config/CConfig.h"
+#include "relay/CWorkerGate.h"
+#include "tuner/IBonDriver.h"
+
+#include <memory>
+
+class CStreamRelay;
+
+class CTunerContext {
+public:
+    // Copies the settings; the relay starts listening on the kind's pipes.
+    static std::unique_ptr<CTunerContext> Create(const CDriverInfo& info, BOOL32 terrestrial);
+    // Ends a client's connection, closes the tuner and stops the pipes.
+    ~CTunerContext();
+    CTunerContext(const CTunerContext&) = delete;
+    CTunerContext& operator=(const CTunerContext&) = delete;
+
+    // The caller has stored the loaded plug-in in `module`.
+    BOOL32 Open();
+    BOOL32 Start();
+    BOOL32 SelectChannel(uint32_t value);
+    BOOL32 Close();
+
+    CDriverInfo settings;
+    BOOL32 isTerrestrial = 0;
+    CModule module;
+    IBonDriver* driver = nullptr;
+    IBonDriver2* driver2 = nullptr;
+    BOOL32 streaming = 0;
+    CWorkerThread receptionThread;
+    CWorkerGate receptionGate;
+    CWorkerThread signalThread;
+    CWorkerGate signalGate;
+    volatile float signalLevel = 0.0f;
+    std::unique_ptr<CStreamRelay> relay;
+    volatile LONG inUse = 0;
+
+private:
+    CTunerContext() = default;
+    void StopThreads();
+};
+
+// The reception thread's adaptive wait between passes over the plug-in.
+struct CAdaptiveWait {
+    static constexpr unsigned kMaxWaitMs = 10;
+    static constexpr unsigned kIdlePassesPerStep = 10;
+    unsigned wait = 0;
+    unsigned idle = 0;
+    // After each block of data.
+    void OnData();
+    // At the end of a pass that got nothing.
+    void OnEmptyPass();
+};
+
+unsigned __stdcall ReceptionThread(void* param);
+unsigned __stdcall SignalThread(void* param);

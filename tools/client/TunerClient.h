@@ -1,0 +1,77 @@
+// A client of TunerHost's pipes, for tools and tests: the control pipe with
+// its commands and replies, and the data pipe with its messages.
+#pragma once
+#include "common/WinHandle.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+enum class TunerKind { Terrestrial, Satellite };
+
+enum class ClientError {
+    None,
+    NotRunning,         // no TunerHost process
+    NotServed,          // TunerHost runs, but has no tuner of this kind listening
+    Busy,               // another client holds the pipe
+    TunerFailed,        // the connection closed before the first reply
+    ChallengeMismatch,  // whatever answered is not TunerHost
+    Closed,             // the connection ended
+    Timeout,
+    Io,                 // any other pipe failure
+};
+
+const char* Describe(ClientError error);
+
+// The host's control and data pipe commands.
+enum : uint8_t {
+    kCmdPauseData = 0,
+    kCmdRearmData = 1,
+    kCmdSelectChannel = 2,
+    kCmdWaitForData = 3,
+    kCmdKeepAlive = 4,
+    kCmdChallenge = 5,
+};
+
+constexpr uint32_t kDataMessageSize = 586560;
+
+const wchar_t* ControlPipeName(TunerKind kind);
+const wchar_t* DataPipeName(TunerKind kind);
+// What TunerHost answers to a challenge.
+uint32_t ExpectedChallengeReply(const uint8_t challenge[4]);
+
+class CTunerClient {
+public:
+    // Opens the control pipe, waiting up to timeoutMs while TunerHost is busy
+    // with another client or between two of them.
+    ClientError ConnectControl(TunerKind kind, DWORD timeoutMs = 5000);
+    // One command and its reply; `arg` is sent as a message of its own.
+    ClientError Command(uint8_t code, uint32_t* reply = nullptr, DWORD timeoutMs = 10000);
+    ClientError Command(uint8_t code, uint32_t arg, uint32_t* reply, DWORD timeoutMs = 10000);
+    // Sends command 5 with fresh bytes and checks the answer.
+    ClientError Challenge();
+    // Command 0, then 1, then opens the data pipe: works whatever state the
+    // previous client left the data pipe in.
+    ClientError ConnectData(DWORD timeoutMs = 5000);
+    // Reads one data message into buffer (at least kDataMessageSize bytes).
+    ClientError ReadData(uint8_t* buffer, DWORD size, DWORD& got, DWORD timeoutMs);
+
+    // Raw access for tests: a message of any bytes, and a bare reply read.
+    ClientError SendRaw(const void* bytes, DWORD size);
+    ClientError ReadReply(uint32_t& reply, DWORD timeoutMs);
+
+    void CloseControl() { control_.Reset(); }
+    void CloseData() { data_.Reset(); }
+    bool HasControl() const { return static_cast<bool>(control_); }
+
+private:
+    ClientError Read(HANDLE pipe, void* buffer, DWORD size, DWORD& got, DWORD timeoutMs);
+    ClientError Closed() const { return gotReply_ ? ClientError::Closed : ClientError::TunerFailed; }
+
+    TunerKind kind_ = TunerKind::Terrestrial;
+    CFileHandle control_;
+    CFileHandle data_;
+    CHandle event_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    bool gotReply_ = false;
+};
