@@ -2,6 +2,7 @@
 
 #include "common/WinHandle.h"
 
+#include <cstring>
 #include <vector>
 
 std::wstring BinDir()
@@ -72,3 +73,35 @@ std::string ReadTextFile(const std::wstring& path)
     while (ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
     return out;
 }
+
+namespace {
+BOOL CALLBACK FindHostWindow(HWND hwnd, LPARAM param)
+{
+    auto* s = reinterpret_cast<WindowSearch*>(param);
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    if (std::wcscmp(cls, L"TunerHost") != 0) return TRUE;
+    ++s->count;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == s->pid) s->found = hwnd;
+    return TRUE;
+}
+}  // namespace
+
+WindowSearch Search(DWORD pid)
+{
+    WindowSearch s{pid, nullptr, 0};
+    EnumWindows(FindHostWindow, reinterpret_cast<LPARAM>(&s));
+    return s;
+}
+HWND WaitForWindow(const CChild& child, DWORD ms)
+{
+    for (DWORD waited = 0; waited < ms; waited += 100) {
+        if (HWND w = Search(child.Pid()).found) return w;
+        if (!child.Running()) return nullptr;
+        Sleep(100);
+    }
+    return nullptr;
+}
+

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include "common/WinHandle.h"
+
 #include <string>
 
 // The folder of the test executable, where the build puts the host, the tools
@@ -25,3 +27,50 @@ private:
 bool CopyFromBin(const wchar_t* binName, const CTempDir& dir, const std::wstring& newName);
 bool WriteTextFile(const std::wstring& path, const std::string& text);
 std::string ReadTextFile(const std::wstring& path);
+
+// A process started by a test; ended by its handle however the test leaves.
+class CChild {
+public:
+    bool Start(const std::wstring& exe, const std::wstring& dir, const std::wstring& args = L"")
+    {
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
+        if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi))
+            return false;
+        process_.Reset(pi.hProcess);
+        CloseHandle(pi.hThread);
+        pid_ = pi.dwProcessId;
+        return true;
+    }
+    ~CChild()
+    {
+        if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.Get(), 1);
+            WaitForSingleObject(process_.Get(), 5000);
+        }
+    }
+    // True when the process ended within the time; its code in `code`.
+    bool WaitExit(DWORD ms, DWORD& code)
+    {
+        if (WaitForSingleObject(process_.Get(), ms) != WAIT_OBJECT_0) return false;
+        GetExitCodeProcess(process_.Get(), &code);
+        return true;
+    }
+    bool Running() const { return WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
+    DWORD Pid() const { return pid_; }
+
+private:
+    CHandle process_;
+    DWORD pid_ = 0;
+};
+
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+    int count;
+};
+// TunerHost windows: how many there are, and the one of process pid.
+WindowSearch Search(DWORD pid);
+HWND WaitForWindow(const CChild& child, DWORD ms);

@@ -8,6 +8,7 @@
 //   OpenFails=1, TuneFails=1, FactoryNull=1, NoInterface2=1
 //   FetchMode=0         0: whole packets; 1: odd sizes; 2: never any data
 //   SlowMs=0            delay added to Open, Tune and FetchBlock
+//   FetchHangMs=0       the first FetchBlock after Open sleeps this long
 //   RateKBps=2000       stream rate
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "SimStream.h"
@@ -29,7 +30,7 @@ struct SimSettings {
     std::wstring spaces = L"T";
     int emptyFirstSpace = 0, noSpaces = 0, endlessSpaces = 0, endlessChannels = 0;
     int openFails = 0, tuneFails = 0, factoryNull = 0, noInterface2 = 0;
-    int fetchMode = 0, slowMs = 0, rateKBps = 2000;
+    int fetchMode = 0, slowMs = 0, rateKBps = 2000, fetchHangMs = 0;
     std::wstring log;
 };
 
@@ -67,6 +68,7 @@ SimSettings LoadSettings()
     s.fetchMode = num(L"FetchMode", 0);
     s.slowMs = num(L"SlowMs", 0);
     s.rateKBps = num(L"RateKBps", 2000);
+    s.fetchHangMs = num(L"FetchHangMs", 0);
     s.log = str(L"Log", L"");
     return s;
 }
@@ -135,6 +137,11 @@ public:
     BOOL32 DoFetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting)
     {
         Slow();
+        if (settings_.fetchHangMs > 0 && !hung_) {
+            hung_ = true;
+            Log(settings_.log, "hang");
+            Sleep(static_cast<DWORD>(settings_.fetchHangMs));
+        }
         *data = nullptr;
         *size = 0;
         *waiting = 0;
@@ -213,6 +220,7 @@ private:
     uint64_t delivered_ = 0;
     std::vector<uint8_t> pending_, block_;
     size_t oddIndex_ = 0;
+    bool hung_ = false;
     std::wstring endlessName_;
 };
 

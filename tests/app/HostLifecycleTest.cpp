@@ -1,0 +1,59 @@
+// TunerHost's life with clients around: Exit while they stream, and pipe
+// names that another process holds.
+#include "relay/HostRun.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+TEST(HostLifecycle, ExitEndsTunerHostWhileClientsStream)
+{
+    CHostRun run(L"exitstreaming");
+    ASSERT_TRUE(run.Start());
+    std::vector<uint8_t> buffer(kDataMessageSize);
+    CTunerClient t, s;
+    for (auto* c : {&t, &s}) {
+        ASSERT_EQ(c->ConnectControl(c == &t ? TunerKind::Terrestrial : TunerKind::Satellite), ClientError::None);
+        ASSERT_EQ(c->ConnectData(), ClientError::None);
+        DWORD got = 0;
+        ASSERT_EQ(c->ReadData(buffer.data(), kDataMessageSize, got, 5000), ClientError::None);
+    }
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(run.Exit(15000));
+    EXPECT_LT(GetTickCount64() - start, 10000u);
+    for (auto* c : {&t, &s}) {
+        uint32_t reply = 0;
+        EXPECT_NE(c->Command(kCmdKeepAlive, &reply, 3000), ClientError::None);
+    }
+    EXPECT_EQ(run.Count(TunerKind::Terrestrial, "close"), 2);
+    EXPECT_EQ(run.Count(TunerKind::Satellite, "close"), 2);
+}
+
+TEST(HostLifecycle, TakenPipeNamesLeaveOnlyThatPipeOut)
+{
+    // Another process holds the terrestrial data pipe and the satellite
+    // control pipe before TunerHost starts.
+    CFileHandle dataT(CreateNamedPipeW(DataPipeName(TunerKind::Terrestrial), PIPE_ACCESS_OUTBOUND,
+                                       PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr));
+    CFileHandle controlS(CreateNamedPipeW(ControlPipeName(TunerKind::Satellite), PIPE_ACCESS_DUPLEX,
+                                          PIPE_TYPE_MESSAGE, 1, 256, 256, 0, nullptr));
+    ASSERT_TRUE(dataT && controlS);
+    CHostRun run(L"takennames");
+    ASSERT_TRUE(run.Start());
+
+    // Without a data worker, commands 0 and 1 and the end of a connection
+    // must not wait for it.
+    for (int i = 0; i < 2; ++i) {
+        CTunerClient t;
+        ASSERT_EQ(t.ConnectControl(TunerKind::Terrestrial), ClientError::None);
+        uint32_t reply = 0;
+        ASSERT_EQ(t.Command(kCmdPauseData, &reply, 5000), ClientError::None);
+        EXPECT_EQ(reply, 1u);
+        ASSERT_EQ(t.Command(kCmdRearmData, &reply, 5000), ClientError::None);
+        EXPECT_EQ(reply, 1u);
+    }
+    // The satellite kind is left out whole: its data pipe is not offered.
+    CFileHandle dataS(CreateFileW(DataPipeName(TunerKind::Satellite), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(dataS);
+    EXPECT_TRUE(run.Exit(15000));
+}

@@ -1,0 +1,102 @@
+#include "relay/HostRun.h"
+
+#include <cstring>
+
+namespace {
+
+const wchar_t* PluginName(TunerKind kind)
+{
+    return kind == TunerKind::Terrestrial ? L"BonDriver_SimT" : L"BonDriver_SimS";
+}
+
+std::string Narrow(const std::wstring& w)
+{
+    return std::string(w.begin(), w.end());
+}
+
+}  // namespace
+
+CHostRun::CHostRun(const wchar_t* name) : dir(name)
+{
+    CopyFromBin(L"TunerHost.exe", dir, L"TunerHost.exe");
+    for (TunerKind kind : {TunerKind::Terrestrial, TunerKind::Satellite}) {
+        CopyFromBin(L"BonDriver_Sim.dll", dir, std::wstring(PluginName(kind)) + L".dll");
+        SetSim(kind, "");
+    }
+    WriteTextFile(dir.File(L"TunerHost.ini"),
+                  "[Config]\r\nDriverNameT=BonDriver_SimT.dll\r\nDriverNameS=BonDriver_SimS.dll\r\n");
+}
+
+std::wstring CHostRun::LogPath(TunerKind kind) const
+{
+    return dir.File(std::wstring(PluginName(kind)) + L".log");
+}
+
+void CHostRun::SetSim(TunerKind kind, const std::string& settings)
+{
+    const std::string spaces = kind == TunerKind::Terrestrial ? "T" : "S";
+    WriteTextFile(dir.File(std::wstring(PluginName(kind)) + L".ini"),
+                  "[Sim]\r\nSpaces=" + spaces + "\r\nLog=" + Narrow(LogPath(kind)) + "\r\n" + settings);
+}
+
+bool CHostRun::Start(DWORD ms)
+{
+    if (!host.Start(dir.File(L"TunerHost.exe"), dir.Path())) return false;
+    // The window exists once WM_CREATE has built both contexts, whose pipes
+    // listen by then.
+    window = WaitForWindow(host, ms);
+    return window != nullptr;
+}
+
+int CHostRun::Count(TunerKind kind, const char* event) const
+{
+    const std::string log = ReadTextFile(LogPath(kind));
+    const std::string line = std::string(event) + "\n";
+    int n = 0;
+    for (size_t at = 0; (at = log.find(line, at)) != std::string::npos; at += line.size())
+        if (at == 0 || log[at - 1] == '\n') ++n;
+    return n;
+}
+
+bool CHostRun::Exit(DWORD ms)
+{
+    if (!window || !PostMessageW(window, WM_COMMAND, 111, 0)) return false;
+    DWORD code = 99;
+    return host.WaitExit(ms, code) && code == 0;
+}
+
+std::string CSimReplica::Check(const uint8_t* message, size_t size)
+{
+    if (size != kDataMessageSize) return "message of " + std::to_string(size) + " bytes";
+    if (!synced_) {
+        // Find where in the plug-in's stream this message starts; with odd
+        // block sizes it may start inside a packet.
+        SimPayload p{};
+        size_t off = 0;
+        while (off + kTsPacketSize <= size && !(message[off] == 0x47 && ParseSimPayload(message + off, p))) ++off;
+        if (off + kTsPacketSize > size) return "no payload packet in the first message";
+        if (p.sequence * kTsPacketSize < off) return "first message starts before the stream";
+        const uint64_t start = p.sequence * kTsPacketSize - off;
+        while ((stream_.Produced() + 1) * kTsPacketSize <= start) stream_.NextPacket(packet_);
+        stream_.NextPacket(packet_);
+        used_ = static_cast<size_t>(start - (stream_.Produced() - 1) * kTsPacketSize);
+        synced_ = true;
+    }
+    for (size_t at = 0; at < size;) {
+        if (used_ == kTsPacketSize) {
+            stream_.NextPacket(packet_);
+            used_ = 0;
+        }
+        const size_t n = std::min(kTsPacketSize - used_, size - at);
+        if (std::memcmp(message + at, packet_ + used_, n) != 0) {
+            SimPayload p{};
+            if (used_ == 0 && ParseSimPayload(message + at, p) && (p.space != space_ || p.channel != channel_))
+                return "packet of space " + std::to_string(p.space) + " channel " + std::to_string(p.channel);
+            return "byte " + std::to_string(bytes_ + at) + " differs from the plug-in's stream";
+        }
+        at += n;
+        used_ += n;
+    }
+    bytes_ += size;
+    return "";
+}

@@ -1,0 +1,62 @@
+// TunerHost started for a test in a folder of its own, with a copy of the
+// simulated plug-in for each kind: BonDriver_SimT.dll (terrestrial spaces)
+// and BonDriver_SimS.dll (satellite spaces), each logging to its own file.
+#pragma once
+#include "TestUtil.h"
+#include "TunerClient.h"
+#include "SimStream.h"
+
+#include <algorithm>
+#include <string>
+
+class CHostRun {
+public:
+    explicit CHostRun(const wchar_t* name);
+    // Replaces a plug-in's [Sim] settings (its log stays); read at each open.
+    void SetSim(TunerKind kind, const std::string& settings);
+    // Starts TunerHost and waits until its pipes listen.
+    bool Start(DWORD ms = 30000);
+    // The number of lines equal to `event` in a plug-in's log.
+    int Count(TunerKind kind, const char* event) const;
+    // The tray menu's Exit; true when TunerHost ended with 0 within ms.
+    bool Exit(DWORD ms);
+
+    CTempDir dir;
+    CChild host;
+    HWND window = nullptr;
+
+private:
+    std::wstring LogPath(TunerKind kind) const;
+};
+
+// Checks received data messages against the simulated plug-in's stream,
+// regenerated here: whole messages, every byte as produced, one channel.
+class CSimReplica {
+public:
+    CSimReplica(uint32_t space, uint32_t channel) : space_(space), channel_(channel) { stream_.SetChannel(space, channel); }
+    // Empty when the message is right; otherwise what is wrong.
+    std::string Check(const uint8_t* message, size_t size);
+    uint64_t Bytes() const { return bytes_; }
+
+private:
+    CSimStream stream_;
+    uint32_t space_, channel_;
+    bool synced_ = false;
+    uint8_t packet_[kTsPacketSize] = {};
+    size_t used_ = 0;  // bytes of packet_ already matched
+    uint64_t bytes_ = 0;
+};
+
+#include <ostream>
+inline std::ostream& operator<<(std::ostream& os, ClientError e) { return os << Describe(e); }
+
+// Waits until pred holds, up to ms; true when it did.
+template <typename Pred>
+bool WaitUntil(Pred pred, DWORD ms)
+{
+    for (DWORD waited = 0;; waited += 50) {
+        if (pred()) return true;
+        if (waited >= ms) return false;
+        Sleep(50);
+    }
+}
