@@ -32,6 +32,7 @@ TEST(ControlPipe, EveryCommandReplies)
     ASSERT_EQ(s.ConnectControl(TunerKind::Satellite), ClientError::None);
     ASSERT_EQ(s.Command(kCmdChallenge, 0x12345678u, &answerS), ClientError::None);
     EXPECT_EQ(answerT, ExpectedChallengeReply(challenge));
+    EXPECT_EQ(answerT, 0x363D6DF5u);  // the worked example of docs/protocol.md
     EXPECT_EQ(answerS, answerT);
     EXPECT_EQ(s.Challenge(), ClientError::None);
 

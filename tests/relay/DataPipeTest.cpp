@@ -86,7 +86,7 @@ TEST(DataPipe, ClosingBothPipesMidChunkNeverStrandsTheNextClient)
     CHostRun run(L"closeboth");
     run.SetSim(T, "RateKBps=40000\r\n");
     ASSERT_TRUE(run.Start());
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 100; ++i) {
         CStreamClient c;
         ASSERT_EQ(c.Connect(T), ClientError::None) << "round " << i;
         DWORD got = 0;
