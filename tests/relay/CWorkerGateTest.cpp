@@ -25,6 +25,11 @@ unsigned __stdcall ParkingWorker(void* param)
     }
 }
 
+unsigned __stdcall EndAtOnce(void*)
+{
+    return 0;
+}
+
 }  // namespace
 
 TEST(WorkerGate, PauseResumeAndStopAWorker)
@@ -73,8 +78,7 @@ TEST(WorkerGate, PauseOfAnEndedWorkerDoesNotWait)
 {
     CWorkerGate gate;
     gate.Reset();
-    CHandle thread(reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, [](void*) -> unsigned { return 0; }, nullptr, 0, nullptr)));
+    CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, EndAtOnce, nullptr, 0, nullptr)));
     ASSERT_EQ(WaitForSingleObject(thread.Get(), 5000), WAIT_OBJECT_0);
     EXPECT_EQ(gate.Pause(INFINITE, thread.Get()), CWorkerGate::kWorkerEnded);
     EXPECT_TRUE(gate.Stop(INFINITE, thread.Get()));
