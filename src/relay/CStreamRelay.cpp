@@ -1,5 +1,7 @@
 #include "relay/CStreamRelay.h"
 
+#include "tuner/Descrambler.h"
+
 CStreamRelay::CStreamRelay(CTunerContext* tunerContext)
     : blockQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       tuner(tunerContext),
@@ -17,6 +19,7 @@ CStreamRelay::~CStreamRelay()
 
 bool CStreamRelay::Start()
 {
+    descrambler = LoadDescrambler();
     {
         CLock hold(queueLock);
         accepting = 0;
@@ -35,6 +38,11 @@ bool CStreamRelay::Stop()
         workerGate.Stop(3000, worker.handle.Get());
         worker.Join(2000);
         worker.Forget();
+    }
+    if (descrambler) {
+        descrambler->Release();
+        descrambler = nullptr;
+        UnloadDescrambler();
     }
     return true;
 }
@@ -58,8 +66,23 @@ void CStreamRelay::Purge()
         CLock hold(queueLock);
         blocks.clear();
     }
+    if (descrambler) descrambler->StartUp(kDescramblerStartUpValue);
     if (worker.Running()) workerGate.Resume();
 }
+
+namespace {
+
+// The instance's output, copied out of its own buffer; null when it yields
+// nothing for this block.
+TsBlockPtr Descramble(IB25Decoder& decoder, TsBlockPtr block)
+{
+    uint8_t* out = nullptr;
+    uint32_t outSize = 0;
+    if (!decoder.Decode(block->data.get(), block->size, &out, &outSize) || !out || outSize == 0) return nullptr;
+    return CopyTsBlock(out, outSize);
+}
+
+}  // namespace
 
 unsigned __stdcall RelayWorker(void* param)
 {
@@ -83,7 +106,8 @@ unsigned __stdcall RelayWorker(void* param)
                 if (r.workerGate.WaitEither(r.blockQueued.Get(), INFINITE) != 0) break;
                 continue;
             }
-            if (r.pipeServer) r.pipeServer->Append(std::move(block));
+            if (r.descrambler) block = Descramble(*r.descrambler, std::move(block));
+            if (block && r.pipeServer) r.pipeServer->Append(std::move(block));
         }
         if (!r.workerGate.Checkpoint(INFINITE)) return 1;
     }

@@ -7,6 +7,7 @@
 #include "relay/CPipeServer.h"
 #include "relay/CWorkerGate.h"
 #include "relay/TsBlock.h"
+#include "tuner/IB25Decoder.h"
 
 #include <memory>
 
@@ -30,6 +31,7 @@ public:
     // Null when the kind could not be served (its control pipe name is taken).
     CPipeServer* PipeServer() const { return pipeServer.get(); }
 
+    IB25Decoder* descrambler = nullptr;  // this connection's instance, or null
     CWorkerThread worker;
     CWorkerGate workerGate;
     LONG accepting = 0;  // guarded by queueLock

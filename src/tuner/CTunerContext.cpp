@@ -1,6 +1,7 @@
 #include "tuner/CTunerContext.h"
 
 #include "relay/CStreamRelay.h"
+#include "tuner/ChannelSelection.h"
 
 #include <objbase.h>
 
@@ -63,9 +64,42 @@ BOOL32 CTunerContext::Start()
     return 1;
 }
 
-BOOL32 CTunerContext::SelectChannel(uint32_t)
+BOOL32 CTunerContext::SelectChannel(uint32_t value)
 {
-    return 0;  // channel selection comes with the transport-stream table
+    if (isTerrestrial) return MapFrequency(value / 1000);
+    return Apply(DecideChannel(value, false, settings));
+}
+
+BOOL32 CTunerContext::MapFrequency(uint32_t mhz)
+{
+    return Apply(DecideChannel(mhz * 1000, true, settings));
+}
+
+BOOL32 CTunerContext::Apply(const CSelection& selection)
+{
+    switch (selection.outcome) {
+    case SelectOutcome::Tune:
+        return ApplyChannel(static_cast<uint32_t>(selection.target.space), selection.target.channel);
+    case SelectOutcome::NotServed:
+        // The stream stops until a later selection succeeds.
+        receptionGate.Pause(3000, receptionThread.handle.Get());
+        return 0;
+    case SelectOutcome::UnknownTsid:
+        break;  // stays on the current channel
+    }
+    return 0;
+}
+
+BOOL32 CTunerContext::ApplyChannel(uint32_t space, uint32_t channel)
+{
+    // The fixed-channel override has been applied by DecideChannel.
+    if (!driver2) return 0;
+    if (receptionGate.Pause(3000, receptionThread.handle.Get()) != 0) return 0;
+    if (!driver2->Tune(space, channel)) return 0;  // reception stays parked
+    driver2->Discard();
+    if (relay) relay->Purge();
+    receptionGate.Resume();
+    return 1;
 }
 
 void CTunerContext::StopThreads()

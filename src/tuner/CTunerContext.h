@@ -23,7 +23,13 @@ public:
     // The caller has stored the loaded plug-in in `module`.
     BOOL32 Open();
     BOOL32 Start();
+    // The client's channel value: kHz for the terrestrial kind, a TSID for
+    // the satellite kind.
     BOOL32 SelectChannel(uint32_t value);
+    BOOL32 MapFrequency(uint32_t mhz);
+    // Retunes with the reception thread parked; on success the stream
+    // restarts from the new channel.
+    BOOL32 ApplyChannel(uint32_t space, uint32_t channel);
     BOOL32 Close();
 
     CDriverInfo settings;
@@ -42,6 +48,7 @@ public:
 
 private:
     CTunerContext() = default;
+    BOOL32 Apply(const struct CSelection& selection);
     void StopThreads();
 };
 

@@ -1,0 +1,69 @@
+#include "tuner/Descrambler.h"
+
+#include "common/CriticalSection.h"
+#include "tuner/TypeProbe.h"
+
+#include <windows.h>
+
+namespace {
+
+struct CDescramblerLibrary {
+    CCriticalSection lock;
+    long count = 0;
+    HMODULE library = nullptr;
+    ~CDescramblerLibrary()
+    {
+        if (library) FreeLibrary(library);
+    }
+};
+
+// Set up before the entry point runs; a library still loaded at exit is
+// freed after it returns.
+CDescramblerLibrary g_descrambler;
+
+}  // namespace
+
+IB25Decoder* LoadDescrambler()
+{
+    HMODULE library = nullptr;
+    {
+        CLock hold(g_descrambler.lock);
+        if (g_descrambler.count == 0) {
+            g_descrambler.library = LoadLibraryW(kDescramblerLibrary);
+            if (!g_descrambler.library) return nullptr;
+        }
+        ++g_descrambler.count;
+        library = g_descrambler.library;
+    }
+    auto create = reinterpret_cast<CreateB25DecoderFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, kCreateB25DecoderExport)));
+    IB25Decoder* decoder = create ? create() : nullptr;
+    if (!decoder) {
+        UnloadDescrambler();
+        return nullptr;
+    }
+    if (!decoder->StartUp(kDescramblerStartUpValue)) {
+        decoder->Release();
+        UnloadDescrambler();
+        return nullptr;
+    }
+    if (auto* decoder2 = static_cast<IB25Decoder2*>(ProbeInterface(decoder, "IB25Decoder2"))) decoder2->Configure(0);
+    return decoder;
+}
+
+bool UnloadDescrambler()
+{
+    CLock hold(g_descrambler.lock);
+    if (g_descrambler.count == 0) return false;
+    if (--g_descrambler.count == 0) {
+        FreeLibrary(g_descrambler.library);
+        g_descrambler.library = nullptr;
+    }
+    return true;
+}
+
+long DescramblerLoadCount()
+{
+    CLock hold(g_descrambler.lock);
+    return g_descrambler.count;
+}
