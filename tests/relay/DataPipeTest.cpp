@@ -11,35 +11,6 @@ namespace {
 const auto T = TunerKind::Terrestrial;
 const auto S = TunerKind::Satellite;
 
-// A client that has opened the tuner and its data pipe.
-struct CStreamClient {
-    CTunerClient client;
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(kDataMessageSize);
-
-    ClientError Connect(TunerKind kind)
-    {
-        ClientError e = client.ConnectControl(kind);
-        if (e == ClientError::None) e = client.Challenge();
-        if (e == ClientError::None) e = client.ConnectData();
-        return e;
-    }
-    ClientError Read(DWORD& got, DWORD ms = 5000)
-    {
-        return client.ReadData(buffer.data(), kDataMessageSize, got, ms);
-    }
-    // Reads n messages and checks them against the plug-in's stream.
-    void Verify(int n, uint32_t space = 0, uint32_t channel = 0)
-    {
-        CSimReplica replica(space, channel);
-        for (int i = 0; i < n; ++i) {
-            DWORD got = 0;
-            ASSERT_EQ(Read(got), ClientError::None) << "message " << i;
-            const std::string wrong = replica.Check(buffer.data(), got);
-            ASSERT_EQ(wrong, "") << "message " << i;
-        }
-    }
-};
-
 }  // namespace
 
 TEST(DataPipe, BothKindsStreamWholeExactMessages)

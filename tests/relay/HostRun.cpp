@@ -1,5 +1,7 @@
 #include "relay/HostRun.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 namespace {
@@ -23,8 +25,34 @@ CHostRun::CHostRun(const wchar_t* name) : dir(name)
         CopyFromBin(L"BonDriver_Sim.dll", dir, std::wstring(PluginName(kind)) + L".dll");
         SetSim(kind, "");
     }
+    SetHostIni("");
+}
+
+void CHostRun::SetHostIni(const std::string& sections)
+{
     WriteTextFile(dir.File(L"TunerHost.ini"),
-                  "[Config]\r\nDriverNameT=BonDriver_SimT.dll\r\nDriverNameS=BonDriver_SimS.dll\r\n");
+                  "[Config]\r\nDriverNameT=BonDriver_SimT.dll\r\nDriverNameS=BonDriver_SimS.dll\r\n" + sections);
+}
+
+void CHostRun::AddDescrambler(const std::string& settings)
+{
+    CopyFromBin(L"b25decoder.dll", dir, L"b25decoder.dll");
+    WriteTextFile(dir.File(L"b25decoder.ini"), "[B25]\r\nLog=" + Narrow(dir.File(L"b25.log")) + "\r\n" + settings);
+}
+
+int CHostRun::CountDescrambler(const char* event) const
+{
+    return CountLines(dir.File(L"b25.log"), event);
+}
+
+int CountLines(const std::wstring& path, const char* event)
+{
+    const std::string log = ReadTextFile(path);
+    const std::string line = std::string(event) + "\n";
+    int n = 0;
+    for (size_t at = 0; (at = log.find(line, at)) != std::string::npos; at += line.size())
+        if (at == 0 || log[at - 1] == '\n') ++n;
+    return n;
 }
 
 std::wstring CHostRun::LogPath(TunerKind kind) const
@@ -50,12 +78,7 @@ bool CHostRun::Start(DWORD ms)
 
 int CHostRun::Count(TunerKind kind, const char* event) const
 {
-    const std::string log = ReadTextFile(LogPath(kind));
-    const std::string line = std::string(event) + "\n";
-    int n = 0;
-    for (size_t at = 0; (at = log.find(line, at)) != std::string::npos; at += line.size())
-        if (at == 0 || log[at - 1] == '\n') ++n;
-    return n;
+    return CountLines(LogPath(kind), event);
 }
 
 bool CHostRun::Exit(DWORD ms)
@@ -99,4 +122,63 @@ std::string CSimReplica::Check(const uint8_t* message, size_t size)
     }
     bytes_ += size;
     return "";
+}
+
+ClientError CStreamClient::Connect(TunerKind kind)
+{
+    ClientError e = client.ConnectControl(kind);
+    if (e == ClientError::None) e = client.Challenge();
+    if (e == ClientError::None) e = client.ConnectData();
+    return e;
+}
+
+namespace {
+
+void Unxor(std::vector<uint8_t>& message, DWORD size)
+{
+    const uint8_t key = message[0] ^ 0x47;
+    EXPECT_NE(key, 0) << "the descrambler left the stream unchanged";
+    for (DWORD i = 0; i < size; ++i) message[i] ^= key;
+}
+
+// Payload packets of the channel, and of any other.
+void CountChannel(const uint8_t* message, size_t size, uint32_t space, uint32_t channel, int& ours, int& others)
+{
+    ours = others = 0;
+    SimPayload p{};
+    for (size_t at = 0; at + kTsPacketSize <= size; at += kTsPacketSize)
+        if (ParseSimPayload(message + at, p)) ++(p.space == space && p.channel == channel ? ours : others);
+}
+
+}  // namespace
+
+void CStreamClient::Verify(int n, uint32_t space, uint32_t channel, bool xored)
+{
+    CSimReplica replica(space, channel);
+    for (int i = 0; i < n; ++i) {
+        DWORD got = 0;
+        ASSERT_EQ(Read(got), ClientError::None) << "message " << i;
+        if (xored) Unxor(buffer, got);
+        ASSERT_EQ(replica.Check(buffer.data(), got), "") << "message " << i;
+    }
+}
+
+void CStreamClient::VerifyAfterTune(int n, uint32_t space, uint32_t channel, bool xored)
+{
+    CSimReplica replica(space, channel);
+    int skipped = 0;
+    for (int checked = 0; checked < n;) {
+        DWORD got = 0;
+        ASSERT_EQ(Read(got), ClientError::None) << "after " << checked << " messages of the new channel";
+        if (xored) Unxor(buffer, got);
+        int ours = 0, others = 0;
+        CountChannel(buffer.data(), got, space, channel, ours, others);
+        if (checked == 0 && ours == 0) {
+            ASSERT_LT(++skipped, 300) << "the new channel never came";
+            continue;
+        }
+        ASSERT_EQ(others, 0) << "old channel's packets after the retune";
+        ASSERT_EQ(replica.Check(buffer.data(), got), "") << "message " << checked << " of the new channel";
+        ++checked;
+    }
 }

@@ -7,6 +7,7 @@
 #include "SimStream.h"
 
 #include <algorithm>
+#include <vector>
 #include <string>
 
 class CHostRun {
@@ -16,8 +17,13 @@ public:
     void SetSim(TunerKind kind, const std::string& settings);
     // Starts TunerHost and waits until its pipes listen.
     bool Start(DWORD ms = 30000);
+    // TunerHost.ini: both kinds configured, then the given sections.
+    void SetHostIni(const std::string& sections);
+    // Puts the stand-in descrambler beside TunerHost.exe with these [B25] settings.
+    void AddDescrambler(const std::string& settings);
     // The number of lines equal to `event` in a plug-in's log.
     int Count(TunerKind kind, const char* event) const;
+    int CountDescrambler(const char* event) const;
     // The tray menu's Exit; true when TunerHost ended with 0 within ms.
     bool Exit(DWORD ms);
 
@@ -28,6 +34,9 @@ public:
 private:
     std::wstring LogPath(TunerKind kind) const;
 };
+
+// Lines equal to `event` in a log file.
+int CountLines(const std::wstring& path, const char* event);
 
 // Checks received data messages against the simulated plug-in's stream,
 // regenerated here: whole messages, every byte as produced, one channel.
@@ -60,3 +69,22 @@ bool WaitUntil(Pred pred, DWORD ms)
         Sleep(50);
     }
 }
+
+// A client that has opened the tuner and its data pipe.
+struct CStreamClient {
+    CTunerClient client;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(kDataMessageSize);
+
+    ClientError Connect(TunerKind kind);
+    ClientError Read(DWORD& got, DWORD ms = 5000)
+    {
+        return client.ReadData(buffer.data(), kDataMessageSize, got, ms);
+    }
+    // Reads n messages and checks them against the plug-in's stream on that
+    // channel. With `xored`, each message is first undone with the key that
+    // its first byte gives (the stand-in descrambler's transform).
+    void Verify(int n, uint32_t space = 0, uint32_t channel = 0, bool xored = false);
+    // After a retune: skips messages wholly of the old channel, then checks n
+    // of the new one; nothing of the old may follow the first new byte.
+    void VerifyAfterTune(int n, uint32_t space, uint32_t channel, bool xored = false);
+};
