@@ -31,13 +31,25 @@ std::string ReadTextFile(const std::wstring& path);
 // A process started by a test; ended by its handle however the test leaves.
 class CChild {
 public:
-    bool Start(const std::wstring& exe, const std::wstring& dir, const std::wstring& args = L"")
+    // With `output`, the child's standard output and error go to that file.
+    bool Start(const std::wstring& exe, const std::wstring& dir, const std::wstring& args = L"",
+               const std::wstring& output = L"")
     {
         STARTUPINFOW si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
         std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
-        if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi))
+        CFileHandle out;
+        if (!output.empty()) {
+            SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+            out.Reset(CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
+            if (!out) return false;
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdOutput = si.hStdError = out.Get();
+            si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        }
+        if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, out ? TRUE : FALSE, 0, nullptr, dir.c_str(),
+                            &si, &pi))
             return false;
         process_.Reset(pi.hProcess);
         CloseHandle(pi.hThread);

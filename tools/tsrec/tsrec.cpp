@@ -1,4 +1,6 @@
 // tsrec: records a tuner's stream from TunerHost into a .ts file.
+#include "ChannelArgument.h"
+#include "ChannelList.h"
 #include "TsChecker.h"
 #include "TunerClient.h"
 
@@ -27,12 +29,15 @@ void Usage()
 {
     std::fputs(
         "usage: tsrec [options]\n"
+        "       tsrec --list [DIR]\n"
         "  -s            record the satellite tuner (default: terrestrial)\n"
-        "  -c VALUE      select a channel first (command 2): a number, decimal or 0x hex\n"
+        "  -c CHANNEL    select a channel first. Terrestrial: 13..62 (UHF), 1..12 (VHF),\n"
+        "                C13..C63 (CATV), or a frequency in kHz; satellite: a TSID in hex\n"
         "  -t SECONDS    record this long (default 10)\n"
         "  -b BYTES      stop after this many bytes instead\n"
         "  -o FILE       output file (default out.ts)\n"
         "  -q            no progress line\n"
+        "  --list [DIR]  print the channels TunerHost in DIR (default: tsrec's folder) would tune\n"
         "exit codes: 0 done, 1 usage, 2 TunerHost not running or not serving the kind,\n"
         "  3 tuner busy, 4 tuner failed to open, 5 not TunerHost (challenge), 6 cannot write,\n"
         "  7 the stream failed or no data arrived\n",
@@ -68,8 +73,7 @@ std::string Narrow(const std::wstring& w)
 
 struct Options {
     TunerKind kind = TunerKind::Terrestrial;
-    bool hasChannel = false;
-    uint32_t channel = 0;
+    std::wstring channel;  // as the user gave it
     double seconds = 10.0;
     unsigned long long bytes = 0;  // 0: by time
     std::wstring output = L"out.ts";
@@ -87,9 +91,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o)
         } else if (a == L"-q") {
             o.quiet = true;
         } else if (a == L"-c" && hasValue) {
-            if (!ParseNumber(argv[++i], n) || n > 0xFFFFFFFFull) return false;
-            o.hasChannel = true;
-            o.channel = static_cast<uint32_t>(n);
+            o.channel = argv[++i];
         } else if (a == L"-t" && hasValue) {
             if (!ParseNumber(argv[++i], n) || n == 0) return false;
             o.seconds = static_cast<double>(n);
@@ -102,7 +104,15 @@ bool ParseOptions(int argc, wchar_t** argv, Options& o)
             return false;
         }
     }
-    return true;
+    return o.channel.empty() || ParseChannelArgument(o.channel, o.kind == TunerKind::Terrestrial);
+}
+
+std::wstring OwnDirectory()
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    std::wstring p(path);
+    return p.substr(0, p.rfind(L'\\'));
 }
 
 class CRecorder {
@@ -114,7 +124,10 @@ public:
         ClientError e = client_.ConnectControl(o_.kind);
         if (e == ClientError::None) e = client_.Challenge();
         if (e == ClientError::None) e = client_.ConnectData();
-        if (e == ClientError::None && o_.hasChannel) e = client_.Command(kCmdSelectChannel, o_.channel, nullptr);
+        if (e == ClientError::None && !o_.channel.empty()) {
+            const uint32_t value = *ParseChannelArgument(o_.channel, o_.kind == TunerKind::Terrestrial);
+            e = client_.Command(kCmdSelectChannel, value, nullptr);
+        }
         if (e != ClientError::None) {
             std::fprintf(stderr, "tsrec: %s\n", Describe(e));
             return ExitFor(e);
@@ -172,7 +185,9 @@ private:
             Progress(lastShown);
         }
         if (written_ == 0) {
-            std::fputs("\ntsrec: no data arrived (the channel could not be tuned?)\n", stderr);
+            std::fputs(o_.channel.empty() ? "\ntsrec: no data arrived\n"
+                                          : "\ntsrec: no data arrived: the channel could not be tuned\n",
+                       stderr);
             return kExitStreamFailed;
         }
         return kExitOk;
@@ -212,6 +227,8 @@ private:
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc >= 2 && std::wstring(argv[1]) == L"--list" && argc <= 3)
+        return PrintChannelList(argc == 3 ? argv[2] : OwnDirectory()) ? kExitOk : kExitNoHost;
     Options o;
     if (!ParseOptions(argc, argv, o)) {
         Usage();
