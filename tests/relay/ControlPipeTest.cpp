@@ -48,7 +48,7 @@ TEST(ControlPipe, EveryCommandReplies)
     EXPECT_EQ(reply, 1u);
     ASSERT_EQ(t.Command(0xFF, &reply), ClientError::None);
     EXPECT_EQ(reply, 1u);
-    ASSERT_EQ(t.Command(kCmdSelectChannel, 0u, &reply), ClientError::None);
+    ASSERT_EQ(t.Command(kCmdSelectChannel, 521143u, &reply), ClientError::None);
     EXPECT_EQ(reply, 1u);
 
     // With data flowing, command 3 answers once a chunk has been written.
@@ -59,6 +59,9 @@ TEST(ControlPipe, EveryCommandReplies)
     start = GetTickCount64();
     ASSERT_EQ(t.Command(kCmdWaitForData, &reply), ClientError::None);
     EXPECT_LT(MsSince(start), 900u);
+    EXPECT_EQ(reply, 1u);
+    // A value that selects nothing still gets 1.
+    ASSERT_EQ(t.Command(kCmdSelectChannel, 0u, &reply), ClientError::None);
     EXPECT_EQ(reply, 1u);
     EXPECT_TRUE(run.Exit(15000));
 }
