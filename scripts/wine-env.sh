@@ -19,6 +19,16 @@ wine_env_start() {
     echo "wine: creating prefix in $WINEPREFIX (once per build folder)"
     wineboot -i >/dev/null 2>&1 || true
   fi
+  # The pages' font, "ＭＳ Ｐゴシック", is not part of Wine: draw it with IPA's
+  # proportional Gothic so that Japanese text renders.
+  if [ ! -f "$WINEPREFIX/.fonts-substituted" ]; then
+    "$build/wine-run.sh" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f </dev/null >/dev/null 2>&1 || true
+    "$build/wine-run.sh" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v 'MS Shell Dlg' /d IPAPGothic /f </dev/null >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    touch "$WINEPREFIX/.fonts-substituted"
+  fi
   # A server left from an earlier run may hold another display: start afresh.
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true

@@ -3,6 +3,8 @@
 #include "app/WndProc.h"
 #include "res/resource.h"
 
+#include <commctrl.h>
+
 #include <memory>
 
 CApp* g_app = nullptr;
@@ -40,6 +42,7 @@ std::unique_ptr<CTunerContext> CApp::ReplaceTuner(bool terrestrial, std::unique_
 
 int RunApplication(HINSTANCE instance)
 {
+    InitCommonControls();
     auto app = std::make_unique<CApp>(instance);
     g_app = app.get();
     if (!app->config.LoadConfig()) return 0;

@@ -4,6 +4,7 @@
 #include "config/CConfig.h"
 #include "relay/PipeNames.h"
 #include "tuner/CTunerContext.h"
+#include "ui/CSetup.h"
 
 #include <windows.h>
 
@@ -22,6 +23,7 @@ public:
     HICON hIconBusy = nullptr;
     UINT_PTR timerId = 0;
     CConfig config;
+    CSetup setup;
     // Read by the tray timer on the main thread, replaced by the settings
     // sheet's thread: both go through the two calls below.
     std::unique_ptr<CTunerContext> tunerT;

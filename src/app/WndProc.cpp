@@ -30,9 +30,12 @@ void OnCreate(HWND hwnd)
     lstrcpynW(data.szTip, kWindowClassName, ARRAYSIZE(data.szTip));
     Shell_NotifyIconW(NIM_ADD, &data);
 
-    // Without a settings file the program runs without tuners until the
-    // settings are applied.
-    if (GetFileAttributesW(app.config.iniPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    app.setup.Prepare(app.hInstance, hwnd);
+    // Without a settings file the sheet opens at once, and the program runs
+    // without tuners until it is confirmed.
+    if (GetFileAttributesW(app.config.iniPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        app.setup.Show();
+    } else {
         const auto& drivers = app.config.drivers;
         if (app.config.DriverIndexT >= 0 && size_t(app.config.DriverIndexT) < drivers.size())
             app.ReplaceTuner(true, CTunerContext::Create(drivers[app.config.DriverIndexT], 1));
@@ -67,6 +70,7 @@ void OnDestroy()
         KillTimer(app.hWnd, app.timerId);
         app.timerId = 0;
     }
+    app.setup.Destroy();
     if (app.hMenu) {
         DestroyMenu(app.hMenu);
         app.hMenu = nullptr;
@@ -105,7 +109,8 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         OnTimer();
         return 0;
     case WM_TRAYICON:
-        if (lParam == WM_RBUTTONDOWN) ShowTrayMenu();
+        if (lParam == WM_LBUTTONDOWN) g_app->setup.Show();
+        else if (lParam == WM_RBUTTONDOWN) ShowTrayMenu();
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);

@@ -160,23 +160,44 @@ CDriverInfo CConfig::ReadDriverSection(const std::wstring& section) const
 
 bool CConfig::SaveConfig() const
 {
+    // Written into a copy that replaces the file only when every write went
+    // through, so a failed save leaves the previous settings as they were.
+    const std::wstring temp = iniPath + L".tmp";
+    DeleteFileW(temp.c_str());
+    if (GetFileAttributesW(iniPath.c_str()) != INVALID_FILE_ATTRIBUTES && !CopyFileW(iniPath.c_str(), temp.c_str(), FALSE))
+        return false;
+    if (!SaveConfigTo(temp) ||
+        !MoveFileExW(temp.c_str(), iniPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CConfig::SaveConfigTo(const std::wstring& path) const
+{
     auto nameAt = [this](int32_t index) -> std::wstring {
         if (index < 0 || static_cast<size_t>(index) >= drivers.size()) return L"";
         return drivers[index].fileName;
     };
     bool ok = true;
-    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameT", nameAt(DriverIndexT).c_str(), iniPath.c_str()) != 0;
-    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameS", nameAt(DriverIndexS).c_str(), iniPath.c_str()) != 0;
-    for (const CDriverInfo& entry : drivers) ok &= WriteDriverSection(entry);
+    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameT", nameAt(DriverIndexT).c_str(), path.c_str()) != 0;
+    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameS", nameAt(DriverIndexS).c_str(), path.c_str()) != 0;
+    for (const CDriverInfo& entry : drivers) ok &= WriteDriverSection(entry, path);
     return ok;
 }
 
 bool CConfig::WriteDriverSection(const CDriverInfo& entry) const
 {
+    return WriteDriverSection(entry, iniPath);
+}
+
+bool CConfig::WriteDriverSection(const CDriverInfo& entry, const std::wstring& path) const
+{
     const std::wstring section = entry.fileName + kSectionSuffix;
     bool ok = true;
     for (const SettingKey& k : kSettingKeys)
         ok &= WritePrivateProfileStringW(section.c_str(), k.key, FormatIniInt32(entry.*k.field).c_str(),
-                                         iniPath.c_str()) != 0;
+                                         path.c_str()) != 0;
     return ok;
 }

@@ -49,8 +49,11 @@ public:
     CDriverInfo ReadDriverSection(const std::wstring& section) const;
     // Writes [Config] and one section per catalogue entry. True when every
     // write went through.
+    // The file is replaced only when the whole record was written.
     bool SaveConfig() const;
+    bool SaveConfigTo(const std::wstring& path) const;
     bool WriteDriverSection(const CDriverInfo& entry) const;
+    bool WriteDriverSection(const CDriverInfo& entry, const std::wstring& path) const;
 
     // The plug-in catalogue (DriverCatalogue.cpp).
     void ScanDrivers();

@@ -1,0 +1,138 @@
+#include "ui/CPropSheet.h"
+
+#include "ui/CPSPage.h"
+
+#include <process.h>
+
+#include <memory>
+
+#ifndef _WIN64
+static_assert(sizeof(PROPSHEETPAGEW) == 56 && sizeof(PROPSHEETHEADERW) == 52, "the records of the 32-bit platform");
+#endif
+
+CPropSheet::CPropSheet() : lock_(CreateSemaphoreW(nullptr, 1, 1, nullptr)) {}
+
+CPropSheet& CPropSheet::AddPage(CPSPage& page)
+{
+    PROPSHEETPAGEW p = {};
+    p.dwSize = sizeof p;
+    p.dwFlags = PSP_PREMATURE;
+    p.hInstance = instance;
+    p.pszTemplate = MAKEINTRESOURCEW(page.templateId);
+    p.pfnDlgProc = CPSPage::PageProc;
+    p.lParam = reinterpret_cast<LPARAM>(&page);
+    pages.push_back(p);
+    page.sheet = this;
+    return *this;
+}
+
+void CPropSheet::Show()
+{
+    if (visible) return;
+    applyRequested = 0;
+    if (!window) {
+        StartSheet();
+        return;
+    }
+    Lock();
+    if (window) {
+        for (const PROPSHEETPAGEW& p : pages) reinterpret_cast<CPSPage*>(p.lParam)->Refresh();
+        ShowWindow(window, SW_SHOW);
+        SetForegroundWindow(window);
+        if (currentPageId) SendMessageW(window, PSM_SETCURSELID, 0, currentPageId);
+        visible = 1;
+    }
+    Unlock();
+}
+
+bool CPropSheet::StartSheet()
+{
+    if (!instance || thread || pages.empty()) return false;
+    Lock();
+    unsigned id = 0;
+    const uintptr_t h = _beginthreadex(nullptr, 0, SheetThread, this, 0, &id);
+    if (!h) {
+        Unlock();
+        return false;
+    }
+    thread.Reset(reinterpret_cast<HANDLE>(h));
+    threadId = id;
+    return true;  // the sheet thread releases the lock once its window exists
+}
+
+unsigned __stdcall CPropSheet::SheetThread(void* param)
+{
+    CPropSheet& s = *static_cast<CPropSheet*>(param);
+    {
+        std::vector<PROPSHEETPAGEW> records(s.pages);
+        PROPSHEETHEADERW h = {};
+        h.dwSize = sizeof h;
+        h.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_MODELESS | PSH_NOCONTEXTHELP;
+        h.hInstance = s.instance;
+        h.pszCaption = L"TunerHost";
+        h.nPages = static_cast<UINT>(records.size());
+        h.ppsp = records.data();
+        s.window = reinterpret_cast<HWND>(PropertySheetW(&h));
+    }
+    if (!s.window) {
+        s.Unlock();
+        return 0;
+    }
+    s.visible = 1;
+    s.Unlock();
+    MSG msg;
+    for (;;) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        if (!SendMessageW(s.window, PSM_ISDIALOGMESSAGE, 0, reinterpret_cast<LPARAM>(&msg))) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return 0;
+}
+
+void CPropSheet::LockPumping()
+{
+    const HANDLE lock = lock_.Get();
+    while (MsgWaitForMultipleObjects(1, &lock, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void CPropSheet::Hide()
+{
+    LockPumping();
+    if (window && visible) {
+        ShowWindow(window, SW_HIDE);
+        visible = 0;
+        Unlock();
+        // At shutdown the confirmation is dropped: nothing is applied or ended twice.
+        if (!stopping_) OnHidden();
+        return;
+    }
+    Unlock();
+}
+
+void CPropSheet::Destroy()
+{
+    Lock();
+    stopping_ = 1;
+    instance = nullptr;
+    owner = nullptr;
+    pages.clear();
+    const bool running = static_cast<bool>(thread);
+    if (running) PostThreadMessageW(threadId, WM_QUIT, 0, 0);
+    // Waiting without the lock: a sheet thread just entering Hide must get it.
+    Unlock();
+    if (running) {
+        WaitForSingleObject(thread.Get(), INFINITE);
+        Lock();
+        thread.Reset();
+        threadId = 0;
+        window = nullptr;
+        visible = 0;
+        Unlock();
+    }
+}

@@ -1,0 +1,91 @@
+// The setup sheet: for each tuner kind, which plug-in serves it, which of its
+// tuning spaces serves each band, and the fixed channel. It edits a copy of
+// the catalogue; OK commits it, rebuilds the changed kinds and saves.
+#pragma once
+#include "config/CConfig.h"
+#include "ui/CPSPage.h"
+#include "ui/CPropSheet.h"
+
+#include <string>
+#include <vector>
+
+class CSetup;
+
+// What distinguishes the two pages.
+struct CPageKind {
+    bool terrestrial;
+    int bandCount;
+    int bandControls[3];
+    int32_t CDriverInfo::*bandFields[3];
+};
+
+// One page of the sheet; the two concrete pages differ only by their kind.
+class CSetupPage : public CPSPage {
+public:
+    CSetupPage(int templateId, const CPageKind& kind) : CPSPage(templateId), kind_(kind) {}
+    void Refresh() override;
+    int OnCommand(int notifyCode, int controlId, HWND control) override;
+
+protected:
+    ~CSetupPage() = default;
+
+private:
+    CSetup& Setup() const { return *static_cast<CSetup*>(source ? source : sheet); }
+    int32_t& DriverIndex() const;
+    CDriverInfo* Entry() const;
+    void SelectDriver();
+    void FillSpaceCombos(const CDriverInfo& entry);
+    void UpdateFixedControls();
+    void FillChannelCombo();
+    LRESULT Send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
+        return SendDlgItemMessageW(pageWindow, id, message, wParam, lParam);
+    }
+    void BeginFill(int id) const;
+    void EndFill(int id) const;
+    void Enable(int id, bool on) const { EnableWindow(GetDlgItem(pageWindow, id), on); }
+
+    const CPageKind& kind_;
+};
+
+class CPSPBDT final : public CSetupPage {
+public:
+    CPSPBDT();
+};
+
+class CPSPBDS final : public CSetupPage {
+public:
+    CPSPBDS();
+};
+
+class CSetup final : public CPropSheet {
+public:
+    BOOL Prepare(HINSTANCE hInstance, HWND ownerWindow);
+    void OnHidden() override;
+
+    std::wstring iniPath;
+    CPSPBDT pageT;
+    int32_t DriverIndexT = -1;
+    CPSPBDS pageS;
+    int32_t DriverIndexS = -1;
+    std::vector<CDriverInfo> drivers;
+
+private:
+    void RebuildTuner(bool terrestrial);
+};
+
+// Control ids of the pages.
+enum : int {
+    IDC_DRIVER = 130,
+    IDC_SPACE_UHF = 131,
+    IDC_SPACE_CATV = 132,
+    IDC_SPACE_VHF = 133,
+    IDC_SPACE_BS = 134,
+    IDC_SPACE_CS = 135,
+    IDC_FIX_CHANNEL = 136,
+    IDC_FIXED_SPACE = 137,
+    IDC_FIXED_CHANNEL = 138,
+};
+constexpr int IDD_PAGE_TERRESTRIAL = 100;
+constexpr int IDD_PAGE_SATELLITE = 101;
+constexpr wchar_t kNoneItem[] = L"無効";
