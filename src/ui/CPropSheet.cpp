@@ -6,10 +6,6 @@
 
 #include <memory>
 
-#ifndef _WIN64
-static_assert(sizeof(PROPSHEETPAGEW) == 56 && sizeof(PROPSHEETHEADERW) == 52, "the records of the 32-bit platform");
-#endif
-
 CPropSheet::CPropSheet() : lock_(CreateSemaphoreW(nullptr, 1, 1, nullptr)) {}
 
 CPropSheet& CPropSheet::AddPage(CPSPage& page)
