@@ -5,7 +5,7 @@
 wine_env_start() {
   local build=$1
   export WINEPREFIX="$build/wineprefix"
-  export WINEDEBUG=-all
+  export WINEDEBUG=${WINEDEBUG_OVERRIDE:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml="
   if [ -z "${DISPLAY:-}" ] || [ -n "${WINE_ENV_OWN_X:-}" ]; then
     local n=$(( (RANDOM % 400) + 100 ))

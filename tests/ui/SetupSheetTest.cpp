@@ -1,0 +1,241 @@
+// The settings sheet of the real TunerHost, driven through window messages.
+#include "relay/HostRun.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <string>
+
+namespace {
+
+const auto T = TunerKind::Terrestrial;
+
+struct SheetSearch {
+    DWORD pid;
+    HWND skip;
+    HWND found;
+};
+
+BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param)
+{
+    auto* s = reinterpret_cast<SheetSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    wchar_t cls[32] = {}, title[64] = {};
+    GetClassNameW(hwnd, cls, 32);
+    GetWindowTextW(hwnd, title, 64);
+    if (pid == s->pid && hwnd != s->skip && std::wstring(cls) == L"#32770" && std::wstring(title) == L"TunerHost" &&
+        IsWindowVisible(hwnd)) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible top-level dialog of the host titled "TunerHost", other than `skip`.
+HWND WaitForDialog(const CHostRun& run, DWORD ms, HWND skip = nullptr)
+{
+    HWND found = nullptr;
+    WaitUntil([&] {
+        SheetSearch s{run.host.Pid(), skip, nullptr};
+        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&s));
+        found = s.found;
+        return found != nullptr;
+    }, ms);
+    return found;
+}
+
+HWND Page(HWND sheet, int index)
+{
+    return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_INDEXTOHWND, index, 0));
+}
+
+std::wstring ItemText(HWND page, int id, int item)
+{
+    wchar_t text[256] = {};
+    SendDlgItemMessageW(page, id, CB_GETLBTEXT, item, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+int Count(HWND page, int id)
+{
+    return static_cast<int>(SendDlgItemMessageW(page, id, CB_GETCOUNT, 0, 0));
+}
+
+int Selection(HWND page, int id)
+{
+    return static_cast<int>(SendDlgItemMessageW(page, id, CB_GETCURSEL, 0, 0));
+}
+
+// Selects an item the way a user's choice arrives at the page.
+void Choose(HWND page, int id, int item)
+{
+    HWND combo = GetDlgItem(page, id);
+    SendMessageW(combo, CB_SETCURSEL, item, 0);
+    SendMessageW(page, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+}
+
+int ItemNamed(HWND page, int id, const std::wstring& text)
+{
+    for (int i = 0; i < Count(page, id); ++i)
+        if (ItemText(page, id, i) == text) return i;
+    return -1;
+}
+
+void LeftClickTray(const CHostRun& run)
+{
+    PostMessageW(run.window, WM_USER, 0, WM_LBUTTONDOWN);
+}
+
+// A click that arrives while the sheet is still hiding is ignored, as it is
+// for a user: click again until it shows.
+bool ShowAgain(const CHostRun& run, HWND sheet)
+{
+    return WaitUntil([&] {
+        LeftClickTray(run);
+        return WaitUntil([&] { return IsWindowVisible(sheet) != 0; }, 1500);
+    }, 12000);
+}
+
+bool WaitHidden(HWND sheet)
+{
+    return WaitUntil([&] { return !IsWindowVisible(sheet); }, 10000);
+}
+
+bool Streams(TunerKind kind)
+{
+    CStreamClient c;
+    DWORD got = 0;
+    return c.Connect(kind) == ClientError::None && c.Read(got, 5000) == ClientError::None && got == kDataMessageSize;
+}
+
+}  // namespace
+
+TEST(SetupSheet, FirstRunCancelEndsTheProgramAndOkWritesTheFile)
+{
+    CHostRun run(L"firstrun");
+    DeleteFileW(run.dir.File(L"TunerHost.ini").c_str());
+    ASSERT_TRUE(run.Start());
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet) << "the sheet did not open at start-up";
+    EXPECT_FALSE(Streams(T));  // no tuner before the settings exist
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    DWORD code = 99;
+    ASSERT_TRUE(run.host.WaitExit(15000, code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(GetFileAttributesW(run.dir.File(L"TunerHost.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    CHostRun again(L"firstrunok");
+    DeleteFileW(again.dir.File(L"TunerHost.ini").c_str());
+    ASSERT_TRUE(again.Start());
+    sheet = WaitForDialog(again, 15000);
+    ASSERT_TRUE(sheet);
+    // Pages are created when first selected.
+    SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
+    SendMessageW(sheet, PSM_SETCURSEL, 0, 0);
+    HWND pageT = Page(sheet, 0), pageS = Page(sheet, 1);
+    ASSERT_TRUE(pageT && pageS) << pageT << " " << pageS;
+    EXPECT_EQ(ItemText(pageT, 130, Count(pageT, 130) - 1), L"無効");
+    EXPECT_EQ(Selection(pageT, 130), Count(pageT, 130) - 1);  // nothing chosen yet
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(pageT, 131)));
+    Choose(pageT, 130, ItemNamed(pageT, 130, L"BonDriver_SimT.dll"));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pageT, 131)));
+    EXPECT_EQ(ItemText(pageT, 131, 0), L"UHF");
+    EXPECT_EQ(ItemText(pageT, 131, Count(pageT, 131) - 1), L"無効");
+    Choose(pageS, 130, ItemNamed(pageS, 130, L"BonDriver_SimS.dll"));
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(WaitUntil([&] { return !ReadTextFile(again.dir.File(L"TunerHost.ini")).empty(); }, 5000));
+    const std::string ini = ReadTextFile(again.dir.File(L"TunerHost.ini"));
+    EXPECT_NE(ini.find("DriverNameT=BonDriver_SimT.dll"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("DriverNameS=BonDriver_SimS.dll"), std::string::npos) << ini;
+    EXPECT_TRUE(Streams(T));
+    EXPECT_TRUE(Streams(TunerKind::Satellite));
+    EXPECT_TRUE(again.Exit(15000));
+}
+
+TEST(SetupSheet, OkRebuildsOnlyWhatChangedAndCancelKeepsEverything)
+{
+    CHostRun run(L"sheetok");
+    run.SetHostIni("[BonDriver_SimT.dll_Config]\r\nTuningSpaceVHF=7\r\n");
+    ASSERT_TRUE(run.Start());
+    LeftClickTray(run);
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet);
+    LeftClickTray(run);  // a second Show changes nothing
+    Sleep(500);
+    EXPECT_FALSE(WaitForDialog(run, 500, sheet));
+    HWND pageT = Page(sheet, 0);
+    EXPECT_EQ(ItemText(pageT, 130, Selection(pageT, 130)), L"BonDriver_SimT.dll");
+    // A stored value beyond the plug-in's spaces shows as "無効".
+    EXPECT_EQ(Selection(pageT, 133), Count(pageT, 133) - 1);
+
+    // Only a band space changes: saved, nothing rebuilt (the client stays on).
+    CStreamClient client;
+    ASSERT_EQ(client.Connect(T), ClientError::None);
+    Choose(pageT, 131, Count(pageT, 131) - 1);  // UHF: "無効"
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(WaitUntil([&] {
+        return ReadTextFile(run.dir.File(L"TunerHost.ini")).find("TuningSpaceUHF=3") != std::string::npos;
+    }, 5000));
+    DWORD got = 0;
+    EXPECT_EQ(client.Read(got), ClientError::None);
+    uint32_t reply = 0;
+    EXPECT_EQ(client.client.Command(kCmdKeepAlive, &reply), ClientError::None);
+
+    // Cancel, Esc and the close button: nothing saved, nothing rebuilt; the
+    // next Show shows the saved state again.
+    const std::string saved = ReadTextFile(run.dir.File(L"TunerHost.ini"));
+    for (int way = 0; way < 3; ++way) {
+        ASSERT_TRUE(ShowAgain(run, sheet)) << way;
+        EXPECT_EQ(Selection(pageT, 131), Count(pageT, 131) - 1) << way;
+        Choose(pageT, 130, Count(pageT, 130) - 1);  // plug-in: "無効"
+        if (way == 0) PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        if (way == 1) PostMessageW(GetDlgItem(sheet, IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
+        if (way == 2) PostMessageW(sheet, WM_SYSCOMMAND, SC_CLOSE, 0);
+        ASSERT_TRUE(WaitHidden(sheet)) << way;
+    }
+    EXPECT_EQ(ReadTextFile(run.dir.File(L"TunerHost.ini")), saved);
+    EXPECT_EQ(client.client.Command(kCmdKeepAlive, &reply), ClientError::None);
+
+    // The plug-in changes while its kind streams: that client's connection
+    // ends, the new plug-in serves the next one.
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    EXPECT_EQ(ItemText(pageT, 130, Selection(pageT, 130)), L"BonDriver_SimT.dll");
+    Choose(pageT, 130, ItemNamed(pageT, 130, L"BonDriver_SimS.dll"));
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(WaitUntil([&] { return client.client.Command(kCmdKeepAlive, &reply, 2000) != ClientError::None; }, 15000));
+    const int opensS = run.Count(TunerKind::Satellite, "open");
+    EXPECT_TRUE(WaitUntil([&] { return Streams(T); }, 10000));
+    EXPECT_EQ(run.Count(TunerKind::Satellite, "open"), opensS + 1);  // served by the satellite plug-in now
+    EXPECT_NE(ReadTextFile(run.dir.File(L"TunerHost.ini")).find("DriverNameT=BonDriver_SimS.dll"), std::string::npos);
+
+    // Exit while the sheet is open.
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+TEST(SetupSheet, AFailedSaveIsToldAndLeavesTheFileAsItWas)
+{
+    CHostRun run(L"savefails");
+    ASSERT_TRUE(run.Start());
+    const std::string before = ReadTextFile(run.dir.File(L"TunerHost.ini"));
+    // The save goes through a copy beside the file; a folder in its place makes it fail.
+    ASSERT_TRUE(CreateDirectoryW(run.dir.File(L"TunerHost.ini.tmp").c_str(), nullptr));
+    LeftClickTray(run);
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet);
+    Choose(Page(sheet, 0), 131, 2);
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    HWND box = WaitForDialog(run, 10000, sheet);
+    ASSERT_TRUE(box) << "no message box about the failed save";
+    EXPECT_EQ(ReadTextFile(run.dir.File(L"TunerHost.ini")), before);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000));
+    RemoveDirectoryW(run.dir.File(L"TunerHost.ini.tmp").c_str());
+    EXPECT_TRUE(run.Exit(15000));
+}
