@@ -1,11 +1,11 @@
 # Sourced by the test and demo scripts: a wine prefix inside the build folder,
 # created once, a wineserver kept alive for the whole run, and an X server for
 # anything that shows a window. Call wine_env_start BUILD_DIR; it stops itself
-# at exit.
+# at exit. WINE_ENV_PREFIX names another prefix than the build's own.
 wine_env_start() {
   local build=$1
-  export WINEPREFIX="$build/wineprefix"
-  export WINEDEBUG=${WINEDEBUG_OVERRIDE:--all}
+  export WINEPREFIX="${WINE_ENV_PREFIX:-$build/wineprefix}"
+  export WINEDEBUG=${WINEDEBUG_OVERRIDE:--all}  # e.g. WINEDEBUG_OVERRIDE=+propsheet to trace
   export WINEDLLOVERRIDES="mscoree,mshtml="
   if [ -z "${DISPLAY:-}" ] || [ -n "${WINE_ENV_OWN_X:-}" ]; then
     local n=$(( (RANDOM % 400) + 100 ))
@@ -21,11 +21,14 @@ wine_env_start() {
   fi
   # The pages' font, "ＭＳ Ｐゴシック", is not part of Wine: draw it with IPA's
   # proportional Gothic so that Japanese text renders.
+  # Written as a registry file: a name outside ASCII does not survive every
+  # locale on a command line.
   if [ ! -f "$WINEPREFIX/.fonts-substituted" ]; then
-    "$build/wine-run.sh" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-      /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f </dev/null >/dev/null 2>&1 || true
-    "$build/wine-run.sh" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-      /v 'MS Shell Dlg' /d IPAPGothic /f </dev/null >/dev/null 2>&1 || true
+    local reg="$WINEPREFIX/fonts.reg"
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+      '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' \
+      '"ＭＳ Ｐゴシック"="IPAPGothic"' '"MS Shell Dlg"="IPAPGothic"' '' | iconv -f UTF-8 -t UTF-16 > "$reg"
+    "$build/wine-run.sh" regedit /S "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.fonts-substituted"
   fi
