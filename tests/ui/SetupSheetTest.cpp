@@ -205,10 +205,14 @@ TEST(SetupSheet, OkRebuildsOnlyWhatChangedAndCancelKeepsEverything)
     // ends, the new plug-in serves the next one.
     ASSERT_TRUE(ShowAgain(run, sheet));
     EXPECT_EQ(ItemText(pageT, 130, Selection(pageT, 130)), L"BonDriver_SimT.dll");
+    CStreamClient satellite;  // the other kind is not rebuilt: its client stays
+    ASSERT_EQ(satellite.Connect(TunerKind::Satellite), ClientError::None);
     Choose(pageT, 130, ItemNamed(pageT, 130, L"BonDriver_SimS.dll"));
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
     ASSERT_TRUE(WaitHidden(sheet));
     EXPECT_TRUE(WaitUntil([&] { return client.client.Command(kCmdKeepAlive, &reply, 2000) != ClientError::None; }, 15000));
+    EXPECT_EQ(satellite.client.Command(kCmdKeepAlive, &reply), ClientError::None);
+    EXPECT_EQ(satellite.Read(got), ClientError::None);
     const int opensS = run.Count(TunerKind::Satellite, "open");
     EXPECT_TRUE(WaitUntil([&] { return Streams(T); }, 10000));
     EXPECT_EQ(run.Count(TunerKind::Satellite, "open"), opensS + 1);  // served by the satellite plug-in now
