@@ -12,7 +12,7 @@ namespace {
 class CEmptyPage : public CPSPage {
 public:
     explicit CEmptyPage(int id) : CPSPage(id) {}
-    void Refresh() override { ++refreshes; }
+    void Refresh() override { InterlockedIncrement(&refreshes); }
     volatile LONG refreshes = 0;
 };
 

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -30,7 +31,7 @@ struct SimSettings {
     std::wstring spaces = L"T";
     int emptyFirstSpace = 0, noSpaces = 0, endlessSpaces = 0, endlessChannels = 0;
     int openFails = 0, tuneFails = 0, factoryNull = 0, noInterface2 = 0;
-    int fetchMode = 0, slowMs = 0, rateKBps = 2000, fetchHangMs = 0;
+    int fetchMode = 0, slowMs = 0, rateKBps = 2000, fetchHangMs = 0, stamp = 0;
     std::wstring log;
 };
 
@@ -69,6 +70,7 @@ SimSettings LoadSettings()
     s.slowMs = num(L"SlowMs", 0);
     s.rateKBps = num(L"RateKBps", 2000);
     s.fetchHangMs = num(L"FetchHangMs", 0);
+    s.stamp = num(L"Stamp", 0);
     s.log = str(L"Log", L"");
     return s;
 }
@@ -146,6 +148,7 @@ public:
         *size = 0;
         *waiting = 0;
         if (settings_.fetchMode == 2) return 0;
+        if (settings_.rateKBps <= 0) return FetchUnpaced(data, size, waiting);
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
         const double seconds = double(now.QuadPart - start_.QuadPart) / double(frequency_.QuadPart);
@@ -165,6 +168,7 @@ public:
         block_.assign(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
         delivered_ += take;
+        if (settings_.stamp) Stamp(block_.data(), block_.size());
         *data = block_.data();
         *size = static_cast<uint32_t>(block_.size());
         *waiting = static_cast<uint32_t>(pending_.size());
@@ -203,6 +207,32 @@ private:
     static constexpr uint64_t kMaxPacketsAhead = 4096;
     static constexpr size_t kOddSizes[] = {1, 187, 1000, 7, 48129, 189, 4093, 376};
 
+    // As fast as the host takes it: one block made once, handed out again and
+    // again, with more always waiting.
+    BOOL32 FetchUnpaced(uint8_t** data, uint32_t* size, uint32_t* waiting)
+    {
+        if (block_.size() != kBlockBytes) {
+            block_.resize(kBlockBytes);
+            for (size_t at = 0; at < kBlockBytes; at += kTsPacketSize) stream_.NextPacket(block_.data() + at);
+        }
+        if (settings_.stamp) Stamp(block_.data(), block_.size());
+        delivered_ += block_.size();
+        *data = block_.data();
+        *size = static_cast<uint32_t>(block_.size());
+        *waiting = static_cast<uint32_t>(block_.size());
+        return 1;
+    }
+    // The moment of handing out, in performance-counter ticks, over the filler
+    // of every payload packet: a client can measure how long a packet took.
+    static void Stamp(uint8_t* block, size_t size)
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        for (size_t at = 0; at + kTsPacketSize <= size; at += kTsPacketSize) {
+            SimPayload p;
+            if (ParseSimPayload(block + at, p)) std::memcpy(block + at + kSimStampOffset, &now.QuadPart, 8);
+        }
+    }
     void Slow() const
     {
         if (settings_.slowMs > 0) Sleep(static_cast<DWORD>(settings_.slowMs));

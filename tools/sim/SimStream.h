@@ -12,6 +12,10 @@ constexpr uint16_t kSimPayloadPid = 0x0100;
 constexpr uint32_t kSimMagic = 0x544D4953;  // "SIMT" little-endian
 constexpr uint32_t kSimPsiInterval = 64;    // a PAT and a PMT every this many packets
 
+// With Stamp=1 the plug-in overwrites the filler here with the time it handed
+// the packet out (QueryPerformanceCounter).
+constexpr size_t kSimStampOffset = 24;
+
 // What a payload packet carries after its 4-byte header, little-endian.
 struct SimPayload {
     uint32_t magic;

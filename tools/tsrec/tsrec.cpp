@@ -3,6 +3,7 @@
 #include "ChannelList.h"
 #include "TsChecker.h"
 #include "TunerClient.h"
+#include "Version.h"
 
 #include <windows.h>
 
@@ -30,6 +31,7 @@ void Usage()
     std::fputs(
         "usage: tsrec [options]\n"
         "       tsrec --list [DIR]\n"
+        "       tsrec --version\n"
         "  -s            record the satellite tuner (default: terrestrial)\n"
         "  -c CHANNEL    select a channel first. Terrestrial: 13..62 (UHF), 1..12 (VHF),\n"
         "                C13..C63 (CATV), or a frequency in kHz; satellite: a TSID in hex\n"
@@ -227,6 +229,10 @@ private:
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 2 && std::wstring(argv[1]) == L"--version") {
+        std::printf("tsrec (TunerHost) %s\n", TUNERHOST_VERSION);
+        return kExitOk;
+    }
     if (argc >= 2 && std::wstring(argv[1]) == L"--list" && argc <= 3)
         return PrintChannelList(argc == 3 ? argv[2] : OwnDirectory()) ? kExitOk : kExitNoHost;
     Options o;
