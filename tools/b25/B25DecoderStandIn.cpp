@@ -6,6 +6,7 @@
 //   NoInterface2=1   the instance offers IB25Decoder only
 //   OutputMode=0     0: XOR; 1: succeed with no output; 2: only the first half
 //                    of each block; 3: decoding fails
+//   FailAfter=N      from the N+1st block on, decoding fails (mid-stream)
 //   Log=path         one line per event: load, create, startup, configure,
 //                    release, unload
 #include "tuner/IB25Decoder.h"
@@ -20,7 +21,7 @@ namespace {
 HMODULE g_module = nullptr;
 
 struct StandInSettings {
-    int startupFails = 0, noInterface2 = 0, outputMode = 0;
+    int startupFails = 0, noInterface2 = 0, outputMode = 0, failAfter = 0;
     std::wstring log;
 };
 
@@ -36,6 +37,7 @@ StandInSettings LoadSettings()
     s.startupFails = static_cast<int>(GetPrivateProfileIntW(L"B25", L"StartupFails", 0, ini.c_str()));
     s.noInterface2 = static_cast<int>(GetPrivateProfileIntW(L"B25", L"NoInterface2", 0, ini.c_str()));
     s.outputMode = static_cast<int>(GetPrivateProfileIntW(L"B25", L"OutputMode", 0, ini.c_str()));
+    s.failAfter = static_cast<int>(GetPrivateProfileIntW(L"B25", L"FailAfter", 0, ini.c_str()));
     wchar_t log[1024] = {};
     GetPrivateProfileStringW(L"B25", L"Log", L"", log, ARRAYSIZE(log), ini.c_str());
     s.log = log;
@@ -82,6 +84,7 @@ public:
         *dst = nullptr;
         *dstSize = 0;
         if (s_.outputMode == 3) return 0;
+        if (s_.failAfter > 0 && ++decoded_ > static_cast<unsigned>(s_.failAfter)) return 0;
         if (s_.outputMode == 1) return 1;
         const uint32_t n = s_.outputMode == 2 ? size / 2 : size;
         out_.resize(n);
@@ -95,6 +98,7 @@ protected:
     virtual ~CStandInBase() = default;
     StandInSettings s_;
     unsigned startUps_ = 0;
+    unsigned decoded_ = 0;
     uint8_t key_ = 0;
     std::vector<uint8_t> out_;
 };

@@ -3,6 +3,7 @@
 // Prints a table; every figure is the median of N runs (default 5, --quick 1)
 // with its spread. Needs TunerHost.exe, BonDriver_Sim.dll and b25decoder.dll
 // beside itself. Exit codes: 0 done, 1 a measurement could not be made, 2 usage.
+#include "CHostProcess.h"
 #include "TunerClient.h"
 #include "SimStream.h"
 #include "common/WinHandle.h"
@@ -35,21 +36,7 @@ double Now()
     return double(c.QuadPart) / frequency;
 }
 
-std::wstring Folder()
-{
-    wchar_t path[MAX_PATH * 4] = {};
-    GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-    std::wstring p(path);
-    return p.substr(0, p.find_last_of(L"\\/") + 1);
-}
 
-bool WriteFileText(const std::wstring& path, const std::string& text)
-{
-    CFileHandle f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return f && WriteFile(f.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size();
-}
 
 struct Figure {
     std::vector<double> runs;
@@ -75,7 +62,7 @@ void Row(const char* name, const Figure& f, const char* unit, int decimals = 1)
 
 int PipeWriter(const wchar_t* name, int messages)
 {
-    CHandle pipe(CreateNamedPipeW(name, PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED, kPipeMode, 1, kDataPipeBufferSize,
+    CFileHandle pipe(CreateNamedPipeW(name, PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED, kPipeMode, 1, kDataPipeBufferSize,
                                   kDataPipeBufferSize, NMPWAIT_WAIT_FOREVER, nullptr));
     if (!pipe) return 1;
     CHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -118,20 +105,26 @@ double Ceiling(int messages)
     const std::wstring name = L"\\\\.\\pipe\\TunerHostBench" + std::to_wstring(GetCurrentProcessId());
     CHandle writer;
     if (!StartSelf(L"--pipe-writer " + name + L" " + std::to_wstring(messages), writer)) return 0;
+    // The reader reads as every client of the data pipe does: overlapped, one
+    // message per read.
     CFileHandle pipe;
     for (int i = 0; i < 300 && !pipe; ++i) {
-        pipe.Reset(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        pipe.Reset(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
         if (!pipe) Sleep(10);
     }
     if (!pipe) return 0;
     DWORD mode = PIPE_READMODE_MESSAGE;
     SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr);
+    CHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<uint8_t> buffer(kDataMessageSize);
     double start = 0;
     uint64_t bytes = 0;
     for (int i = 0; i < messages; ++i) {
+        OVERLAPPED ov = {};
+        ov.hEvent = event.Get();
         DWORD got = 0;
-        if (!ReadFile(pipe.Get(), buffer.data(), kDataMessageSize, &got, nullptr)) break;
+        if (!ReadFile(pipe.Get(), buffer.data(), kDataMessageSize, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING) break;
+        if (!GetOverlappedResult(pipe.Get(), &ov, &got, TRUE)) break;
         if (i == 0) start = Now();  // from the first message on: no start-up in the figure
         else bytes += got;
     }
@@ -140,79 +133,6 @@ double Ceiling(int messages)
     return seconds > 0 ? double(bytes) / seconds / 1e6 : 0;
 }
 
-// ---- TunerHost in a folder of its own, with the simulated plug-in
-
-class CBenchHost {
-public:
-    ~CBenchHost() { Stop(); }
-
-    // rates in kB/s, 0 for as fast as it goes.
-    bool Start(int rateT, int rateS, bool descrambler)
-    {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        dir_ = std::wstring(temp) + L"tunerhost-bench-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-        CreateDirectoryW(dir_.c_str(), nullptr);
-        const std::wstring from = Folder();
-        bool ok = CopyFileW((from + L"TunerHost.exe").c_str(), (dir_ + L"TunerHost.exe").c_str(), FALSE) &&
-                  CopyFileW((from + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimT.dll").c_str(), FALSE) &&
-                  CopyFileW((from + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimS.dll").c_str(), FALSE);
-        DeleteFileW((dir_ + L"b25decoder.dll").c_str());
-        if (descrambler) ok = ok && CopyFileW((from + L"b25decoder.dll").c_str(), (dir_ + L"b25decoder.dll").c_str(), FALSE);
-        ok = ok && WriteFileText(dir_ + L"TunerHost.ini",
-                                 "[Config]\r\nDriverNameT=BonDriver_SimT.dll\r\nDriverNameS=BonDriver_SimS.dll\r\n") &&
-             WriteFileText(dir_ + L"BonDriver_SimT.ini", "[Sim]\r\nSpaces=T\r\nStamp=1\r\nRateKBps=" + std::to_string(rateT) + "\r\n") &&
-             WriteFileText(dir_ + L"BonDriver_SimS.ini", "[Sim]\r\nSpaces=S\r\nStamp=1\r\nRateKBps=" + std::to_string(rateS) + "\r\n");
-        if (!ok) return false;
-        std::wstring line = L"\"" + dir_ + L"TunerHost.exe\"";
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(), &si, &pi)) return false;
-        CloseHandle(pi.hThread);
-        process_.Reset(pi.hProcess);
-        for (int i = 0; i < 300; ++i) {
-            window_ = FindWindowW(L"TunerHost", nullptr);
-            if (window_) return true;
-            Sleep(100);
-        }
-        return false;
-    }
-    void Stop()
-    {
-        if (!process_) return;
-        if (window_) PostMessageW(window_, WM_COMMAND, 111, 0);
-        if (WaitForSingleObject(process_.Get(), 15000) != WAIT_OBJECT_0) TerminateProcess(process_.Get(), 1);
-        WaitForSingleObject(process_.Get(), 5000);
-        process_.Reset();
-        window_ = nullptr;
-        for (const wchar_t* f : {L"TunerHost.exe", L"BonDriver_SimT.dll", L"BonDriver_SimS.dll", L"b25decoder.dll",
-                                 L"TunerHost.ini", L"BonDriver_SimT.ini", L"BonDriver_SimS.ini"})
-            DeleteFileW((dir_ + f).c_str());
-        RemoveDirectoryW(dir_.c_str());
-    }
-    double CpuSeconds() const
-    {
-        FILETIME c, e, k, u;
-        if (!GetProcessTimes(process_.Get(), &c, &e, &k, &u)) return 0;
-        auto s = [](const FILETIME& f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e7; };
-        return s(k) + s(u);
-    }
-    void Memory(double& workingSetMB, double& privateMB) const
-    {
-        PROCESS_MEMORY_COUNTERS_EX m = {};
-        m.cb = sizeof m;
-        GetProcessMemoryInfo(process_.Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
-        workingSetMB = double(m.WorkingSetSize) / 1e6;
-        privateMB = double(m.PrivateUsage) / 1e6;
-    }
-
-private:
-    std::wstring dir_;
-    CHandle process_;
-    HWND window_ = nullptr;
-};
-
 constexpr uint32_t kFrequencyCh13 = 473143, kFrequencyCh14 = 479143;  // kHz
 constexpr uint32_t kTsidBs01 = 0x4010;
 
@@ -220,6 +140,7 @@ constexpr uint32_t kTsidBs01 = 0x4010;
 struct CReader {
     CTunerClient client;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kDataMessageSize);
+    std::atomic<bool> quiet{false};  // the run closes the pipe under a pending read
     bool Open(TunerKind kind)
     {
         uint32_t reply = 0;
@@ -230,7 +151,12 @@ struct CReader {
     bool Read()
     {
         DWORD got = 0;
-        return client.ReadData(buffer.data(), kDataMessageSize, got, 10000) == ClientError::None && got == kDataMessageSize;
+        const ClientError e = client.ReadData(buffer.data(), kDataMessageSize, got, 10000);
+        if (e != ClientError::None || got != kDataMessageSize) {
+            if (!quiet) std::fprintf(stderr, "bench: reading the data pipe: %s (%lu bytes)\n", Describe(e), got);
+            return false;
+        }
+        return true;
     }
     // Seconds since the last payload packet of the message was handed out by the plug-in.
     bool LastPacketAge(double& age) const
@@ -238,7 +164,7 @@ struct CReader {
         const double now = Now();
         for (size_t at = kDataMessageSize - kTsPacketSize;; at -= kTsPacketSize) {
             SimPayload p;
-            if (ParseSimPayload(buffer.data() + at, p)) {
+            if (ParseSimPayload(buffer.data() + at, p, true)) {
                 int64_t stamp = 0;
                 std::memcpy(&stamp, buffer.data() + at + kSimStampOffset, 8);
                 LARGE_INTEGER f;
@@ -253,7 +179,7 @@ struct CReader {
     {
         for (size_t at = 0; at < kDataMessageSize; at += kTsPacketSize) {
             SimPayload p;
-            if (ParseSimPayload(buffer.data() + at, p)) return p.channel == channel;
+            if (ParseSimPayload(buffer.data() + at, p, true)) return p.channel == channel;
         }
         return false;
     }
@@ -261,9 +187,11 @@ struct CReader {
 
 double Relay(bool descrambler, double seconds)
 {
-    CBenchHost host;
+    CHostProcess host;
     CReader r;
-    if (!host.Start(0, 2000, descrambler) || !r.Open(TunerKind::Terrestrial)) return 0;
+    if (!host.SetSim(TunerKind::Terrestrial, "RateKBps=0\r\n") || (descrambler && !host.SetDescrambler("")) ||
+        !host.Start() || !r.Open(TunerKind::Terrestrial))
+        return 0;
     for (int i = 0; i < 10; ++i)
         if (!r.Read()) return 0;  // warm-up
     const double start = Now();
@@ -285,16 +213,21 @@ struct CostRun {
 CostRun Cost(double seconds)
 {
     CostRun out;
-    CBenchHost host;
-    if (!host.Start(2500, 5000, false)) return out;
+    CHostProcess host;
+    if (!host.SetSim(TunerKind::Terrestrial, "RateKBps=2500\r\nStamp=1\r\n") ||
+        !host.SetSim(TunerKind::Satellite, "RateKBps=5000\r\nStamp=1\r\n") || !host.Start())
+        return out;
     CReader t, s;
-    if (!t.Open(TunerKind::Terrestrial) || !s.Open(TunerKind::Satellite)) return out;
-    std::atomic<bool> stop{false}, failed{false};
+    if (!t.Open(TunerKind::Terrestrial) || !s.Open(TunerKind::Satellite)) {
+        std::fprintf(stderr, "bench: the clients could not connect\n");
+        return out;
+    }
+    std::atomic<bool> stop{false}, failed{false};  // failed: a read ended before the run did
     std::vector<double> lt, ls;
     auto reading = [&](CReader& r, std::vector<double>& ages) {
         while (!stop) {
             if (!r.Read()) {
-                failed = true;
+                if (!stop) failed = true;
                 return;
             }
             double age = 0;
@@ -303,19 +236,20 @@ CostRun Cost(double seconds)
     };
     std::thread a(reading, std::ref(t), std::ref(lt)), b(reading, std::ref(s), std::ref(ls));
     Sleep(2000);  // warm-up: both streams flowing, queues at their working size
-    double ws = 0, pv = 0;
-    host.Memory(out.workingSetStart, out.privateStart);
+    out.workingSetStart = host.WorkingSetMB();
+    out.privateStart = host.PrivateMB();
     out.privateMax = out.privateStart;
     const double cpu0 = host.CpuSeconds(), t0 = Now();
     const size_t skipT = lt.size(), skipS = ls.size();
     while (Now() - t0 < seconds && !failed) {
         Sleep(500);
-        host.Memory(ws, pv);
-        out.privateMax = std::max(out.privateMax, pv);
+        out.privateMax = std::max(out.privateMax, host.PrivateMB());
     }
     const double cpu1 = host.CpuSeconds(), t1 = Now();
-    host.Memory(out.workingSetEnd, out.privateEnd);
+    out.workingSetEnd = host.WorkingSetMB();
+    out.privateEnd = host.PrivateMB();
     stop = true;
+    t.quiet = s.quiet = true;
     t.client.CloseData();
     s.client.CloseData();
     a.join();
@@ -324,15 +258,17 @@ CostRun Cost(double seconds)
     out.latencyMs.assign(lt.begin() + static_cast<std::ptrdiff_t>(std::min(skipT, lt.size())), lt.end());
     out.latencyMs.insert(out.latencyMs.end(), ls.begin() + static_cast<std::ptrdiff_t>(std::min(skipS, ls.size())), ls.end());
     out.ok = out.latencyMs.size() > 2;
+    if (!out.ok) std::fprintf(stderr, "bench: only %zu messages with a stamp arrived\n", out.latencyMs.size());
     return out;
 }
 
 // Command 2 to the first message of the new channel, alternating between two.
 bool TuneTimes(int count, std::vector<double>& times)
 {
-    CBenchHost host;
+    CHostProcess host;
     CReader r;
-    if (!host.Start(2500, 2000, false) || !r.Open(TunerKind::Terrestrial)) return false;
+    if (!host.SetSim(TunerKind::Terrestrial, "RateKBps=2500\r\n") || !host.Start() || !r.Open(TunerKind::Terrestrial))
+        return false;
     if (!r.Read()) return false;
     for (int i = 0; i < count; ++i) {
         const bool to14 = i % 2 == 0;
@@ -373,7 +309,7 @@ int wmain(int argc, wchar_t** argv)
             return 2;
         }
     }
-    const int messages = quick ? 100 : 600;
+    const int messages = quick ? 300 : 1000;
     const double relaySeconds = quick ? 2 : 5, costSeconds = quick ? 3 : 20;
     const int tunes = quick ? 4 : 10;
     // The figures that need each other are measured side by side, run by run.

@@ -230,7 +230,7 @@ private:
         QueryPerformanceCounter(&now);
         for (size_t at = 0; at + kTsPacketSize <= size; at += kTsPacketSize) {
             SimPayload p;
-            if (ParseSimPayload(block + at, p)) std::memcpy(block + at + kSimStampOffset, &now.QuadPart, 8);
+            if (ParseSimPayload(block + at, p, true)) std::memcpy(block + at + kSimStampOffset, &now.QuadPart, 8);
         }
     }
     void Slow() const

@@ -69,7 +69,7 @@ void CSimStream::NextPacket(uint8_t* out)
     ++sequence_;
 }
 
-bool ParseSimPayload(const uint8_t* packet, SimPayload& out)
+bool ParseSimPayload(const uint8_t* packet, SimPayload& out, bool stamped)
 {
     if (packet[0] != 0x47) return false;
     const uint16_t pid = static_cast<uint16_t>(((packet[1] & 0x1F) << 8) | packet[2]);
@@ -79,7 +79,7 @@ bool ParseSimPayload(const uint8_t* packet, SimPayload& out)
     std::memcpy(&out.channel, packet + 12, 4);
     std::memcpy(&out.sequence, packet + 16, 8);
     if (out.magic != kSimMagic) return false;
-    for (size_t i = 24; i < kTsPacketSize; ++i)
+    for (size_t i = stamped ? kSimStampOffset + 8 : 24; i < kTsPacketSize; ++i)
         if (packet[i] != static_cast<uint8_t>(out.sequence + i)) return false;
     return true;
 }

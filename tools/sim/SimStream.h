@@ -43,8 +43,9 @@ private:
     uint8_t cc_[3] = {};  // PAT, PMT, payload
 };
 
-// Reads a payload packet back; false for a packet that is not one.
-bool ParseSimPayload(const uint8_t* packet, SimPayload& out);
+// Reads a payload packet back; false for a packet that is not one. A stamped
+// packet's filler is not checked where the stamp is.
+bool ParseSimPayload(const uint8_t* packet, SimPayload& out, bool stamped = false);
 
 // MPEG-2 section CRC.
 uint32_t Crc32Mpeg(const uint8_t* data, size_t length);

@@ -1,0 +1,228 @@
+#include "CHostProcess.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+bool WriteText(const std::wstring& path, const std::string& text)
+{
+    CFileHandle f(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return f && WriteFile(f.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+std::string Narrow(const std::wstring& w)
+{
+    std::string out(w.size() * 3 + 1, '\0');
+    const int n = WideCharToMultiByte(CP_ACP, 0, w.c_str(), -1, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
+    return out;
+}
+
+const wchar_t* SimName(TunerKind kind) { return kind == TunerKind::Terrestrial ? L"BonDriver_SimT" : L"BonDriver_SimS"; }
+
+}  // namespace
+
+CHostProcess::CHostProcess()
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    from_ = path;
+    from_.resize(from_.find_last_of(L"\\/") + 1);
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    dir_ = std::wstring(temp) + L"tunerhost-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    CreateDirectoryW(dir_.c_str(), nullptr);
+}
+
+bool CHostProcess::SetSim(TunerKind kind, const std::string& lines)
+{
+    const std::wstring name = SimName(kind);
+    return WriteText(dir_ + name + L".ini", "[Sim]\r\nSpaces=" + std::string(kind == TunerKind::Terrestrial ? "T" : "S") +
+                                                "\r\nLog=" + Narrow(Log((name + L".log").c_str())) + "\r\n" + lines);
+}
+
+bool CHostProcess::SetDescrambler(const std::string& lines)
+{
+    if (GetFileAttributesW((dir_ + L"b25decoder.dll").c_str()) == INVALID_FILE_ATTRIBUTES &&
+        !CopyFileW((from_ + L"b25decoder.dll").c_str(), (dir_ + L"b25decoder.dll").c_str(), FALSE))
+        return false;
+    return WriteText(dir_ + L"b25decoder.ini", "[B25]\r\nLog=" + Narrow(Log(L"b25decoder.log")) + "\r\n" + lines);
+}
+
+bool CHostProcess::Start()
+{
+    const bool copied = CopyFileW((from_ + L"TunerHost.exe").c_str(), (dir_ + L"TunerHost.exe").c_str(), FALSE) &&
+                        CopyFileW((from_ + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimT.dll").c_str(), FALSE) &&
+                        CopyFileW((from_ + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimS.dll").c_str(), FALSE);
+    if (!copied) return false;
+    for (TunerKind kind : {TunerKind::Terrestrial, TunerKind::Satellite})
+        if (GetFileAttributesW((dir_ + SimName(kind) + L".ini").c_str()) == INVALID_FILE_ATTRIBUTES && !SetSim(kind, ""))
+            return false;
+    if (!WriteText(dir_ + L"TunerHost.ini", "[Config]\r\nDriverNameT=BonDriver_SimT.dll\r\nDriverNameS=BonDriver_SimS.dll\r\n"))
+        return false;
+    std::wstring line = L"\"" + dir_ + L"TunerHost.exe\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(), &si, &pi)) return false;
+    CloseHandle(pi.hThread);
+    process_.Reset(pi.hProcess);
+    for (int i = 0; i < 300; ++i) {
+        window_ = FindWindowW(L"TunerHost", nullptr);
+        if (window_) return true;
+        if (!Alive()) return false;
+        Sleep(100);
+    }
+    return false;
+}
+
+void CHostProcess::Stop()
+{
+    if (process_) {
+        if (window_) PostMessageW(window_, WM_COMMAND, 111, 0);
+        if (WaitForSingleObject(process_.Get(), 15000) != WAIT_OBJECT_0) TerminateProcess(process_.Get(), 1);
+        WaitForSingleObject(process_.Get(), 5000);
+        process_.Reset();
+        window_ = nullptr;
+    }
+    if (dir_.empty()) return;
+    WIN32_FIND_DATAW found;
+    CFindHandle find(FindFirstFileW((dir_ + L"*").c_str(), &found));
+    if (find) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((dir_ + found.cFileName).c_str());
+        } while (FindNextFileW(find.Get(), &found));
+    }
+    RemoveDirectoryW(dir_.c_str());
+    dir_.clear();
+}
+
+bool CHostProcess::Alive() const
+{
+    return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+}
+
+double CHostProcess::CpuSeconds() const
+{
+    FILETIME c, e, k, u;
+    if (!GetProcessTimes(process_.Get(), &c, &e, &k, &u)) return 0;
+    auto s = [](const FILETIME& f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e7; };
+    return s(k) + s(u);
+}
+
+double CHostProcess::PrivateMB() const
+{
+    PROCESS_MEMORY_COUNTERS_EX m = {};
+    m.cb = sizeof m;
+    GetProcessMemoryInfo(process_.Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
+    if (m.PrivateUsage) return double(m.PrivateUsage) / 1e6;
+    const double kb = ProcStatus("RssAnon:");
+    return kb < 0 ? 0 : kb * 1024 / 1e6;
+}
+
+double CHostProcess::WorkingSetMB() const
+{
+    PROCESS_MEMORY_COUNTERS m = {};
+    m.cb = sizeof m;
+    GetProcessMemoryInfo(process_.Get(), &m, sizeof m);
+    if (m.WorkingSetSize) return double(m.WorkingSetSize) / 1e6;
+    const double kb = ProcStatus("VmRSS:");
+    return kb < 0 ? 0 : kb * 1024 / 1e6;
+}
+
+namespace {
+
+std::string ReadSmallFile(const std::wstring& path)
+{
+    CFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f) return {};
+    std::string text;
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
+    return text;
+}
+
+}  // namespace
+
+double CHostProcess::ProcStatus(const char* field) const
+{
+    if (unixPid_ == 0) {
+        // Wine shows a process's Windows command line as its Linux one: find ours.
+        unixPid_ = -1;
+        const std::string own = "tunerhost-" + std::to_string(GetCurrentProcessId()) + "\\TunerHost.exe";
+        WIN32_FIND_DATAW found;
+        CFindHandle find(FindFirstFileW(L"Z:\\proc\\*", &found));
+        if (find) {
+            do {
+                const int pid = _wtoi(found.cFileName);
+                if (pid <= 0) continue;
+                const std::string line = ReadSmallFile(L"Z:\\proc\\" + std::wstring(found.cFileName) + L"\\cmdline");
+                if (line.find(own) != std::string::npos) {
+                    unixPid_ = pid;
+                    break;
+                }
+            } while (FindNextFileW(find.Get(), &found));
+        }
+    }
+    if (unixPid_ < 0) return -1;
+    const std::string status = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(unixPid_) + L"\\status");
+    const size_t at = status.find(field);
+    if (at == std::string::npos) return -1;
+    return std::atof(status.c_str() + at + std::strlen(field));
+}
+
+DWORD CHostProcess::Handles() const
+{
+    DWORD n = 0;
+    GetProcessHandleCount(process_.Get(), &n);
+    return n;
+}
+
+DWORD CHostProcess::Threads() const
+{
+    const DWORD pid = GetProcessId(process_.Get());
+    CFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return 0;
+    THREADENTRY32 t = {};
+    t.dwSize = sizeof t;
+    DWORD n = 0;
+    for (BOOL more = Thread32First(snapshot.Get(), &t); more; more = Thread32Next(snapshot.Get(), &t))
+        if (t.th32OwnerProcessID == pid) ++n;
+    return n;
+}
+
+int CHostProcess::CountIn(const std::wstring& file, const char* event) const
+{
+    CFileHandle f(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+    if (!f) return 0;
+    std::string text;
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(f.Get(), buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
+    int n = 0;
+    const size_t len = std::strlen(event);
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find('\n', at);
+        const size_t stop = end == std::string::npos ? text.size() : end;
+        if (stop - at >= len && text.compare(at, len, event) == 0 && (stop - at == len || text[at + len] == ' ')) ++n;
+        at = stop + 1;
+    }
+    return n;
+}
+
+int CHostProcess::Count(TunerKind kind, const char* event) const
+{
+    return CountIn(Log((std::wstring(SimName(kind)) + L".log").c_str()), event);
+}
+
+int CHostProcess::CountDescrambler(const char* event) const { return CountIn(Log(L"b25decoder.log"), event); }

@@ -1,0 +1,54 @@
+// TunerHost in a folder of its own beside the simulated plug-in (as
+// BonDriver_SimT.dll and BonDriver_SimS.dll) and, when asked, the stand-in
+// descrambler; for the benchmark and the soak tool. The plug-ins' logs are
+// kept in the folder and can be counted.
+#pragma once
+#include "TunerClient.h"
+#include "common/WinHandle.h"
+
+#include <windows.h>
+
+#include <string>
+
+class CHostProcess {
+public:
+    CHostProcess();
+    ~CHostProcess() { Stop(); }
+    CHostProcess(const CHostProcess&) = delete;
+    CHostProcess& operator=(const CHostProcess&) = delete;
+
+    // Extra [Sim] lines for a kind's plug-in, read at its next load.
+    bool SetSim(TunerKind kind, const std::string& lines);
+    // The stand-in descrambler beside TunerHost.exe, with extra [B25] lines; read at its next load.
+    bool SetDescrambler(const std::string& lines);
+    bool Start();
+    // Exit as the tray menu gives it; terminated if it does not end in 15 s.
+    void Stop();
+    bool Alive() const;
+
+    double CpuSeconds() const;
+    // Private bytes and working set. Where the platform does not tell them for
+    // another process (Wine), the resident anonymous and total memory of the
+    // process as Linux counts it.
+    double PrivateMB() const;
+    double WorkingSetMB() const;
+    DWORD Handles() const;
+    DWORD Threads() const;
+    // Lines of a plug-in's log (or the descrambler's, kind ignored) that start with `event`.
+    int Count(TunerKind kind, const char* event) const;
+    int CountDescrambler(const char* event) const;
+
+    const std::wstring& Dir() const { return dir_; }
+
+private:
+    std::wstring Log(const wchar_t* name) const { return dir_ + name; }
+    int CountIn(const std::wstring& file, const char* event) const;
+    // A field of Linux's /proc/<pid>/status for this process, in kB; -1 when not under Wine.
+    double ProcStatus(const char* field) const;
+    mutable int unixPid_ = 0;
+
+    std::wstring dir_;
+    std::wstring from_;
+    CHandle process_;
+    HWND window_ = nullptr;
+};

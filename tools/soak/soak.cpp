@@ -1,0 +1,372 @@
+// soak: a bounded soak and fault campaign against the real TunerHost.
+//   soak [--short|--long] [--seed N]
+// Phases, both tuner kinds at once where it applies: random control
+// connections with mid-stream disconnects; random control messages; a client
+// that stalls and resumes and one that reads one message a second; plug-in and
+// descrambler faults mid-stream. After each phase: TunerHost still running, a
+// new client served within 2 s, handles, threads and private bytes back within
+// 1 % of their value after warm-up, and the test doubles' counters balanced.
+// Exit codes: 0 every check held, 1 a check failed, 2 usage.
+#include "CHostProcess.h"
+#include "SimStream.h"
+#include "TunerClient.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Profile {
+    const char* name;
+    int connections;     // per kind
+    int messages;        // per kind
+    int stallSeconds;
+    int slowSeconds;
+};
+
+constexpr Profile kShort = {"short", 40, 400, 8, 5};
+constexpr Profile kLong = {"long", 1000, 10000, 180, 60};
+constexpr TunerKind kKinds[] = {TunerKind::Terrestrial, TunerKind::Satellite};
+constexpr uint32_t kTuneValue[] = {473143, 0x4010};  // UHF 13, BS 1
+
+const char* KindName(TunerKind k) { return k == TunerKind::Terrestrial ? "T" : "S"; }
+
+double Now()
+{
+    return double(GetTickCount64()) / 1000.0;
+}
+
+class CSoak {
+public:
+    CSoak(const Profile& p, unsigned seed) : p_(p), seed_(seed) {}
+    int Run();
+
+private:
+    struct Sample {
+        DWORD handles = 0, threads = 0;
+        double privateMB = 0;
+    };
+    Sample Take() const { return {host_.Handles(), host_.Threads(), host_.PrivateMB()}; }
+    bool Within(const Sample& s) const;
+    bool Check(const char* phase);
+    bool Served(TunerKind kind, double& ms);
+    void Connections(TunerKind kind, unsigned seed);
+    void Messages(TunerKind kind, unsigned seed);
+    void StallAndSlow();
+    void Faults();
+    void Report(const char* phase, const Sample& s, double servedMs, bool balanced, bool ok);
+
+    Profile p_;
+    unsigned seed_;
+    CHostProcess host_;
+    Sample base_;
+    int failures_ = 0;
+    std::atomic<int> served_{0}, ended_{0};
+};
+
+bool CSoak::Within(const Sample& s) const
+{
+    auto close = [](double v, double b) { return v <= b * 1.01 + 0.5; };  // 1 %, and half a unit for small counts
+    return close(s.handles, base_.handles) && close(s.threads, base_.threads) && close(s.privateMB, base_.privateMB);
+}
+
+// Connect, challenge, data, tune, one message: the way every client starts.
+bool CSoak::Served(TunerKind kind, double& ms)
+{
+    const double start = Now();
+    CTunerClient c;
+    std::vector<uint8_t> buffer(kDataMessageSize);
+    uint32_t reply = 0;
+    DWORD got = 0;
+    const bool ok = c.ConnectControl(kind, 2000) == ClientError::None && c.Challenge() == ClientError::None &&
+                    c.ConnectData(2000) == ClientError::None &&
+                    c.Command(kCmdSelectChannel, kTuneValue[kind == TunerKind::Satellite], &reply, 2000) == ClientError::None &&
+                    c.ReadData(buffer.data(), kDataMessageSize, got, 2000) == ClientError::None && got == kDataMessageSize;
+    ms = (Now() - start) * 1000;
+    return ok && ms <= 2000;
+}
+
+bool CSoak::Check(const char* phase)
+{
+    if (!host_.Alive()) {
+        std::printf("| %-28s | TunerHost is not running |\n", phase);
+        ++failures_;
+        return false;
+    }
+    double worst = 0;
+    bool served = true;
+    for (TunerKind kind : kKinds) {
+        double ms = 0;
+        // The first try may meet the end of the phase's last connection.
+        bool ok = Served(kind, ms) || Served(kind, ms);
+        served = served && ok;
+        worst = std::max(worst, ms);
+    }
+    // Resources settle once every tuner has been closed and its threads have ended.
+    Sample s = Take();
+    for (int i = 0; i < 100 && !Within(s); ++i) {
+        Sleep(100);
+        s = Take();
+    }
+    bool balanced = true;
+    for (TunerKind kind : kKinds) {
+        const int opens = host_.Count(kind, "open"), closes = host_.Count(kind, "close"),
+                  creates = host_.Count(kind, "create"), destroys = host_.Count(kind, "destroy"),
+                  loads = host_.Count(kind, "load"), unloads = host_.Count(kind, "unload"), hangs = host_.Count(kind, "hang");
+        // A plug-in that hung past the stop bounds is cut off: neither closed
+        // nor destroyed, only unloaded.
+        balanced = balanced && loads == unloads && creates == destroys + hangs && opens == closes + hangs;
+        if (loads != unloads || creates != destroys + hangs || opens != closes + hangs)
+            std::printf("   %s plug-in: load %d unload %d create %d destroy %d open %d close %d hang %d\n", KindName(kind),
+                        loads, unloads, creates, destroys, opens, closes, hangs);
+    }
+    const int dl = host_.CountDescrambler("load"), du = host_.CountDescrambler("unload"),
+              dc = host_.CountDescrambler("create"), dr = host_.CountDescrambler("release");
+    if (dl != du || dc != dr) {
+        balanced = false;
+        std::printf("   descrambler: load %d unload %d create %d release %d\n", dl, du, dc, dr);
+    }
+    const bool ok = served && Within(s) && balanced;
+    Report(phase, s, worst, balanced, ok);
+    if (!ok) ++failures_;
+    return ok;
+}
+
+void CSoak::Report(const char* phase, const Sample& s, double servedMs, bool balanced, bool ok)
+{
+    std::printf("| %-30s | %5lu (%+4ld) | %4lu (%+3ld) | %8.2f (%+6.2f %%) | %7.0f | %-8s | %-4s |\n", phase, s.handles,
+                long(s.handles) - long(base_.handles), s.threads, long(s.threads) - long(base_.threads), s.privateMB,
+                base_.privateMB > 0 ? (s.privateMB / base_.privateMB - 1) * 100 : 0, servedMs,
+                balanced ? "balanced" : "OFF", ok ? "ok" : "FAIL");
+    std::fflush(stdout);
+}
+
+// Random timing, random disconnects of either pipe in the middle of a stream.
+void CSoak::Connections(TunerKind kind, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> buffer(kDataMessageSize);
+    for (int i = 0; i < p_.connections; ++i) {
+        CTunerClient c;
+        if (c.ConnectControl(kind, 5000) != ClientError::None) continue;
+        uint32_t reply = 0;
+        if (rng() % 4) c.Challenge();
+        if (rng() % 5 && c.ConnectData(3000) == ClientError::None) {
+            if (rng() % 2) c.Command(kCmdSelectChannel, kTuneValue[kind == TunerKind::Satellite] + (rng() % 3) * 6000 * (kind == TunerKind::Terrestrial), &reply, 3000);
+            const int reads = static_cast<int>(rng() % 3);
+            for (int r = 0; r < reads; ++r) {
+                DWORD got = 0;
+                if (c.ReadData(buffer.data(), kDataMessageSize, got, 3000) != ClientError::None) break;
+                ++served_;
+            }
+            // Close the pipes in a random order, maybe with a read still pending.
+            switch (rng() % 3) {
+            case 0: c.CloseData(); break;
+            case 1: c.CloseControl(); break;
+            default: break;
+            }
+        }
+        Sleep(rng() % 40);
+        ++ended_;
+    }
+}
+
+// Random lengths, bytes and command/argument splits.
+void CSoak::Messages(TunerKind kind, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    CTunerClient c;
+    for (int i = 0; i < p_.messages; ++i) {
+        if (!c.HasControl() && c.ConnectControl(kind, 5000) != ClientError::None) continue;
+        uint8_t bytes[16];
+        DWORD size = 0;
+        switch (rng() % 4) {
+        case 0: size = 1; bytes[0] = static_cast<uint8_t>(rng() % 7); break;            // a command, maybe unknown
+        case 1: size = 5; bytes[0] = static_cast<uint8_t>(rng() % 7); break;            // command and argument together
+        case 2: size = static_cast<DWORD>(rng() % 17); bytes[0] = static_cast<uint8_t>(rng()); break;  // anything
+        default: size = 1 + static_cast<DWORD>(rng() % 4); bytes[0] = 2; break;         // a short argument follows
+        }
+        for (DWORD b = 1; b < size; ++b) bytes[b] = static_cast<uint8_t>(rng());
+        if (bytes[0] == kCmdWaitForData && rng() % 8) bytes[0] = kCmdKeepAlive;  // each 3 costs up to a second
+        if (c.SendRaw(bytes, size) != ClientError::None) {
+            c.CloseControl();
+            continue;
+        }
+        uint32_t reply = 0;
+        const ClientError e = c.ReadReply(reply, 300);
+        if (e == ClientError::Closed || e == ClientError::TunerFailed || e == ClientError::Io || rng() % 50 == 0)
+            c.CloseControl();
+    }
+}
+
+void CSoak::StallAndSlow()
+{
+    std::vector<uint8_t> buffer(kDataMessageSize);
+    CTunerClient stalled, slow;
+    uint32_t reply = 0;
+    DWORD got = 0;
+    if (stalled.ConnectControl(TunerKind::Terrestrial) != ClientError::None || stalled.ConnectData() != ClientError::None ||
+        slow.ConnectControl(TunerKind::Satellite) != ClientError::None || slow.ConnectData() != ClientError::None) {
+        std::printf("   stall phase: a client could not connect\n");
+        ++failures_;
+        return;
+    }
+    stalled.Command(kCmdSelectChannel, kTuneValue[0], &reply);
+    slow.Command(kCmdSelectChannel, kTuneValue[1], &reply);
+    stalled.ReadData(buffer.data(), kDataMessageSize, got, 5000);
+    const double start = Now();
+    int slowReads = 0;
+    while (Now() - start < std::max(p_.stallSeconds, p_.slowSeconds)) {
+        if (Now() - start < p_.slowSeconds) {
+            if (slow.ReadData(buffer.data(), kDataMessageSize, got, 5000) != ClientError::None) break;
+            ++slowReads;
+        }
+        Sleep(1000);
+    }
+    // The stalled client resumes: it gets whole messages of the stream again.
+    int resumed = 0;
+    uint64_t lastSequence = 0;
+    bool ordered = true;
+    for (int i = 0; i < 20; ++i) {
+        if (stalled.ReadData(buffer.data(), kDataMessageSize, got, 5000) != ClientError::None || got != kDataMessageSize) break;
+        for (size_t at = 0; at < got; at += kTsPacketSize) {
+            SimPayload pl;
+            if (!ParseSimPayload(buffer.data() + at, pl)) continue;
+            if (lastSequence && pl.sequence <= lastSequence) ordered = false;
+            lastSequence = pl.sequence;
+        }
+        ++resumed;
+    }
+    std::printf("   stalled %d s then read %d whole messages (%s); slow client read %d messages at one a second\n",
+                p_.stallSeconds, resumed, ordered ? "in order" : "OUT OF ORDER", slowReads);
+    if (resumed < 20 || !ordered || slowReads < p_.slowSeconds - 1) ++failures_;
+}
+
+// Faults of the plug-in and the descrambler mid-stream, one connection each.
+void CSoak::Faults()
+{
+    struct Fault {
+        const char* what;
+        std::string sim, b25;
+        bool expectData;
+    };
+    const Fault faults[] = {
+        {"FetchBlock stalls past the stop bounds", "FetchHangMs=8000\r\n", "", false},
+        {"odd block sizes", "FetchMode=1\r\n", "", true},
+        {"Tune fails", "TuneFails=1\r\n", "", false},
+        {"FetchBlock never delivers", "FetchMode=2\r\n", "", false},
+        {"descrambler fails mid-stream", "", "FailAfter=40\r\n", true},
+        {"descrambler start-up fails", "", "StartupFails=1\r\n", true},
+    };
+    std::vector<uint8_t> buffer(kDataMessageSize);
+    for (const Fault& f : faults) {
+        host_.SetSim(TunerKind::Terrestrial, f.sim);
+        if (!f.b25.empty()) host_.SetDescrambler(f.b25);
+        CTunerClient c;
+        uint32_t reply = 0;
+        DWORD got = 0;
+        int messages = 0;
+        if (c.ConnectControl(TunerKind::Terrestrial, 5000) == ClientError::None && c.ConnectData() == ClientError::None) {
+            c.Command(kCmdSelectChannel, kTuneValue[0], &reply, 5000);
+            for (int i = 0; i < 4; ++i) {
+                if (c.ReadData(buffer.data(), kDataMessageSize, got, 2500) != ClientError::None) break;
+                ++messages;
+            }
+        }
+        c.CloseData();
+        c.CloseControl();
+        std::printf("   fault: %-40s %d messages\n", f.what, messages);
+        if (f.expectData && messages == 0) ++failures_;
+        if (!f.b25.empty()) {
+            // Gone before the next phase: the descrambler is released at the tuner's close.
+            Sleep(500);
+            DeleteFileW((host_.Dir() + L"b25decoder.dll").c_str());
+        }
+        // A hung plug-in is cut off at the stop bounds; let that pass.
+        Sleep(f.sim.find("Hang") != std::string::npos ? 6000 : 300);
+    }
+    host_.SetSim(TunerKind::Terrestrial, "");
+}
+
+int CSoak::Run()
+{
+    std::printf("soak: profile %s, seed %u\n", p_.name, seed_);
+    if (!host_.SetSim(TunerKind::Terrestrial, "") || !host_.SetSim(TunerKind::Satellite, "") || !host_.Start()) {
+        std::fprintf(stderr, "soak: TunerHost did not start\n");
+        return 1;
+    }
+    // Warm-up: each kind served a few times, so that lazily made things exist.
+    for (int i = 0; i < 3; ++i)
+        for (TunerKind kind : kKinds) {
+            double ms = 0;
+            Served(kind, ms);
+        }
+    Sleep(1000);
+    base_ = Take();
+    std::printf("\n| %-30s | %-12s | %-10s | %-21s | %-7s | %-8s | %-4s |\n", "after phase", "handles", "threads",
+                "private MB", "new ms", "counters", "");
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(32, '-').c_str(), std::string(14, '-').c_str(),
+                std::string(12, '-').c_str(), std::string(23, '-').c_str(), std::string(9, '-').c_str(),
+                std::string(10, '-').c_str(), std::string(6, '-').c_str());
+    Report("warm-up (the baseline)", base_, 0, true, true);
+
+    double t0 = Now();
+    {
+        std::thread a([&] { Connections(TunerKind::Terrestrial, seed_); });
+        std::thread b([&] { Connections(TunerKind::Satellite, seed_ + 1); });
+        a.join();
+        b.join();
+    }
+    char phase[64];
+    std::snprintf(phase, sizeof phase, "%d connections per kind", p_.connections);
+    Check(phase);
+    std::printf("   (%d connections in %.0f s, %d data messages read)\n", ended_.load(), Now() - t0, served_.load());
+
+    t0 = Now();
+    {
+        std::thread a([&] { Messages(TunerKind::Terrestrial, seed_ + 2); });
+        std::thread b([&] { Messages(TunerKind::Satellite, seed_ + 3); });
+        a.join();
+        b.join();
+    }
+    std::snprintf(phase, sizeof phase, "%d random messages per kind", p_.messages);
+    Check(phase);
+    std::printf("   (%.0f s)\n", Now() - t0);
+
+    StallAndSlow();
+    Check("stalled and slow clients");
+
+    Faults();
+    Check("plug-in and descrambler faults");
+
+    host_.Stop();
+    std::printf("\nsoak: %s\n", failures_ ? "FAILED" : "every check held");
+    return failures_ ? 1 : 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Profile p = kShort;
+    unsigned seed = 20261207;
+    for (int i = 1; i < argc; ++i) {
+        if (std::wcscmp(argv[i], L"--short") == 0) p = kShort;
+        else if (std::wcscmp(argv[i], L"--long") == 0) p = kLong;
+        else if (std::wcscmp(argv[i], L"--seed") == 0 && i + 1 < argc) seed = static_cast<unsigned>(_wtoi(argv[++i]));
+        else {
+            std::fprintf(stderr, "usage: soak [--short|--long] [--seed N]\n");
+            return 2;
+        }
+    }
+    CSoak soak(p, seed);
+    return soak.Run();
+}
