@@ -9,16 +9,27 @@ CWorkerGate::CWorkerGate()
 
 void CWorkerGate::Reset()
 {
+    CLock hold(lock_);
+    parked_ = false;
     ResetEvent(resume_.Get());
     ResetEvent(request_.Get());
     ResetEvent(paused_.Get());
     InterlockedExchange(&quit_, 0);
 }
 
+bool CWorkerGate::IsParked() const
+{
+    CLock hold(lock_);
+    return parked_;
+}
+
 DWORD CWorkerGate::Pause(DWORD ms, HANDLE worker)
 {
-    if (IsParked()) return 0;
-    SetEvent(request_.Get());
+    {
+        CLock hold(lock_);
+        if (parked_) return 0;
+        SetEvent(request_.Get());
+    }
     if (!worker) return WaitForSingleObject(paused_.Get(), ms);
     const HANDLE handles[2] = {paused_.Get(), worker};
     const DWORD r = WaitForMultipleObjects(2, handles, FALSE, ms);
@@ -29,19 +40,31 @@ DWORD CWorkerGate::Pause(DWORD ms, HANDLE worker)
 
 bool CWorkerGate::Checkpoint(DWORD ms)
 {
-    SetEvent(paused_.Get());
+    {
+        CLock hold(lock_);
+        // This park answers every request made before it, also one that raced
+        // with the worker parking on its own: left set, it would park the
+        // worker again right after the next resume.
+        ResetEvent(request_.Get());
+        parked_ = true;
+        SetEvent(paused_.Get());
+        if (InterlockedCompareExchange(&quit_, 0, 0) != 0) return false;
+    }
     WaitForSingleObject(resume_.Get(), ms);
+    CLock hold(lock_);
     if (InterlockedCompareExchange(&quit_, 0, 0) != 0) return false;
-    // This park answers every request made so far. A controller whose Pause
-    // raced with the worker parking on its own has left its request set; if
-    // it stayed, the worker would park again right after the next resume.
-    WaitForSingleObject(request_.Get(), 0);
+    parked_ = false;
     ResetEvent(paused_.Get());
     return true;
 }
 
 void CWorkerGate::Resume()
 {
+    CLock hold(lock_);
+    // From here on the worker counts as going on: a Pause that follows waits
+    // for its next park.
+    parked_ = false;
+    ResetEvent(paused_.Get());
     SetEvent(resume_.Get());
 }
 

@@ -2,6 +2,7 @@
 // worker thread. The worker watches `request` whenever it blocks and between
 // steps; on seeing it, it cleans up its step and calls Checkpoint.
 #pragma once
+#include "common/CriticalSection.h"
 #include "common/WinHandle.h"
 
 #include <windows.h>
@@ -32,11 +33,15 @@ public:
     // Worker side: true when a request is pending; consumes it.
     bool PollRequest() const { return WaitForSingleObject(request_.Get(), 0) == WAIT_OBJECT_0; }
     HANDLE RequestEvent() const { return request_.Get(); }
-    bool IsParked() const { return WaitForSingleObject(paused_.Get(), 0) == WAIT_OBJECT_0; }
+    bool IsParked() const;
 
     static constexpr DWORD kWorkerEnded = 2;
 
 private:
+    // Guards parked_ and the events' transitions, so that a controller never
+    // takes a worker that has been resumed, or is about to go on, for parked.
+    mutable CCriticalSection lock_;
+    bool parked_ = false;
     CHandle paused_;   // manual-reset: set while the worker is parked
     CHandle request_;  // auto-reset: a controller asks the worker to park
     CHandle resume_;   // auto-reset: releases a parked worker

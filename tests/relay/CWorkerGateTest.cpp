@@ -25,6 +25,25 @@ unsigned __stdcall ParkingWorker(void* param)
     }
 }
 
+struct CSpinningWorker {
+    CWorkerGate gate;
+    volatile LONG running = 0;
+};
+
+// Works in a loop and parks when asked, as the reception thread does.
+unsigned __stdcall SpinningWorker(void* param)
+{
+    auto& w = *static_cast<CSpinningWorker*>(param);
+    for (;;) {
+        InterlockedExchange(&w.running, 1);
+        for (int i = 0; i < 50; ++i) YieldProcessor();
+        if (w.gate.PollRequest()) {
+            InterlockedExchange(&w.running, 0);
+            if (!w.gate.Checkpoint(INFINITE)) return 1;
+        }
+    }
+}
+
 unsigned __stdcall EndAtOnce(void*)
 {
     return 0;
@@ -43,8 +62,8 @@ TEST(WorkerGate, PauseResumeAndStopAWorker)
     // Already parked: at once, and no request is left behind.
     EXPECT_EQ(w.gate.Pause(0), 0u);
     w.gate.Resume();
-    for (int i = 0; i < 500 && w.gate.IsParked(); ++i) Sleep(10);
-    EXPECT_FALSE(w.gate.IsParked());
+    EXPECT_FALSE(w.gate.IsParked());  // resumed counts as going on at once
+    for (int i = 0; i < 500 && w.rounds == 0; ++i) Sleep(10);
     EXPECT_EQ(w.gate.Pause(5000), 0u);
     EXPECT_EQ(w.rounds, 1);
     EXPECT_EQ(w.sawRequestAfterResume, 0);
@@ -53,6 +72,32 @@ TEST(WorkerGate, PauseResumeAndStopAWorker)
     EXPECT_TRUE(w.gate.Stop(3000, thread.Get()));
     EXPECT_EQ(WaitForSingleObject(thread.Get(), 3000), WAIT_OBJECT_0);
     EXPECT_LT(GetTickCount64() - start, 1000u);
+}
+
+// A pause that follows a resume at once must wait for the worker's next park,
+// not take the worker that is just waking up for parked: the controller would
+// then tune or stop a plug-in that the worker is still using, and a stop would
+// never reach the worker.
+TEST(WorkerGate, APauseRightAfterAResumeWaitsForTheNextPark)
+{
+    CSpinningWorker w;
+    w.gate.Reset();
+    CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SpinningWorker, &w, 0, nullptr)));
+    ASSERT_TRUE(thread);
+    int running = 0;
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(w.gate.Pause(3000, thread.Get()), 0u) << i;
+        for (int k = 0; k < 300; ++k)
+            if (w.running) {
+                ++running;
+                break;
+            }
+        w.gate.Resume();
+    }
+    EXPECT_EQ(running, 0) << "pauses that returned while the worker ran";
+    w.gate.Resume();
+    EXPECT_TRUE(w.gate.Stop(3000, thread.Get()));
+    EXPECT_EQ(WaitForSingleObject(thread.Get(), 3000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST(WorkerGate, ParkingConsumesARequestThatRacedWithIt)

@@ -180,11 +180,46 @@ double CHostProcess::ProcStatus(const char* field) const
     return std::atof(status.c_str() + at + std::strlen(field));
 }
 
+namespace {
+
+// The system's process list: Wine fills its handle count from the server,
+// where GetProcessHandleCount on another process gives nothing.
+DWORD HandlesFromProcessList(DWORD pid)
+{
+    using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return 0;
+    std::vector<uint8_t> buffer(1 << 20);
+    ULONG needed = 0;
+    if (query(5 /* SystemProcessInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) return 0;
+    // The leading members of SYSTEM_PROCESS_INFORMATION, as the platform lays them out.
+    struct Entry {
+        ULONG NextEntryOffset;
+        ULONG NumberOfThreads;
+        BYTE Reserved1[48];
+        USHORT Length, MaximumLength;
+        PWSTR Buffer;
+        LONG BasePriority;
+        HANDLE UniqueProcessId;
+        HANDLE InheritedFromUniqueProcessId;
+        ULONG HandleCount;
+    };
+    for (size_t at = 0;;) {
+        const auto* e = reinterpret_cast<const Entry*>(buffer.data() + at);
+        if (reinterpret_cast<uintptr_t>(e->UniqueProcessId) == pid) return e->HandleCount;
+        if (!e->NextEntryOffset) return 0;
+        at += e->NextEntryOffset;
+    }
+}
+
+}  // namespace
+
 DWORD CHostProcess::Handles() const
 {
     DWORD n = 0;
     GetProcessHandleCount(process_.Get(), &n);
-    return n;
+    return n ? n : HandlesFromProcessList(GetProcessId(process_.Get()));
 }
 
 DWORD CHostProcess::Threads() const

@@ -10,12 +10,16 @@
 #include "CHostProcess.h"
 #include "SimStream.h"
 #include "TunerClient.h"
+#include "tuner/IBonDriver.h"
 
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -46,7 +50,7 @@ double Now()
 
 class CSoak {
 public:
-    CSoak(const Profile& p, unsigned seed) : p_(p), seed_(seed) {}
+    CSoak(const Profile& p, unsigned seed, std::wstring phases) : p_(p), seed_(seed), phases_(std::move(phases)) {}
     int Run();
 
 private:
@@ -64,8 +68,11 @@ private:
     void Faults();
     void Report(const char* phase, const Sample& s, double servedMs, bool balanced, bool ok);
 
+    bool Runs(wchar_t phase) const { return phases_.find(phase) != std::wstring::npos; }
+
     Profile p_;
     unsigned seed_;
+    std::wstring phases_;
     CHostProcess host_;
     Sample base_;
     int failures_ = 0;
@@ -175,7 +182,7 @@ void CSoak::Connections(TunerKind kind, unsigned seed)
             }
         }
         Sleep(rng() % 40);
-        ++ended_;
+        if (++ended_ % 20 == 0) std::fprintf(stderr, "soak: %d connections\n", ended_.load());
     }
 }
 
@@ -202,6 +209,7 @@ void CSoak::Messages(TunerKind kind, unsigned seed)
         }
         uint32_t reply = 0;
         const ClientError e = c.ReadReply(reply, 300);
+        if (i % 100 == 0) std::fprintf(stderr, "soak: %s message %d\n", KindName(kind), i);
         if (e == ClientError::Closed || e == ClientError::TunerFailed || e == ClientError::Io || rng() % 50 == 0)
             c.CloseControl();
     }
@@ -274,16 +282,19 @@ void CSoak::Faults()
         uint32_t reply = 0;
         DWORD got = 0;
         int messages = 0;
-        if (c.ConnectControl(TunerKind::Terrestrial, 5000) == ClientError::None && c.ConnectData() == ClientError::None) {
+        ClientError e = c.ConnectControl(TunerKind::Terrestrial, 5000);
+        if (e == ClientError::None) e = c.ConnectData();
+        if (e == ClientError::None) {
             c.Command(kCmdSelectChannel, kTuneValue[0], &reply, 5000);
             for (int i = 0; i < 4; ++i) {
-                if (c.ReadData(buffer.data(), kDataMessageSize, got, 2500) != ClientError::None) break;
+                e = c.ReadData(buffer.data(), kDataMessageSize, got, 2500);
+                if (e != ClientError::None) break;
                 ++messages;
             }
         }
         c.CloseData();
         c.CloseControl();
-        std::printf("   fault: %-40s %d messages\n", f.what, messages);
+        std::printf("   fault: %-40s %d messages (%s)\n", f.what, messages, e == ClientError::None ? "read on" : Describe(e));
         if (f.expectData && messages == 0) ++failures_;
         if (!f.b25.empty()) {
             // Gone before the next phase: the descrambler is released at the tuner's close.
@@ -319,37 +330,98 @@ int CSoak::Run()
     Report("warm-up (the baseline)", base_, 0, true, true);
 
     double t0 = Now();
-    {
+    char phase[64];
+    if (Runs(L'c')) {
         std::thread a([&] { Connections(TunerKind::Terrestrial, seed_); });
         std::thread b([&] { Connections(TunerKind::Satellite, seed_ + 1); });
         a.join();
         b.join();
+        std::snprintf(phase, sizeof phase, "%d connections per kind", p_.connections);
+        Check(phase);
+        std::printf("   (%d connections in %.0f s, %d data messages read)\n", ended_.load(), Now() - t0, served_.load());
     }
-    char phase[64];
-    std::snprintf(phase, sizeof phase, "%d connections per kind", p_.connections);
-    Check(phase);
-    std::printf("   (%d connections in %.0f s, %d data messages read)\n", ended_.load(), Now() - t0, served_.load());
 
     t0 = Now();
-    {
+    if (Runs(L'm')) {
         std::thread a([&] { Messages(TunerKind::Terrestrial, seed_ + 2); });
         std::thread b([&] { Messages(TunerKind::Satellite, seed_ + 3); });
         a.join();
         b.join();
+        std::snprintf(phase, sizeof phase, "%d random messages per kind", p_.messages);
+        Check(phase);
+        std::printf("   (%.0f s)\n", Now() - t0);
     }
-    std::snprintf(phase, sizeof phase, "%d random messages per kind", p_.messages);
-    Check(phase);
-    std::printf("   (%.0f s)\n", Now() - t0);
-
-    StallAndSlow();
-    Check("stalled and slow clients");
-
-    Faults();
-    Check("plug-in and descrambler faults");
+    if (Runs(L's')) {
+        StallAndSlow();
+        Check("stalled and slow clients");
+    }
+    if (Runs(L'f')) {
+        Faults();
+        Check("plug-in and descrambler faults");
+    }
 
     host_.Stop();
     std::printf("\nsoak: %s\n", failures_ ? "FAILED" : "every check held");
     return failures_ ? 1 : 0;
+}
+
+double OwnPrivateMB()
+{
+    PROCESS_MEMORY_COUNTERS_EX m = {};
+    m.cb = sizeof m;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
+    if (m.PrivateUsage) return double(m.PrivateUsage) / 1e6;
+    // Wine: the resident anonymous memory Linux counts for this process.
+    CFileHandle f(CreateFileW(L"Z:\\proc\\self\\status", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    char text[8192] = {};
+    DWORD got = 0;
+    if (!f || !ReadFile(f.Get(), text, sizeof text - 1, &got, nullptr)) return 0;
+    const char* at = std::strstr(text, "RssAnon:");
+    return at ? std::atof(at + 8) * 1024 / 1e6 : 0;
+}
+
+// What loading, opening, closing and unloading the plug-in costs by itself,
+// without TunerHost: the floor for the memory growth per connection.
+int LoaderBaseline(int cycles)
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    std::wstring dll(path);
+    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"BonDriver_Sim.dll";
+    auto cycle = [&] {
+        HMODULE m = LoadLibraryW(dll.c_str());
+        if (!m) return false;
+        auto create = reinterpret_cast<CreateBonDriverFn>(reinterpret_cast<void*>(GetProcAddress(m, kCreateBonDriverExport)));
+        if (IBonDriver* d = create ? create() : nullptr) {
+            d->Open();
+            d->Close();
+            d->Destroy();
+        }
+        FreeLibrary(m);
+        return true;
+    };
+    for (int i = 0; i < 20; ++i)
+        if (!cycle()) {
+            std::fprintf(stderr, "soak: cannot load %ls\n", dll.c_str());
+            return 1;
+        }
+    const double before = OwnPrivateMB();
+    for (int i = 0; i < cycles; ++i) cycle();
+    const double after = OwnPrivateMB();
+    std::printf("loader baseline: %d load/open/close/unload cycles in this process: private bytes %.2f -> %.2f MB, "
+                "%.1f kB per cycle\n", cycles, before, after, (after - before) * 1000 / cycles);
+    // Each tuner connection also starts and ends threads (reception, signal level, relay).
+    const double threadsBefore = OwnPrivateMB();
+    for (int i = 0; i < cycles; ++i) {
+        std::thread a([] { Sleep(0); }), b([] { Sleep(0); }), c([] { Sleep(0); });
+        a.join();
+        b.join();
+        c.join();
+    }
+    const double threadsAfter = OwnPrivateMB();
+    std::printf("thread baseline: %d cycles of three threads started and joined: private bytes %.2f -> %.2f MB, "
+                "%.1f kB per cycle\n", cycles, threadsBefore, threadsAfter, (threadsAfter - threadsBefore) * 1000 / cycles);
+    return 0;
 }
 
 }  // namespace
@@ -358,15 +430,22 @@ int wmain(int argc, wchar_t** argv)
 {
     Profile p = kShort;
     unsigned seed = 20261207;
+    std::wstring phases = L"cmsf";
     for (int i = 1; i < argc; ++i) {
         if (std::wcscmp(argv[i], L"--short") == 0) p = kShort;
         else if (std::wcscmp(argv[i], L"--long") == 0) p = kLong;
         else if (std::wcscmp(argv[i], L"--seed") == 0 && i + 1 < argc) seed = static_cast<unsigned>(_wtoi(argv[++i]));
+        else if (std::wcscmp(argv[i], L"--phases") == 0 && i + 1 < argc) phases = argv[++i];
+        else if (std::wcscmp(argv[i], L"--messages") == 0 && i + 1 < argc) p.messages = _wtoi(argv[++i]);
+        else if (std::wcscmp(argv[i], L"--connections") == 0 && i + 1 < argc) p.connections = _wtoi(argv[++i]);
+        else if (std::wcscmp(argv[i], L"--loader") == 0 && i + 1 < argc) return LoaderBaseline(_wtoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: soak [--short|--long] [--seed N]\n");
+            std::fprintf(stderr, "usage: soak [--short|--long] [--seed N] [--phases cmsf] [--connections N] [--messages N]\n"
+                                 "       soak --loader CYCLES\n");
             return 2;
         }
     }
-    CSoak soak(p, seed);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    CSoak soak(p, seed, phases);
     return soak.Run();
 }
