@@ -132,6 +132,10 @@ void CPipeServer::PauseDataWorker()
 
 void CPipeServer::RearmDataPipe()
 {
+    // Only a parked data worker can be re-armed. One that listens or serves
+    // already would never signal listening again, and the control worker
+    // would wait for it forever (a client sending command 1 twice).
+    if (!dataGate.IsParked()) return;
     ResetEvent(dataListening.Get());
     dataGate.Resume();
     // The data worker ending (its pipe could not be created, or a stop) also
