@@ -39,6 +39,7 @@ CHostProcess::CHostProcess()
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     dir_ = std::wstring(temp) + L"tunerhost-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    RemoveFolder();  // left by an earlier process of the same id
     CreateDirectoryW(dir_.c_str(), nullptr);
 }
 
@@ -93,6 +94,12 @@ void CHostProcess::Stop()
         process_.Reset();
         window_ = nullptr;
     }
+    RemoveFolder();
+    dir_.clear();
+}
+
+void CHostProcess::RemoveFolder()
+{
     if (dir_.empty()) return;
     WIN32_FIND_DATAW found;
     CFindHandle find(FindFirstFileW((dir_ + L"*").c_str(), &found));
@@ -102,7 +109,6 @@ void CHostProcess::Stop()
         } while (FindNextFileW(find.Get(), &found));
     }
     RemoveDirectoryW(dir_.c_str());
-    dir_.clear();
 }
 
 bool CHostProcess::Alive() const
@@ -153,31 +159,38 @@ std::string ReadSmallFile(const std::wstring& path)
 
 }  // namespace
 
+int FindUnixPid(const std::string& marker)
+{
+    WIN32_FIND_DATAW found;
+    CFindHandle find(FindFirstFileW(L"Z:\\proc\\*", &found));
+    if (!find) return 0;
+    do {
+        const int pid = _wtoi(found.cFileName);
+        if (pid <= 0) continue;
+        const std::string line = ReadSmallFile(L"Z:\\proc\\" + std::wstring(found.cFileName) + L"\\cmdline");
+        // A Wine process's first field is its program; shells that started it also name it.
+        const std::string program = line.substr(0, line.find('\0'));
+        const bool isWindowsProgram = program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+        if (isWindowsProgram && line.find(marker) != std::string::npos) return pid;
+    } while (FindNextFileW(find.Get(), &found));
+    return 0;
+}
+
+double UnixStatusKb(int unixPid, const char* field)
+{
+    if (unixPid <= 0) return -1;
+    const std::string status = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(unixPid) + L"\\status");
+    const size_t at = status.find(field);
+    return at == std::string::npos ? -1 : std::atof(status.c_str() + at + std::strlen(field));
+}
+
 double CHostProcess::ProcStatus(const char* field) const
 {
     if (unixPid_ == 0) {
-        // Wine shows a process's Windows command line as its Linux one: find ours.
-        unixPid_ = -1;
-        const std::string own = "tunerhost-" + std::to_string(GetCurrentProcessId()) + "\\TunerHost.exe";
-        WIN32_FIND_DATAW found;
-        CFindHandle find(FindFirstFileW(L"Z:\\proc\\*", &found));
-        if (find) {
-            do {
-                const int pid = _wtoi(found.cFileName);
-                if (pid <= 0) continue;
-                const std::string line = ReadSmallFile(L"Z:\\proc\\" + std::wstring(found.cFileName) + L"\\cmdline");
-                if (line.find(own) != std::string::npos) {
-                    unixPid_ = pid;
-                    break;
-                }
-            } while (FindNextFileW(find.Get(), &found));
-        }
+        unixPid_ = FindUnixPid("tunerhost-" + std::to_string(GetCurrentProcessId()) + "\\TunerHost.exe");
+        if (unixPid_ == 0) unixPid_ = -1;
     }
-    if (unixPid_ < 0) return -1;
-    const std::string status = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(unixPid_) + L"\\status");
-    const size_t at = status.find(field);
-    if (at == std::string::npos) return -1;
-    return std::atof(status.c_str() + at + std::strlen(field));
+    return UnixStatusKb(unixPid_, field);
 }
 
 namespace {

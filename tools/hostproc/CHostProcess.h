@@ -10,6 +10,12 @@
 
 #include <string>
 
+// Under Wine: the Linux process id of the process whose command line holds
+// `marker` (Wine shows a process's Windows command line as its Linux one), and
+// a field of its /proc status in kB. 0 and -1 when not found.
+int FindUnixPid(const std::string& marker);
+double UnixStatusKb(int unixPid, const char* field);
+
 class CHostProcess {
 public:
     CHostProcess();
@@ -43,6 +49,7 @@ public:
 private:
     std::wstring Log(const wchar_t* name) const { return dir_ + name; }
     int CountIn(const std::wstring& file, const char* event) const;
+    void RemoveFolder();
     // A field of Linux's /proc/<pid>/status for this process, in kB; -1 when not under Wine.
     double ProcStatus(const char* field) const;
     mutable int unixPid_ = 0;
