@@ -185,7 +185,7 @@ struct CReader {
     }
 };
 
-double Relay(bool descrambler, double seconds)
+double Relay(bool descrambler, double seconds, double* hostCpuPercent = nullptr)
 {
     CHostProcess host;
     CReader r;
@@ -194,13 +194,15 @@ double Relay(bool descrambler, double seconds)
         return 0;
     for (int i = 0; i < 10; ++i)
         if (!r.Read()) return 0;  // warm-up
-    const double start = Now();
+    const double start = Now(), cpu0 = host.CpuSeconds();
     uint64_t bytes = 0;
     while (Now() - start < seconds) {
         if (!r.Read()) return 0;
         bytes += kDataMessageSize;
     }
-    return double(bytes) / (Now() - start) / 1e6;
+    const double elapsed = Now() - start;
+    if (hostCpuPercent) *hostCpuPercent = (host.CpuSeconds() - cpu0) / elapsed * 100;
+    return double(bytes) / elapsed / 1e6;
 }
 
 struct CostRun {
@@ -313,11 +315,14 @@ int wmain(int argc, wchar_t** argv)
     const double relaySeconds = quick ? 2 : 5, costSeconds = quick ? 3 : 20;
     const int tunes = quick ? 4 : 10;
     // The figures that need each other are measured side by side, run by run.
+    Figure relayCpu;
     Figure ceiling, relay, relayB25, ratio, ratioB25, cpu, wsGrowth, pvGrowth, pvMax, latMedian, latWorst, tune;
     for (int run = 0; run < runs; ++run) {
         std::fprintf(stderr, "bench: run %d of %d\n", run + 1, runs);
         const double c = Ceiling(messages);
-        const double r = Relay(false, relaySeconds);
+        double hostCpu = 0;
+        const double r = Relay(false, relaySeconds, &hostCpu);
+        relayCpu.Add(hostCpu);
         const double rb = Relay(true, relaySeconds);
         if (c <= 0 || r <= 0 || rb <= 0) {
             std::fprintf(stderr, "bench: a throughput measurement failed (ceiling %.1f, relay %.1f, with descrambler %.1f)\n", c, r, rb);
@@ -353,6 +358,7 @@ int wmain(int argc, wchar_t** argv)
     Row("ceiling: plain pipe pair, 586,560-byte msgs", ceiling, "MB/s");
     Row("relay: TunerHost, plug-in unpaced", relay, "MB/s");
     Row("relay / ceiling (target >= 0.8)", ratio, "ratio", 2);
+    Row("TunerHost's CPU during the relay run", relayCpu, "% core");
     Row("relay with the stand-in descrambler", relayB25, "MB/s");
     Row("relay with descrambler / ceiling", ratioB25, "ratio", 2);
     Row("CPU, 2.5 + 5 MB/s both kinds (target < 2)", cpu, "% core", 2);
