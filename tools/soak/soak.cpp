@@ -528,6 +528,26 @@ int PipeBaseline(int cycles)
     const double after = OwnPrivateMB();
     std::printf("pipe baseline: %d data-pipe connections, each left during a write: private %.2f -> %.2f MB, %.1f kB "
                 "per connection\n", cycles, before, after, (after - before) * 1000 / cycles);
+    // The reception thread's paced waits: timed waits of a millisecond or so.
+    CHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    const double waitsBefore = OwnPrivateMB();
+    for (int i = 0; i < cycles * 100; ++i) WaitForSingleObject(event.Get(), 1);
+    const double waitsAfter = OwnPrivateMB();
+    std::printf("wait baseline: %d timed waits of 1 ms: private %.2f -> %.2f MB\n", cycles * 100, waitsBefore, waitsAfter);
+    // Threads that wait on events in a loop while another signals them, as the relay does.
+    const double signalBefore = OwnPrivateMB();
+    {
+        std::atomic<bool> stop{false};
+        std::thread waiter([&] {
+            while (!stop) WaitForSingleObject(event.Get(), 5);
+        });
+        for (int i = 0; i < cycles * 100; ++i) SetEvent(event.Get());
+        stop = true;
+        waiter.join();
+    }
+    const double signalAfter = OwnPrivateMB();
+    std::printf("signal baseline: %d events set for a waiting thread: private %.2f -> %.2f MB\n", cycles * 100,
+                signalBefore, signalAfter);
     return 0;
 }
 
