@@ -194,7 +194,8 @@ double Relay(bool descrambler, double seconds, double* hostCpuPercent = nullptr)
         return 0;
     for (int i = 0; i < 10; ++i)
         if (!r.Read()) return 0;  // warm-up
-    const double start = Now(), cpu0 = host.CpuSeconds();
+    const double cpu0 = host.CpuSeconds();  // first: finding the process in /proc takes a moment
+    const double start = Now();
     uint64_t bytes = 0;
     while (Now() - start < seconds) {
         if (!r.Read()) return 0;
@@ -241,7 +242,8 @@ CostRun Cost(double seconds)
     out.workingSetStart = host.WorkingSetMB();
     out.privateStart = host.PrivateMB();
     out.privateMax = out.privateStart;
-    const double cpu0 = host.CpuSeconds(), t0 = Now();
+    const double cpu0 = host.CpuSeconds();
+    const double t0 = Now();
     const size_t skipT = lt.size(), skipS = ls.size();
     while (Now() - t0 < seconds && !failed) {
         Sleep(500);

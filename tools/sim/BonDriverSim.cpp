@@ -162,7 +162,8 @@ public:
                 stream_.NextPacket(pending_.data() + at);
             }
         }
-        if (pending_.empty()) return 0;
+        // A tuner's device hands over whole transfers: nothing until a block is due.
+        if (pending_.empty() || (settings_.fetchMode == 0 && pending_.size() < kBlockBytes)) return 0;
         size_t take = pending_.size() < kBlockBytes ? pending_.size() : kBlockBytes;
         if (settings_.fetchMode == 1) take = std::min(take, kOddSizes[oddIndex_++ % std::size(kOddSizes)]);
         block_.assign(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
