@@ -129,7 +129,8 @@ double Ceiling(int messages)
         else bytes += got;
     }
     const double seconds = Now() - start;
-    WaitForSingleObject(writer.Get(), 30000);
+    pipe.Reset();  // a writer still writing sees the pipe break
+    if (WaitForSingleObject(writer.Get(), 30000) != WAIT_OBJECT_0) TerminateProcess(writer.Get(), 1);
     return seconds > 0 ? double(bytes) / seconds / 1e6 : 0;
 }
 

@@ -87,6 +87,7 @@ bool CHostProcess::Start()
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(), &si, &pi)) return false;
     CloseHandle(pi.hThread);
     process_.Reset(pi.hProcess);
+    unixPid_ = 0;  // found again for this process when first asked
     for (int i = 0; i < 300; ++i) {
         window_ = FindWindowW(L"TunerHost", nullptr);
         if (window_) return true;
@@ -131,9 +132,8 @@ double CHostProcess::CpuSeconds() const
 {
     // Under Wine, GetProcessTimes on another process counts only part of its
     // time (13 % where top showed 90 %): Linux's own count comes first.
-    if (unixPid_ == 0) ProcStatus("Pid:");
-    if (unixPid_ > 0) {
-        const std::string stat = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(unixPid_) + L"\\stat");
+    if (const int pid = UnixPid(); pid > 0) {
+        const std::string stat = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(pid) + L"\\stat");
         const size_t close = stat.rfind(')');
         if (close != std::string::npos) {
             // After the name: state, then fields 4 to 13, then utime and stime in clock ticks (100 a second).
@@ -202,13 +202,18 @@ double UnixStatusKb(int unixPid, const char* field)
     return at == std::string::npos ? -1 : std::atof(status.c_str() + at + std::strlen(field));
 }
 
-double CHostProcess::ProcStatus(const char* field) const
+int CHostProcess::UnixPid() const
 {
     if (unixPid_ == 0) {
         unixPid_ = FindUnixPid("tunerhost-" + std::to_string(GetCurrentProcessId()) + "\\TunerHost.exe");
         if (unixPid_ == 0) unixPid_ = -1;
     }
-    return UnixStatusKb(unixPid_, field);
+    return unixPid_;
+}
+
+double CHostProcess::ProcStatus(const char* field) const
+{
+    return UnixStatusKb(UnixPid(), field);
 }
 
 namespace {

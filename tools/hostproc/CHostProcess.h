@@ -50,9 +50,11 @@ private:
     std::wstring Log(const wchar_t* name) const { return dir_ + name; }
     int CountIn(const std::wstring& file, const char* event) const;
     void RemoveFolder();
+    // The Linux process id, found once per start; -1 when not under Wine.
+    int UnixPid() const;
     // A field of Linux's /proc/<pid>/status for this process, in kB; -1 when not under Wine.
     double ProcStatus(const char* field) const;
-    mutable int unixPid_ = 0;
+    mutable int unixPid_ = 0;  // 0: not looked for yet
 
     std::wstring dir_;
     std::wstring from_;

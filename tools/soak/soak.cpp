@@ -71,6 +71,15 @@ private:
     void Connections(TunerKind kind, unsigned seed);
     void Messages(TunerKind kind, unsigned seed);
     void StallAndSlow();
+    // Runs a phase on both kinds at once, each with a seed of its own.
+    void BothKinds(void (CSoak::*phase)(TunerKind, unsigned))
+    {
+        const unsigned seedT = seed_++, seedS = seed_++;
+        std::thread t([&] { (this->*phase)(TunerKind::Terrestrial, seedT); });
+        std::thread s([&] { (this->*phase)(TunerKind::Satellite, seedS); });
+        t.join();
+        s.join();
+    }
     void Faults();
     void Report(const char* phase, const Sample& s, double servedMs, bool balanced, bool ok);
 
@@ -373,18 +382,12 @@ int CSoak::Run()
         if (letter == L'c') {
             ended_ = 0;
             served_ = 0;
-            std::thread a([&] { Connections(TunerKind::Terrestrial, seed_++); });
-            std::thread b([&] { Connections(TunerKind::Satellite, seed_++); });
-            a.join();
-            b.join();
+            BothKinds(&CSoak::Connections);
             std::snprintf(phase, sizeof phase, "%d connections per kind", p_.connections);
             Check(phase);
             std::printf("   (%d connections in %.0f s, %d data messages read)\n", ended_.load(), Now() - t0, served_.load());
         } else if (letter == L'm') {
-            std::thread a([&] { Messages(TunerKind::Terrestrial, seed_++); });
-            std::thread b([&] { Messages(TunerKind::Satellite, seed_++); });
-            a.join();
-            b.join();
+            BothKinds(&CSoak::Messages);
             std::snprintf(phase, sizeof phase, "%d random messages per kind", p_.messages);
             Check(phase);
             std::printf("   (%.0f s)\n", Now() - t0);
