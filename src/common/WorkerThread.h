@@ -1,18 +1,29 @@
 // A worker thread's handle and identifier, started with the runtime's
 // thread-start call so that the C runtime is set up for it.
 #pragma once
+#include "common/ForeignCall.h"
 #include "common/WinHandle.h"
 
 #include <process.h>
 #include <windows.h>
 
+// How a thread that outlives its stop bound is terminated.
+enum class Termination {
+    AtBound,            // at once
+    InsideForeignCall,  // only inside a call marked with `foreign`
+};
+
 struct CWorkerThread {
+    static constexpr DWORD kOwnCodeGraceMs = 5000;
+    static constexpr DWORD kGraceSliceMs = 10;
     CHandle handle;
     DWORD id = 0;
+    CForeignCall foreign;  // marked by the thread around its calls into plug-ins
 
     template <typename Owner>
     bool Start(unsigned(__stdcall* body)(void*), Owner* owner)
     {
+        foreign.Reset();
         unsigned tid = 0;
         const uintptr_t h = _beginthreadex(nullptr, 0, body, owner, 0, &tid);
         if (!h) return false;
@@ -24,16 +35,21 @@ struct CWorkerThread {
     bool Ended() const { return handle && WaitForSingleObject(handle.Get(), 0) == WAIT_OBJECT_0; }
     // Waits up to ms for the thread to end and terminates it at the bound; the
     // handle stays open, so that others may still wait on it, until Forget.
-    // True when it ended by itself.
-    bool Join(DWORD ms)
+    // InsideForeignCall: a thread in its own code at the bound gets up to
+    // kOwnCodeGraceMs more to end, and is terminated as soon as it is inside a
+    // foreign call (or when the grace has run out too). True when it ended by
+    // itself.
+    bool Join(DWORD ms, Termination how = Termination::AtBound)
     {
         if (!handle) return true;
-        const bool ended = WaitForSingleObject(handle.Get(), ms) == WAIT_OBJECT_0;
-        if (!ended) {
-            TerminateThread(handle.Get(), 0);
-            WaitForSingleObject(handle.Get(), INFINITE);
+        if (WaitForSingleObject(handle.Get(), ms) == WAIT_OBJECT_0) return true;
+        if (how == Termination::InsideForeignCall) {
+            for (DWORD waited = 0; !foreign.Condemn() && waited < kOwnCodeGraceMs; waited += kGraceSliceMs)
+                if (WaitForSingleObject(handle.Get(), kGraceSliceMs) == WAIT_OBJECT_0) return true;
         }
-        return ended;
+        TerminateThread(handle.Get(), 0);
+        WaitForSingleObject(handle.Get(), INFINITE);
+        return false;
     }
     void Forget()
     {

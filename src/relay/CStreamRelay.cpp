@@ -36,7 +36,7 @@ bool CStreamRelay::Stop()
 {
     if (worker.Running()) {
         workerGate.Stop(3000, worker.handle.Get());
-        worker.Join(2000);
+        worker.Join(2000, Termination::InsideForeignCall);
         worker.Forget();
     }
     if (descrambler) {
@@ -74,11 +74,16 @@ namespace {
 
 // The instance's output, copied out of its own buffer; null when it yields
 // nothing for this block.
-TsBlockPtr Descramble(IB25Decoder& decoder, TsBlockPtr block)
+TsBlockPtr Descramble(IB25Decoder& decoder, CForeignCall& foreign, TsBlockPtr block)
 {
     uint8_t* out = nullptr;
     uint32_t outSize = 0;
-    if (!decoder.Decode(block->data.get(), block->size, &out, &outSize) || !out || outSize == 0) return nullptr;
+    BOOL32 decoded = 0;
+    {
+        CForeignScope call(foreign);
+        decoded = decoder.Decode(block->data.get(), block->size, &out, &outSize);
+    }
+    if (!decoded || !out || outSize == 0) return nullptr;
     return CopyTsBlock(out, outSize);
 }
 
@@ -106,7 +111,7 @@ unsigned __stdcall RelayWorker(void* param)
                 if (r.workerGate.WaitEither(r.blockQueued.Get(), INFINITE) != 0) break;
                 continue;
             }
-            if (r.descrambler) block = Descramble(*r.descrambler, std::move(block));
+            if (r.descrambler) block = Descramble(*r.descrambler, r.worker.foreign, std::move(block));
             if (block && r.pipeServer) r.pipeServer->Append(std::move(block));
         }
         if (!r.workerGate.Checkpoint(INFINITE)) return 1;

@@ -107,12 +107,12 @@ void CTunerContext::StopThreads()
     streaming = 0;
     if (signalThread.Running()) {
         signalGate.Stop(1000, signalThread.handle.Get());
-        signalThread.Join(1000);
+        signalThread.Join(1000, Termination::InsideForeignCall);
         signalThread.Forget();
     }
     if (receptionThread.Running()) {
         receptionGate.Stop(3000, receptionThread.handle.Get());
-        receptionThread.Join(2000);
+        receptionThread.Join(2000, Termination::InsideForeignCall);
         receptionThread.Forget();
     }
     // A reception thread that ended by itself has closed and destroyed the
@@ -163,7 +163,12 @@ unsigned __stdcall ReceptionThread(void* param)
             for (;;) {
                 uint8_t* data = nullptr;
                 uint32_t size = 0, waiting = 0;
-                if (t.driver->FetchBlock(&data, &size, &waiting) && data && size) {
+                BOOL32 fetched = 0;
+                {
+                    CForeignScope plugin(t.receptionThread.foreign);
+                    fetched = t.driver->FetchBlock(&data, &size, &waiting);
+                }
+                if (fetched && data && size) {
                     if (t.relay) t.relay->Push(data, size);
                     got = true;
                     pace.OnData();
@@ -179,8 +184,11 @@ unsigned __stdcall ReceptionThread(void* param)
             if (WaitForSingleObject(t.receptionGate.RequestEvent(), pace.wait) == WAIT_OBJECT_0) break;
         }
     } while (t.receptionGate.Checkpoint(INFINITE));
-    t.driver->Close();
-    t.driver->Destroy();
+    {
+        CForeignScope plugin(t.receptionThread.foreign);
+        t.driver->Close();
+        t.driver->Destroy();
+    }
     if (SUCCEEDED(com)) CoUninitialize();
     return 1;
 }
@@ -190,7 +198,12 @@ unsigned __stdcall SignalThread(void* param)
     CTunerContext& t = *static_cast<CTunerContext*>(param);
     do {
         for (;;) {
-            t.signalLevel = t.driver->ReadLevel();
+            float level = 0.0f;
+            {
+                CForeignScope plugin(t.signalThread.foreign);
+                level = t.driver->ReadLevel();
+            }
+            t.signalLevel = level;
             if (WaitForSingleObject(t.signalGate.RequestEvent(), 1000) == WAIT_OBJECT_0) break;
         }
     } while (t.signalGate.Checkpoint(INFINITE));

@@ -10,6 +10,7 @@
 //   Log=path         one line per event: load, create, startup, configure,
 //                    release, unload
 #include "tuner/IB25Decoder.h"
+#include "../dllsupport/ReleaseStaticRuntime.h"
 
 #include <windows.h>
 
@@ -124,7 +125,7 @@ extern "C" __declspec(dllexport) IB25Decoder* __cdecl CreateB25Decoder()
     return new CStandIn2(s);
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
@@ -132,6 +133,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         Log(LoadSettings().log, "load");
     } else if (reason == DLL_PROCESS_DETACH) {
         Log(LoadSettings().log, "unload");
+        ReleaseStaticRuntime(reserved);
     }
     return TRUE;
 }

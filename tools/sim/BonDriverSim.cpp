@@ -13,6 +13,7 @@
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "SimStream.h"
 #include "tuner/IBonDriver.h"
+#include "../dllsupport/ReleaseStaticRuntime.h"
 
 #include <windows.h>
 
@@ -305,7 +306,7 @@ extern "C" __declspec(dllexport) IBonDriver* __cdecl CreateBonDriver()
     return new CSimBonDriver2(s);
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
@@ -313,6 +314,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         Log(LoadSettings().log, "load");
     } else if (reason == DLL_PROCESS_DETACH) {
         Log(LoadSettings().log, "unload");
+        ReleaseStaticRuntime(reserved);
     }
     return TRUE;
 }

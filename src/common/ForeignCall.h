@@ -1,0 +1,39 @@
+// Marks where a worker thread runs code that is not ours: a plug-in's or a
+// descrambler's. A worker that does not stop within its bounds is terminated,
+// and that is only sound while it is inside such a call: in our own code it may
+// hold one of our locks, or the runtime's or the loader's, and leaving them
+// held hangs whoever takes them next. Our own code ends promptly once the
+// worker's gate has told it to stop, so the stopper waits for that instead.
+#pragma once
+#include <windows.h>
+
+class CForeignCall {
+public:
+    // Before the worker starts.
+    void Reset() { InterlockedExchange(&state_, kOutside); }
+    // On the worker, around every call into a plug-in (see CForeignScope).
+    void Enter() { InterlockedExchange(&state_, kInside); }
+    void Leave()
+    {
+        if (InterlockedCompareExchange(&state_, kOutside, kInside) == kCondemned)
+            for (;;) Sleep(INFINITE);  // the stopper is terminating this thread
+    }
+    // On the stopper: true when the worker is inside a call and will not come
+    // back out of it; the worker may then be terminated.
+    bool Condemn() { return InterlockedCompareExchange(&state_, kCondemned, kInside) == kInside; }
+
+private:
+    enum : LONG { kOutside, kInside, kCondemned };
+    volatile LONG state_ = kOutside;
+};
+
+class CForeignScope {
+public:
+    explicit CForeignScope(CForeignCall& call) : call_(call) { call_.Enter(); }
+    ~CForeignScope() { call_.Leave(); }
+    CForeignScope(const CForeignScope&) = delete;
+    CForeignScope& operator=(const CForeignScope&) = delete;
+
+private:
+    CForeignCall& call_;
+};
