@@ -8,7 +8,8 @@
 //   OpenFails=1, TuneFails=1, FactoryNull=1, NoInterface2=1
 //   FetchMode=0         0: whole packets; 1: odd sizes; 2: never any data
 //   SlowMs=0            delay added to Open, Tune and FetchBlock
-//   FetchHangMs=0       the first FetchBlock after Open sleeps this long
+//   FetchHangMs=0       the first FetchBlock after Open sleeps this long, then
+//                       hands out one block made before it slept
 //   RateKBps=2000       stream rate
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "SimStream.h"
@@ -142,8 +143,17 @@ public:
         Slow();
         if (settings_.fetchHangMs > 0 && !hung_) {
             hung_ = true;
+            // The block is made before the stall and handed out right after
+            // it: coming back, the plug-in touches no heap, so whatever happens
+            // to the thread then happens in TunerHost's code.
+            block_.resize(kBlockBytes);
+            for (size_t at = 0; at < kBlockBytes; at += kTsPacketSize) stream_.NextPacket(block_.data() + at);
             Log(settings_.log, "hang");
             Sleep(static_cast<DWORD>(settings_.fetchHangMs));
+            *data = block_.data();
+            *size = static_cast<uint32_t>(block_.size());
+            *waiting = 0;
+            return 1;
         }
         *data = nullptr;
         *size = 0;

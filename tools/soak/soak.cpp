@@ -314,7 +314,10 @@ void CSoak::Faults()
         bool expectData;
     };
     const Fault faults[] = {
-        {"FetchBlock stalls past the stop bounds", "FetchHangMs=8000\r\n", "", false},
+        // 8 s: back just as the stop bounds (3 + 3 + 2 s) run out, while
+        // TunerHost decides to terminate the thread; 20 s: far past them.
+        {"FetchBlock back at the stop bound", "FetchHangMs=8000\r\n", "", false},
+        {"FetchBlock stalls past the stop bounds", "FetchHangMs=20000\r\n", "", false},
         {"odd block sizes", "FetchMode=1\r\n", "", true},
         {"Tune fails", "TuneFails=1\r\n", "", false},
         {"FetchBlock never delivers", "FetchMode=2\r\n", "", false},
