@@ -117,7 +117,7 @@ int CSoak::Loads() const
     return host_.Count(TunerKind::Terrestrial, "load") + host_.Count(TunerKind::Satellite, "load");
 }
 
-constexpr double kHeapHighWaterMB = 1.0;
+constexpr double kHeapHighWaterMB = 2.0;
 constexpr double kPerCutOffMB = 2.0;
 
 int CSoak::CutOff() const
