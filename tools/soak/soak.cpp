@@ -62,7 +62,13 @@ private:
     };
     Sample Take() const { return {host_.Handles(), host_.Threads(), host_.PrivateMB()}; }
     bool Within(const Sample& s) const;
-    int Loads() const;
+    bool MemoryWithin(const Sample& s) const { return s.privateMB <= base_.privateMB * 1.01 + Allowance(); }
+    int Loads() const { return Count("load"); }
+    // An event's lines in both kinds' plug-in logs.
+    int Count(const char* event) const
+    {
+        return host_.Count(TunerKind::Terrestrial, event) + host_.Count(TunerKind::Satellite, event);
+    }
     // How far private bytes may grow past 1 % of the baseline, in MB: what the
     // platform itself keeps of every tuner open since the baseline (loading
     // and unloading the plug-in, starting and ending threads); the heap's
@@ -108,13 +114,7 @@ private:
 bool CSoak::Within(const Sample& s) const
 {
     auto close = [](double v, double b) { return v <= b * 1.01 + 0.5; };  // 1 %, and half a unit for small counts
-    return close(s.handles, base_.handles) && close(s.threads, base_.threads) &&
-           s.privateMB <= base_.privateMB * 1.01 + Allowance();
-}
-
-int CSoak::Loads() const
-{
-    return host_.Count(TunerKind::Terrestrial, "load") + host_.Count(TunerKind::Satellite, "load");
+    return close(s.handles, base_.handles) && close(s.threads, base_.threads) && MemoryWithin(s);
 }
 
 constexpr double kHeapHighWaterMB = 2.0;
@@ -122,9 +122,7 @@ constexpr double kPerCutOffMB = 2.0;
 
 int CSoak::CutOff() const
 {
-    int cut = 0;
-    for (TunerKind kind : kKinds) cut += host_.Count(kind, "open") - host_.Count(kind, "close");
-    return cut;
+    return Count("open") - Count("close");
 }
 
 double CSoak::Allowance() const
@@ -171,10 +169,7 @@ bool CSoak::Check(const char* phase)
         s = Take();
     }
     // The last client's tuner may still be closing: its log lines come last.
-    for (int i = 0; i < 50 && host_.Count(TunerKind::Terrestrial, "load") + host_.Count(TunerKind::Satellite, "load") !=
-                                  host_.Count(TunerKind::Terrestrial, "unload") + host_.Count(TunerKind::Satellite, "unload");
-         ++i)
-        Sleep(100);
+    for (int i = 0; i < 50 && Loads() != Count("unload"); ++i) Sleep(100);
     bool balanced = true;
     for (TunerKind kind : kKinds) {
         const int opens = host_.Count(kind, "open"), closes = host_.Count(kind, "close"),
@@ -196,7 +191,7 @@ bool CSoak::Check(const char* phase)
         balanced = false;
         std::printf("   descrambler: load %d unload %d create %d release %d\n", dl, du, dc, dr);
     }
-    if (s.privateMB > base_.privateMB * 1.01 + Allowance()) memoryOver_ = true;
+    if (!MemoryWithin(s)) memoryOver_ = true;
     const bool ok = served && Within(s) && balanced;
     Report(phase, s, worst, balanced, ok);
     if (!ok) ++failures_;
