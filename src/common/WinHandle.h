@@ -51,8 +51,14 @@ struct ModuleTraits {
     static Handle Invalid() { return nullptr; }
     static void Close(Handle h) { FreeLibrary(h); }
 };
+struct HeapTraits {          // HeapCreate: destroying it frees every block on it
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { HeapDestroy(h); }
+};
 
 using CHandle = CUniqueHandle<KernelHandleTraits>;
 using CFileHandle = CUniqueHandle<FileHandleTraits>;
 using CFindHandle = CUniqueHandle<FindHandleTraits>;
 using CModule = CUniqueHandle<ModuleTraits>;
+using CHeap = CUniqueHandle<HeapTraits>;

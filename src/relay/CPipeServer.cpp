@@ -46,7 +46,7 @@ CPipeServer::CPipeServer(CTunerContext* tunerContext)
     : dataPipeName(PipeName(tunerContext->isTerrestrial ? 0 : 2)),
       controlPipeName(PipeName(tunerContext->isTerrestrial ? 1 : 3)),
       tuner(tunerContext),
-      chunk(new (std::nothrow) uint8_t[kChunkSize]),
+      chunk(pool.Take()),
       chunkQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       dataListening(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       chunkWritten(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
@@ -92,7 +92,7 @@ void CPipeServer::Append(TsBlockPtr block)
         return;
     }
     if (chunks.size() > kQueueLimit) chunks.clear();
-    const uint8_t* from = block->data.get();
+    const uint8_t* from = block->Bytes();
     uint32_t left = block->size;
     bool queued = false;
     while (left > 0) {
@@ -102,15 +102,12 @@ void CPipeServer::Append(TsBlockPtr block)
         from += n;
         left -= n;
         if (fill < kChunkSize) break;
-        std::unique_ptr<uint8_t[]> next(new (std::nothrow) uint8_t[kChunkSize]);
-        TsBlockPtr full(new (std::nothrow) TsBlock);
-        if (!next || !full) {
+        ChunkPtr next = pool.Take();
+        if (!next) {
             fill = 0;  // out of memory: this chunk is lost, the buffer reused
             continue;
         }
-        full->data = std::move(chunk);
-        full->size = kChunkSize;
-        chunks.push_back(std::move(full));
+        chunks.push_back(std::move(chunk));
         chunk = std::move(next);
         fill = 0;
         queued = true;

@@ -4,9 +4,11 @@
 #include "common/CriticalSection.h"
 #include "common/WinHandle.h"
 #include "common/WorkerThread.h"
+#include "relay/CChunkPool.h"
 #include "relay/CWorkerGate.h"
 #include "relay/TsBlock.h"
 
+#include <deque>
 #include <string>
 
 class CTunerContext;
@@ -44,11 +46,12 @@ public:
     std::wstring controlPipeName;
     CTunerContext* tuner;
 
+    CChunkPool pool;  // before the chunks: they go back to it
     // Guarded by lock.
-    std::unique_ptr<uint8_t[]> chunk;
+    ChunkPtr chunk;
     uint32_t fill = 0;
     LONG dataClientConnected = 0;
-    TsQueue chunks;
+    std::deque<ChunkPtr> chunks;
     CCriticalSection lock;
 
     CWorkerThread dataThread;

@@ -19,11 +19,13 @@ CStreamRelay::~CStreamRelay()
 
 bool CStreamRelay::Start()
 {
-    descrambler = LoadDescrambler();
     {
         CLock hold(queueLock);
         accepting = 0;
+        blockHeap.Reset(HeapCreate(0, 0, 0));
+        if (!blockHeap) return false;
     }
+    descrambler = LoadDescrambler();
     workerGate.Reset();
     if (!worker.Start(RelayWorker, this)) {
         Stop();
@@ -39,6 +41,14 @@ bool CStreamRelay::Stop()
         worker.Join(2000, Termination::InsideForeignCall);
         worker.Forget();
     }
+    {
+        // What the worker left queued would otherwise stay until the next
+        // connection: up to the queue's limit in blocks.
+        CLock hold(queueLock);
+        accepting = 0;
+        blocks.clear();
+        blockHeap.Reset();
+    }
     if (descrambler) {
         descrambler->Release();
         descrambler = nullptr;
@@ -52,7 +62,7 @@ void CStreamRelay::Push(const uint8_t* bytes, uint32_t size)
     CLock hold(queueLock);
     if (!accepting) return;
     if (blocks.size() > kQueueLimit) blocks.clear();
-    TsBlockPtr block = CopyTsBlock(bytes, size);
+    TsBlockPtr block = CopyTsBlock(blockHeap.Get(), bytes, size);
     if (!block) return;
     blocks.push_back(std::move(block));
     SetEvent(blockQueued.Get());
@@ -74,17 +84,17 @@ namespace {
 
 // The instance's output, copied out of its own buffer; null when it yields
 // nothing for this block.
-TsBlockPtr Descramble(IB25Decoder& decoder, CForeignCall& foreign, TsBlockPtr block)
+TsBlockPtr Descramble(CStreamRelay& r, TsBlockPtr block)
 {
     uint8_t* out = nullptr;
     uint32_t outSize = 0;
     BOOL32 decoded = 0;
     {
-        CForeignScope call(foreign);
-        decoded = decoder.Decode(block->data.get(), block->size, &out, &outSize);
+        CForeignScope call(r.worker.foreign);
+        decoded = r.descrambler->Decode(block->Bytes(), block->size, &out, &outSize);
     }
     if (!decoded || !out || outSize == 0) return nullptr;
-    return CopyTsBlock(out, outSize);
+    return CopyTsBlock(r.blockHeap.Get(), out, outSize);
 }
 
 }  // namespace
@@ -111,7 +121,7 @@ unsigned __stdcall RelayWorker(void* param)
                 if (r.workerGate.WaitEither(r.blockQueued.Get(), INFINITE) != 0) break;
                 continue;
             }
-            if (r.descrambler) block = Descramble(*r.descrambler, r.worker.foreign, std::move(block));
+            if (r.descrambler) block = Descramble(r, std::move(block));
             if (block && r.pipeServer) r.pipeServer->Append(std::move(block));
         }
         if (!r.workerGate.Checkpoint(INFINITE)) return 1;

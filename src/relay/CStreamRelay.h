@@ -39,6 +39,10 @@ public:
     CTunerContext* tuner;
     std::unique_ptr<CPipeServer> pipeServer;
     CCriticalSection queueLock;
+    // One connection's blocks, given back to the system whole at its end: a
+    // backlog would otherwise leave its pages with the process heap. Set and
+    // destroyed under queueLock while no relay worker runs.
+    CHeap blockHeap;
     TsQueue blocks;
 };
 

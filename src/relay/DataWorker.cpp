@@ -5,10 +5,10 @@
 namespace {
 
 // Writes one whole chunk; false when the connection must end.
-bool WriteChunk(CPipeServer& s, OVERLAPPED& ov, const TsBlock& chunk)
+bool WriteChunk(CPipeServer& s, OVERLAPPED& ov, const uint8_t* chunk)
 {
-    const uint8_t* at = chunk.data.get();
-    DWORD left = chunk.size;
+    const uint8_t* at = chunk;
+    DWORD left = kChunkSize;
     while (left > 0) {
         DWORD written = 0;
         if (WritePipe(s.dataPipe.Get(), ov, s.dataGate, at, left, written) != PipeIoResult::Done) return false;
@@ -28,7 +28,7 @@ void Serve(CPipeServer& s, OVERLAPPED& ov)
         s.chunks.clear();  // only chunks completed from now on
     }
     for (;;) {
-        TsBlockPtr chunk;
+        ChunkPtr chunk;
         {
             CLock hold(s.lock);
             if (!s.chunks.empty()) {
@@ -40,7 +40,7 @@ void Serve(CPipeServer& s, OVERLAPPED& ov)
             if (s.dataGate.WaitEither(s.chunkQueued.Get(), INFINITE) != 0) return;
             continue;
         }
-        if (!WriteChunk(s, ov, *chunk)) return;
+        if (!WriteChunk(s, ov, chunk.get())) return;
         SetEvent(s.chunkWritten.Get());
     }
 }
@@ -77,6 +77,7 @@ unsigned __stdcall DataWorker(void* param)
             s.dataClientConnected = 0;
             s.chunks.clear();
         }
+        s.pool.Trim();  // an idle kind holds no spare chunks
         if (!s.dataGate.Checkpoint(INFINITE)) return 1;
     }
 }

@@ -1,35 +1,35 @@
-// A heap buffer of stream bytes with its count; whoever takes one off a queue
-// owns it.
+// A run of stream bytes on a heap its owner keeps for one connection; whoever
+// takes a block off a queue owns it.
 #pragma once
+#include <windows.h>
+
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <new>
 
-struct TsBlock {
-    std::unique_ptr<uint8_t[]> data;
+struct alignas(16) TsBlock {
     uint32_t size = 0;
+    uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
-using TsBlockPtr = std::unique_ptr<TsBlock>;
+
+struct TsBlockFree {
+    HANDLE heap = nullptr;
+    void operator()(TsBlock* block) const { HeapFree(heap, 0, block); }
+};
+using TsBlockPtr = std::unique_ptr<TsBlock, TsBlockFree>;
 using TsQueue = std::deque<TsBlockPtr>;
 
 // Null when memory runs out: the caller drops the data.
-inline TsBlockPtr NewTsBlock(uint32_t size)
+inline TsBlockPtr CopyTsBlock(HANDLE heap, const uint8_t* bytes, uint32_t size)
 {
-    TsBlockPtr block(new (std::nothrow) TsBlock);
-    if (!block) return nullptr;
-    block->data.reset(new (std::nothrow) uint8_t[size ? size : 1]);
-    if (!block->data) return nullptr;
+    void* memory = heap ? HeapAlloc(heap, 0, sizeof(TsBlock) + size) : nullptr;
+    if (!memory) return TsBlockPtr(nullptr, TsBlockFree{heap});
+    TsBlock* block = new (memory) TsBlock;
     block->size = size;
-    return block;
-}
-
-inline TsBlockPtr CopyTsBlock(const uint8_t* bytes, uint32_t size)
-{
-    TsBlockPtr block = NewTsBlock(size);
-    if (block && size) std::memcpy(block->data.get(), bytes, size);
-    return block;
+    if (size) std::memcpy(block->Bytes(), bytes, size);
+    return TsBlockPtr(block, TsBlockFree{heap});
 }
 
 // Each queue is emptied when it holds more than this many entries as new data

@@ -25,6 +25,29 @@ size_t HeapBytesInUse()
     return used;
 }
 
+// Private memory the process has committed, heaps and all.
+size_t CommittedPrivateBytes()
+{
+    size_t committed = 0;
+    MEMORY_BASIC_INFORMATION m = {};
+    for (const uint8_t* at = nullptr; VirtualQuery(at, &m, sizeof m) == sizeof m; at = static_cast<const uint8_t*>(m.BaseAddress) + m.RegionSize)
+        if (m.State == MEM_COMMIT && m.Type == MEM_PRIVATE) committed += m.RegionSize;
+    return committed;
+}
+
+size_t QueuedChunks(CPipeServer& server)
+{
+    CLock hold(server.lock);
+    return server.chunks.size();
+}
+
+// The control worker closes the tuner after the client has gone.
+void WaitUntilClosed(CTunerContext& tuner)
+{
+    for (int i = 0; i < 250 && InterlockedCompareExchange(&tuner.inUse, 0, 0); ++i) Sleep(20);
+    Sleep(50);
+}
+
 void Connection(std::vector<uint8_t>& buffer)
 {
     CTunerClient c;
@@ -57,10 +80,7 @@ TEST(ConnectionMemory, EveryConnectionGivesBackWhatItTook)
     ASSERT_TRUE(tuner->relay && tuner->relay->PipeServer());
 
     std::vector<uint8_t> buffer(kDataMessageSize);
-    auto settle = [] {
-        // The control worker closes the tuner after the client has gone.
-        Sleep(300);
-    };
+    auto settle = [&] { WaitUntilClosed(*tuner); };
     for (int i = 0; i < 2; ++i) Connection(buffer);
     settle();
     const size_t warm = HeapBytesInUse();
@@ -68,6 +88,41 @@ TEST(ConnectionMemory, EveryConnectionGivesBackWhatItTook)
         Connection(buffer);
         settle();
         EXPECT_LE(HeapBytesInUse(), warm + 4096) << "after connection " << i + 1;
+    }
+    tuner.reset();
+}
+
+// A client that stops reading backs the stream up in the pipe server's queue;
+// once it has gone, the memory that queue held goes back to the system rather
+// than staying with the process.
+TEST(ConnectionMemory, ABackedUpStreamIsGivenBackWhenTheClientGoes)
+{
+    CTempDir dir(L"backlog");
+    ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", dir, L"BonDriver_SimT.dll"));
+    ASSERT_TRUE(WriteTextFile(dir.File(L"BonDriver_SimT.ini"), "[Sim]\r\nSpaces=T\r\nRateKBps=0\r\n"));
+    CDriverInfo info;
+    info.fileName = dir.File(L"BonDriver_SimT.dll");
+    std::unique_ptr<CTunerContext> tuner = CTunerContext::Create(info, 1);
+    ASSERT_TRUE(tuner->relay && tuner->relay->PipeServer());
+    CPipeServer& server = *tuner->relay->PipeServer();
+
+    std::vector<uint8_t> buffer(kDataMessageSize);
+    Connection(buffer);
+    WaitUntilClosed(*tuner);
+    const size_t before = CommittedPrivateBytes();
+    for (int round = 0; round < 2; ++round) {
+        CTunerClient c;
+        ASSERT_EQ(ClientError::None, c.ConnectControl(TunerKind::Terrestrial));
+        ASSERT_EQ(ClientError::None, c.ConnectData());
+        DWORD got = 0;
+        ASSERT_EQ(ClientError::None, c.ReadData(buffer.data(), kDataMessageSize, got, 5000));
+        // 100 chunks: 58 MB held by the queue, and the relay's queue behind it.
+        for (int i = 0; i < 200 && QueuedChunks(server) < 100; ++i) Sleep(50);
+        EXPECT_GE(QueuedChunks(server), 100u) << "round " << round;
+        c.CloseData();
+        c.CloseControl();
+        WaitUntilClosed(*tuner);
+        EXPECT_LE(CommittedPrivateBytes(), before + 2 * 1000 * 1000) << "round " << round;
     }
     tuner.reset();
 }

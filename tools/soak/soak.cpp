@@ -599,12 +599,14 @@ int wmain(int argc, wchar_t** argv)
         else if (std::wcscmp(argv[i], L"--phases") == 0 && i + 1 < argc) phases = argv[++i];
         else if (std::wcscmp(argv[i], L"--messages") == 0 && i + 1 < argc) p.messages = _wtoi(argv[++i]);
         else if (std::wcscmp(argv[i], L"--connections") == 0 && i + 1 < argc) p.connections = _wtoi(argv[++i]);
+        else if (std::wcscmp(argv[i], L"--stall") == 0 && i + 1 < argc) p.stallSeconds = _wtoi(argv[++i]);
+        else if (std::wcscmp(argv[i], L"--slow") == 0 && i + 1 < argc) p.slowSeconds = _wtoi(argv[++i]);
         else if (std::wcscmp(argv[i], L"--rate") == 0 && i + 1 < argc) simT = "RateKBps=" + std::to_string(_wtoi(argv[++i])) + "\r\n";
         else if (std::wcscmp(argv[i], L"--pipes") == 0 && i + 1 < argc) return PipeBaseline(_wtoi(argv[++i]));
         else if (std::wcscmp(argv[i], L"--loader") == 0 && i + 1 < argc) return LoaderBaseline(_wtoi(argv[++i]));
         else {
             std::fprintf(stderr, "usage: soak [--short|--long] [--seed N] [--phases cmsfdt] [--connections N] [--messages N]\n"
-                                 "            [--rate KBPS]\n"
+                                 "            [--stall SECONDS] [--slow SECONDS] [--rate KBPS]\n"
                                  "       soak --loader CYCLES | --pipes CYCLES\n");
             return 2;
         }
