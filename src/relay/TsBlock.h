@@ -9,7 +9,8 @@
 #include <memory>
 #include <new>
 
-struct alignas(16) TsBlock {
+// 8: what HeapAlloc guarantees on both platforms; the bytes follow the header.
+struct alignas(8) TsBlock {
     uint32_t size = 0;
     uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
 };
