@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 void ChunkReturn::operator()(uint8_t* buffer) const
 {
-    if (pool) pool->Give(buffer);
-    else VirtualFree(buffer, 0, MEM_RELEASE);
+    pool->Give(buffer);
 }
 
 CChunkPool::~CChunkPool()
@@ -43,13 +44,9 @@ void CChunkPool::Trim()
     size_t count = 0;
     {
         CLock hold(lock_);
-        for (; spareCount_; --spareCount_) release[count++] = spares_[spareCount_ - 1];
+        count = spareCount_;
+        std::copy(spares_, spares_ + count, release);
+        spareCount_ = 0;
     }
     for (size_t i = 0; i < count; ++i) VirtualFree(release[i], 0, MEM_RELEASE);
-}
-
-size_t CChunkPool::SpareCount()
-{
-    CLock hold(lock_);
-    return spareCount_;
 }

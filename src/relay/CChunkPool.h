@@ -33,7 +33,6 @@ public:
     ChunkPtr Take();
     // Gives every spare back to the system (when a client goes away).
     void Trim();
-    size_t SpareCount();
 
 private:
     friend struct ChunkReturn;

@@ -41,6 +41,20 @@ size_t QueuedChunks(CPipeServer& server)
     return server.chunks.size();
 }
 
+// A terrestrial tuner context in this process over the simulated plug-in, its
+// pipes served; null when any of it could not be set up.
+std::unique_ptr<CTunerContext> HostSimulatedTuner(const CTempDir& dir, const char* rateKBps)
+{
+    if (!CopyFromBin(L"BonDriver_Sim.dll", dir, L"BonDriver_SimT.dll") ||
+        !WriteTextFile(dir.File(L"BonDriver_SimT.ini"), std::string("[Sim]\r\nSpaces=T\r\nRateKBps=") + rateKBps + "\r\n"))
+        return nullptr;
+    CDriverInfo info;
+    info.fileName = dir.File(L"BonDriver_SimT.dll");
+    std::unique_ptr<CTunerContext> tuner = CTunerContext::Create(info, 1);
+    if (!tuner || !tuner->relay || !tuner->relay->PipeServer()) return nullptr;
+    return tuner;
+}
+
 // The control worker closes the tuner after the client has gone.
 void WaitUntilClosed(CTunerContext& tuner)
 {
@@ -72,12 +86,8 @@ void Connection(std::vector<uint8_t>& buffer)
 TEST(ConnectionMemory, EveryConnectionGivesBackWhatItTook)
 {
     CTempDir dir(L"connmem");
-    ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", dir, L"BonDriver_SimT.dll"));
-    ASSERT_TRUE(WriteTextFile(dir.File(L"BonDriver_SimT.ini"), "[Sim]\r\nSpaces=T\r\nRateKBps=8000\r\n"));
-    CDriverInfo info;
-    info.fileName = dir.File(L"BonDriver_SimT.dll");
-    std::unique_ptr<CTunerContext> tuner = CTunerContext::Create(info, 1);
-    ASSERT_TRUE(tuner->relay && tuner->relay->PipeServer());
+    std::unique_ptr<CTunerContext> tuner = HostSimulatedTuner(dir, "8000");
+    ASSERT_TRUE(tuner);
 
     std::vector<uint8_t> buffer(kDataMessageSize);
     auto settle = [&] { WaitUntilClosed(*tuner); };
@@ -98,12 +108,8 @@ TEST(ConnectionMemory, EveryConnectionGivesBackWhatItTook)
 TEST(ConnectionMemory, ABackedUpStreamIsGivenBackWhenTheClientGoes)
 {
     CTempDir dir(L"backlog");
-    ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", dir, L"BonDriver_SimT.dll"));
-    ASSERT_TRUE(WriteTextFile(dir.File(L"BonDriver_SimT.ini"), "[Sim]\r\nSpaces=T\r\nRateKBps=0\r\n"));
-    CDriverInfo info;
-    info.fileName = dir.File(L"BonDriver_SimT.dll");
-    std::unique_ptr<CTunerContext> tuner = CTunerContext::Create(info, 1);
-    ASSERT_TRUE(tuner->relay && tuner->relay->PipeServer());
+    std::unique_ptr<CTunerContext> tuner = HostSimulatedTuner(dir, "0");
+    ASSERT_TRUE(tuner);
     CPipeServer& server = *tuner->relay->PipeServer();
 
     std::vector<uint8_t> buffer(kDataMessageSize);
