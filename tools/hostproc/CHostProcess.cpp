@@ -57,8 +57,14 @@ CHostProcess::CHostProcess()
 bool CHostProcess::SetSim(TunerKind kind, const std::string& lines)
 {
     const std::wstring name = SimName(kind);
-    return WriteText(dir_ + name + L".ini", "[Sim]\r\nSpaces=" + std::string(kind == TunerKind::Terrestrial ? "T" : "S") +
-                                                "\r\nLog=" + Narrow(Log((name + L".log").c_str())) + "\r\n" + lines);
+    // Built by appending: GCC 12's -Wrestrict misreads "literal" + string&& on i686.
+    std::string text = "[Sim]\r\nSpaces=";
+    text += kind == TunerKind::Terrestrial ? "T" : "S";
+    text += "\r\nLog=";
+    text += Narrow(Log((name + L".log").c_str()));
+    text += "\r\n";
+    text += lines;
+    return WriteText(dir_ + name + L".ini", text);
 }
 
 bool CHostProcess::SetDescrambler(const std::string& lines)
