@@ -1,13 +1,28 @@
 #!/bin/bash
-# Builds the x86_64 target and runs one of its Windows programs under Wine in
-# the test environment: run-tool.sh PROGRAM [options].
+# Builds one target and runs one of its Windows programs under Wine in the
+# test environment: run-tool.sh PROGRAM [--arch x86_64|i686] [options].
+# The x86_64 build unless --arch says otherwise.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 program=$1
 shift
+arch=x86_64
+if [ "${1:-}" = "--arch" ]; then
+  arch=${2:-}
+  shift 2 || true
+fi
+case "$arch" in
+  x86_64) ;;
+  i686)
+    if ! "$root/scripts/probe32.sh"; then
+      echo "error: this machine does not execute 32-bit code, so the i686 build cannot run here" >&2
+      exit 2
+    fi ;;
+  *) echo "error: --arch takes x86_64 or i686" >&2; exit 2 ;;
+esac
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" x86_64 >/dev/null
+"$root/scripts/build.sh" "$arch" >/dev/null
 . "$root/scripts/wine-env.sh"
-wine_env_start "$root/build-x86_64"
-cd "$root/build-x86_64/bin"
-"$root/build-x86_64/wine-run.sh" "$program" "$@"
+wine_env_start "$root/build-$arch"
+cd "$root/build-$arch/bin"
+"$root/build-$arch/wine-run.sh" "$program" "$@"

@@ -15,9 +15,19 @@ wine_env_start() {
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   fi
+  # A prefix made before 32-bit Wine was installed runs only 64-bit programs:
+  # where 32-bit Wine is there now, such a prefix is made again.
+  local wow64=0
+  [ -x /usr/lib/wine/wine ] && wow64=1
+  if [ -f "$WINEPREFIX/system.reg" ] && [ "$wow64" = 1 ] && [ ! -f "$WINEPREFIX/.wow64" ]; then
+    echo "wine: $WINEPREFIX was made without 32-bit Wine; making it again"
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: creating prefix in $WINEPREFIX (once per build folder)"
     wineboot -i >/dev/null 2>&1 || true
+    [ "$wow64" = 1 ] && [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] && touch "$WINEPREFIX/.wow64"
   fi
   # The pages' font, "ＭＳ Ｐゴシック", is not part of Wine: draw it with IPA's
   # proportional Gothic so that Japanese text renders.
@@ -48,5 +58,8 @@ wine_env_stop() {
   if [ -n "${WINE_ENV_XVFB_PID:-}" ]; then
     kill "$WINE_ENV_XVFB_PID" 2>/dev/null || true
     wait "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+    # The next start (another build's tests) gets an X server of its own.
+    WINE_ENV_XVFB_PID=""
+    unset DISPLAY
   fi
 }
