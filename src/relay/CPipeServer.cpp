@@ -91,7 +91,7 @@ void CPipeServer::Append(TsBlockPtr block)
         fill = 0;  // a partly filled chunk is thrown away
         return;
     }
-    if (chunks.size() > kQueueLimit) chunks.clear();
+    if (chunks.Overfull()) chunks.clear();
     const uint8_t* from = block->Bytes();
     uint32_t left = block->size;
     bool queued = false;
@@ -107,7 +107,7 @@ void CPipeServer::Append(TsBlockPtr block)
             fill = 0;  // out of memory: this chunk is lost, the buffer reused
             continue;
         }
-        chunks.push_back(std::move(chunk));
+        chunks.PushBack(std::move(chunk), kChunkSize);
         chunk = std::move(next);
         fill = 0;
         queued = true;

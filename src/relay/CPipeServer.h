@@ -8,7 +8,6 @@
 #include "relay/CWorkerGate.h"
 #include "relay/TsBlock.h"
 
-#include <deque>
 #include <string>
 
 class CTunerContext;
@@ -51,7 +50,7 @@ public:
     ChunkPtr chunk;
     uint32_t fill = 0;
     LONG dataClientConnected = 0;
-    std::deque<ChunkPtr> chunks;
+    CTsQueue<ChunkPtr> chunks{kChunkQueueByteLimit};
     CCriticalSection lock;
 
     CWorkerThread dataThread;

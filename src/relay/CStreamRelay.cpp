@@ -61,10 +61,10 @@ void CStreamRelay::Push(const uint8_t* bytes, uint32_t size)
 {
     CLock hold(queueLock);
     if (!accepting) return;
-    if (blocks.size() > kQueueLimit) blocks.clear();
+    if (blocks.Overfull()) blocks.clear();  // before the copy: its memory may be needed
     TsBlockPtr block = CopyTsBlock(blockHeap.Get(), bytes, size);
     if (!block) return;
-    blocks.push_back(std::move(block));
+    blocks.PushBack(std::move(block), size);
     SetEvent(blockQueued.Get());
 }
 
@@ -109,13 +109,10 @@ unsigned __stdcall RelayWorker(void* param)
             r.blocks.clear();
         }
         while (!r.workerGate.PollRequest()) {
-            TsBlockPtr block;
+            TsBlockPtr block(nullptr, TsBlockFree{});
             {
                 CLock hold(r.queueLock);
-                if (!r.blocks.empty()) {
-                    block = std::move(r.blocks.front());
-                    r.blocks.pop_front();
-                }
+                block = r.blocks.PopFront();
             }
             if (!block) {
                 if (r.workerGate.WaitEither(r.blockQueued.Get(), INFINITE) != 0) break;

@@ -43,7 +43,7 @@ public:
     // backlog would otherwise leave its pages with the process heap. Set and
     // destroyed under queueLock while no relay worker runs.
     CHeap blockHeap;
-    TsQueue blocks;
+    TsBlockQueue blocks{kBlockQueueByteLimit};
 };
 
 unsigned __stdcall RelayWorker(void* param);

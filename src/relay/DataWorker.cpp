@@ -31,10 +31,7 @@ void Serve(CPipeServer& s, OVERLAPPED& ov)
         ChunkPtr chunk;
         {
             CLock hold(s.lock);
-            if (!s.chunks.empty()) {
-                chunk = std::move(s.chunks.front());
-                s.chunks.pop_front();
-            }
+            chunk = s.chunks.PopFront();
         }
         if (!chunk) {
             if (s.dataGate.WaitEither(s.chunkQueued.Get(), INFINITE) != 0) return;

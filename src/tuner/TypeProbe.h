@@ -4,6 +4,8 @@
 // the object's bases. Every read is checked against the process's memory map,
 // so an object without type information is refused rather than followed.
 #pragma once
+#include "common/Readable.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -31,6 +33,6 @@ void* ProbeMsvc(void* object, const void* locator, const MsvcLayout& layout, con
 // Walks a GCC type_info found before the table of the object at `object`.
 void* ProbeGcc(void* object, const char* className);
 
-bool IsReadable(const void* p, size_t n);
+using ::IsReadable;
 
 }  // namespace type_probe_detail
