@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -255,13 +256,57 @@ DWORD HandlesFromProcessList(DWORD pid)
     }
 }
 
+// The handles a process holds now, from the system's handle list. Wine's
+// process list gives the size of the process's handle table instead, which
+// only ever grows; this is the count that can come back down.
+DWORD LiveHandles(DWORD pid)
+{
+    using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return 0;
+    constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<uint8_t> buffer(1 << 20);
+    for (;;) {
+        ULONG needed = 0;
+        const LONG status = query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == kLengthMismatch && buffer.size() < (64u << 20)) {
+            buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+            continue;
+        }
+        if (status != 0) return 0;
+        break;
+    }
+    // SYSTEM_HANDLE_TABLE_ENTRY_INFO as the platform lays it out; its process
+    // id is the low 16 bits on Windows, whole under Wine.
+    struct Entry {
+        ULONG ProcessId;
+        UCHAR ObjectTypeIndex;
+        UCHAR HandleAttributes;
+        USHORT HandleValue;
+        PVOID Object;
+        ULONG GrantedAccess;
+    };
+    ULONG count = 0;
+    std::memcpy(&count, buffer.data(), sizeof count);
+    const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(void*));
+    if (sizeof(void*) + size_t{count} * sizeof(Entry) > buffer.size()) return 0;
+    DWORD n = 0;
+    for (ULONG i = 0; i < count; ++i)
+        if (entries[i].ProcessId == pid) ++n;
+    return n;
+}
+
 }  // namespace
 
 DWORD CHostProcess::Handles() const
 {
     DWORD n = 0;
     GetProcessHandleCount(process_.Get(), &n);
-    return n ? n : HandlesFromProcessList(GetProcessId(process_.Get()));
+    if (n) return n;
+    const DWORD pid = GetProcessId(process_.Get());
+    n = LiveHandles(pid);
+    return n ? n : HandlesFromProcessList(pid);
 }
 
 DWORD CHostProcess::Threads() const
