@@ -88,6 +88,8 @@ CSelection DecideChannel(uint32_t value, bool terrestrial, const CDriverInfo& s)
     }
     const bool cs = value >= kFirstCsTsid;
     const CTsidRow* row = LookupTsid(cs ? value & kCsTsidMask : value);
-    if (!row) return {SelectOutcome::UnknownTsid, {-1, 0}};
+    // A value with bits above 15 set is taken as CS; masked, it may name a BS
+    // row, and a BS transponder's index would tune the CS space.
+    if (!row || (cs && row->band != kBandCS)) return {SelectOutcome::UnknownTsid, {-1, 0}};
     return Target(cs ? s.TuningSpaceCS : s.TuningSpaceBS, row->channel, s);
 }

@@ -72,8 +72,11 @@ TEST(ChannelSelection, EveryTableRowWithAndWithoutTheCsMask)
             EXPECT_EQ(sel.target.space, 1);
             EXPECT_EQ(sel.target.channel, row.channel);
         } else {
-            // BS takes the value as it is.
+            // BS takes the value as it is. With bits above 15 set it is taken
+            // as CS, and the mask must not make a CS tune of a BS row.
             EXPECT_EQ(DecideChannel(row.tsid | 0x8, false, s).outcome, SelectOutcome::UnknownTsid);
+            EXPECT_EQ(DecideChannel(row.tsid | 0x10000, false, s).outcome, SelectOutcome::UnknownTsid)
+                << std::hex << row.tsid;
         }
     }
     EXPECT_EQ(DecideChannel(0x4012, false, s).outcome, SelectOutcome::UnknownTsid);
