@@ -40,6 +40,12 @@ std::unique_ptr<CTunerContext> CApp::ReplaceTuner(bool terrestrial, std::unique_
     return next;
 }
 
+void CApp::RebuildTuner(bool terrestrial, const CDriverInfo* driver)
+{
+    ReplaceTuner(terrestrial, nullptr).reset();
+    if (driver) ReplaceTuner(terrestrial, CTunerContext::Create(*driver, terrestrial ? 1 : 0, PipeNames(terrestrial)));
+}
+
 int RunApplication(HINSTANCE instance)
 {
     InitCommonControls();

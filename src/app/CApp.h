@@ -33,6 +33,14 @@ public:
     wchar_t pipeNameDataS[kPipeNameUnits + 1];
     wchar_t pipeNameControlS[kPipeNameUnits + 1];
 
+    // The names a kind's pipe server listens on.
+    CPipeNamePair PipeNames(bool terrestrial) const
+    {
+        return terrestrial ? CPipeNamePair{pipeNameDataT, pipeNameControlT} : CPipeNamePair{pipeNameDataS, pipeNameControlS};
+    }
+    // Replaces a kind's tuner context with one for `driver` (none when null).
+    // The old context goes first: the new one listens on the same pipe names.
+    void RebuildTuner(bool terrestrial, const CDriverInfo* driver);
     // True when a client has either tuner open.
     bool AnyTunerInUse();
     // Puts `next` in the slot of its kind and hands back the context it held,
@@ -43,8 +51,7 @@ private:
     SRWLOCK tunerLock_ = SRWLOCK_INIT;
 };
 
-// Set right after the object is built; used by the window procedure and,
-// later, by the relays when they pick their pipe names.
+// Set right after the object is built; used by the window procedure.
 extern CApp* g_app;
 
 constexpr wchar_t kWindowClassName[] = L"TunerHost";

@@ -30,7 +30,8 @@ void OnCreate(HWND hwnd)
     lstrcpynW(data.szTip, kWindowClassName, ARRAYSIZE(data.szTip));
     Shell_NotifyIconW(NIM_ADD, &data);
 
-    app.setup.Prepare(app.hInstance, hwnd);
+    app.setup.Prepare(app.hInstance, hwnd, app.config,
+                      [&app](bool terrestrial, const CDriverInfo* driver) { app.RebuildTuner(terrestrial, driver); });
     // Without a settings file the sheet opens at once, and the program runs
     // without tuners until it is confirmed.
     if (GetFileAttributesW(app.config.iniPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -38,9 +39,9 @@ void OnCreate(HWND hwnd)
     } else {
         const auto& drivers = app.config.drivers;
         if (app.config.DriverIndexT >= 0 && size_t(app.config.DriverIndexT) < drivers.size())
-            app.ReplaceTuner(true, CTunerContext::Create(drivers[app.config.DriverIndexT], 1));
+            app.RebuildTuner(true, &drivers[app.config.DriverIndexT]);
         if (app.config.DriverIndexS >= 0 && size_t(app.config.DriverIndexS) < drivers.size())
-            app.ReplaceTuner(false, CTunerContext::Create(drivers[app.config.DriverIndexS], 0));
+            app.RebuildTuner(false, &drivers[app.config.DriverIndexS]);
     }
 
     app.timerId = SetTimer(hwnd, IDT_ICON, kIconTimerPeriodMs, nullptr);

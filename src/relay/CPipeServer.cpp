@@ -1,24 +1,8 @@
 #include "relay/CPipeServer.h"
 
-#include "app/CApp.h"
-#include "relay/PipeNames.h"
 #include "tuner/CTunerContext.h"
 
 namespace {
-
-// The names come from the application object; a pipe server built without
-// one (in a test) unscrambles them itself.
-std::wstring PipeName(int index)
-{
-    if (g_app) {
-        const wchar_t* names[4] = {g_app->pipeNameDataT, g_app->pipeNameControlT, g_app->pipeNameDataS,
-                                   g_app->pipeNameControlS};
-        return names[index];
-    }
-    wchar_t name[kPipeNameUnits + 1];
-    UnscramblePipeName(kStoredPipeNames[index], name);
-    return name;
-}
 
 // Ends a pipe worker: its gate's stop, then the thread; a thread terminated at
 // the bound leaves its pipe instance for us to drop.
@@ -42,9 +26,9 @@ void WaitUnlessEnded(HANDLE event, const CWorkerThread& thread)
 
 }  // namespace
 
-CPipeServer::CPipeServer(CTunerContext* tunerContext)
-    : dataPipeName(PipeName(tunerContext->isTerrestrial ? 0 : 2)),
-      controlPipeName(PipeName(tunerContext->isTerrestrial ? 1 : 3)),
+CPipeServer::CPipeServer(CTunerContext* tunerContext, const CPipeNamePair& names)
+    : dataPipeName(names.data),
+      controlPipeName(names.control),
       tuner(tunerContext),
       chunk(pool.Take()),
       chunkQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),

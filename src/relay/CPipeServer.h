@@ -6,6 +6,7 @@
 #include "common/WorkerThread.h"
 #include "relay/CChunkPool.h"
 #include "relay/CWorkerGate.h"
+#include "relay/PipeNames.h"
 #include "relay/TsBlock.h"
 
 #include <string>
@@ -20,7 +21,7 @@ constexpr DWORD kDataPipeBufferSize = 256 * kChunkSize;
 
 class CPipeServer {
 public:
-    explicit CPipeServer(CTunerContext* tuner);
+    CPipeServer(CTunerContext* tuner, const CPipeNamePair& names);
     ~CPipeServer();
     CPipeServer(const CPipeServer&) = delete;
     CPipeServer& operator=(const CPipeServer&) = delete;

@@ -2,10 +2,14 @@
 
 #include "tuner/Descrambler.h"
 
-CStreamRelay::CStreamRelay(CTunerContext* tunerContext)
+CStreamRelay::CStreamRelay(CTunerContext* tunerContext, const CPipeNamePair& names)
     : blockQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       tuner(tunerContext),
-      pipeServer(new (std::nothrow) CPipeServer(tunerContext))
+      pipeServer(new (std::nothrow) CPipeServer(tunerContext, names))
+{
+}
+
+void CStreamRelay::Listen()
 {
     // A kind whose pipes cannot be served is left out; the program goes on.
     if (pipeServer && !pipeServer->Start()) pipeServer.reset();

@@ -15,11 +15,16 @@ class CTunerContext;
 
 class CStreamRelay {
 public:
-    explicit CStreamRelay(CTunerContext* tuner);
+    // The pipe server is made but does not listen yet: see Listen.
+    CStreamRelay(CTunerContext* tuner, const CPipeNamePair& names);
     ~CStreamRelay();
     CStreamRelay(const CStreamRelay&) = delete;
     CStreamRelay& operator=(const CStreamRelay&) = delete;
 
+    // Starts the pipe server once the tuner context can be reached through
+    // it: a client that waits for the pipe connects the moment it listens.
+    // On failure the kind is left out (PipeServer() is null).
+    void Listen();
     // At each client connection: starts the relay worker.
     bool Start();
     // At the end of each connection: ends the relay worker.

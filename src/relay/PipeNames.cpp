@@ -35,3 +35,12 @@ void UnscramblePipeName(const CStoredPipeName& stored, wchar_t (&out)[kPipeNameU
     std::memcpy(out, bytes, kPipeNameUnits * 2);
     out[kPipeNameUnits] = 0;
 }
+
+CPipeNamePair StoredPipeNamePair(bool terrestrial)
+{
+    wchar_t data[kPipeNameUnits + 1];
+    wchar_t control[kPipeNameUnits + 1];
+    UnscramblePipeName(kStoredPipeNames[terrestrial ? 0 : 2], data);
+    UnscramblePipeName(kStoredPipeNames[terrestrial ? 1 : 3], control);
+    return {data, control};
+}

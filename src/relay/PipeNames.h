@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr size_t kPipeNameUnits = 45;  // longest name; unit 45 of each buffer is the terminator
 
@@ -32,3 +33,13 @@ extern const CStoredPipeName kStoredPipeNames[4];
 
 // Turns a stored name into a NUL-terminated buffer of 46 units.
 void UnscramblePipeName(const CStoredPipeName& stored, wchar_t (&out)[kPipeNameUnits + 1]);
+
+// One tuner kind's two pipe names, handed down to the pipe server that
+// serves them.
+struct CPipeNamePair {
+    std::wstring data;
+    std::wstring control;
+};
+
+// The stored names of a kind, unscrambled.
+CPipeNamePair StoredPipeNamePair(bool terrestrial);

@@ -5,12 +5,16 @@
 
 #include <objbase.h>
 
-std::unique_ptr<CTunerContext> CTunerContext::Create(const CDriverInfo& info, BOOL32 terrestrial)
+std::unique_ptr<CTunerContext> CTunerContext::Create(const CDriverInfo& info, BOOL32 terrestrial,
+                                                     const CPipeNamePair& pipeNames)
 {
     std::unique_ptr<CTunerContext> t(new CTunerContext);
     t->settings = info;
     t->isTerrestrial = terrestrial ? 1 : 0;
-    t->relay.reset(new (std::nothrow) CStreamRelay(t.get()));
+    t->relay.reset(new (std::nothrow) CStreamRelay(t.get(), pipeNames));
+    // Only now: the control worker reads the relay from the context as soon
+    // as a client connects.
+    if (t->relay) t->relay->Listen();
     return t;
 }
 

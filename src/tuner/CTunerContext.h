@@ -5,6 +5,7 @@
 #include "common/WorkerThread.h"
 #include "config/CConfig.h"
 #include "relay/CWorkerGate.h"
+#include "relay/PipeNames.h"
 #include "tuner/IBonDriver.h"
 
 #include <memory>
@@ -13,8 +14,10 @@ class CStreamRelay;
 
 class CTunerContext {
 public:
-    // Copies the settings; the relay starts listening on the kind's pipes.
-    static std::unique_ptr<CTunerContext> Create(const CDriverInfo& info, BOOL32 terrestrial);
+    // Copies the settings; the relay starts listening on the kind's pipes
+    // once the context is complete.
+    static std::unique_ptr<CTunerContext> Create(const CDriverInfo& info, BOOL32 terrestrial,
+                                                 const CPipeNamePair& pipeNames);
     // Ends a client's connection, closes the tuner and stops the pipes.
     ~CTunerContext();
     CTunerContext(const CTunerContext&) = delete;

@@ -1,7 +1,5 @@
 #include "ui/CSetup.h"
 
-#include "app/CApp.h"
-
 namespace {
 
 const CPageKind kTerrestrial = {
@@ -150,13 +148,15 @@ int CSetupPage::OnCommand(int notifyCode, int controlId, HWND)
     return 0;
 }
 
-BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow)
+BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& settings, RebuildTunerFn rebuildTuner)
 {
     if (!thread) {
         instance = hInstance;
         owner = ownerWindow;
     }
-    const CConfig& config = g_app->config;
+    config_ = &settings;
+    rebuildTuner_ = std::move(rebuildTuner);
+    const CConfig& config = settings;
     iniPath = config.iniPath;
     drivers = config.drivers;
     DriverIndexT = config.DriverIndexT;
@@ -168,16 +168,14 @@ BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow)
 
 void CSetup::RebuildTuner(bool terrestrial)
 {
-    // The old context goes first: the new one listens on the same pipe names.
-    g_app->ReplaceTuner(terrestrial, nullptr).reset();
     const int32_t index = terrestrial ? DriverIndexT : DriverIndexS;
-    if (index >= 0 && static_cast<size_t>(index) < drivers.size())
-        g_app->ReplaceTuner(terrestrial, CTunerContext::Create(drivers[static_cast<size_t>(index)], terrestrial));
+    const bool valid = index >= 0 && static_cast<size_t>(index) < drivers.size();
+    if (rebuildTuner_) rebuildTuner_(terrestrial, valid ? &drivers[static_cast<size_t>(index)] : nullptr);
 }
 
 void CSetup::OnHidden()
 {
-    CConfig& config = g_app->config;
+    CConfig& config = *config_;
     const bool existed = FileExists(iniPath);
     if (!applyRequested) {
         if (!existed) {

@@ -6,6 +6,7 @@
 #include "ui/CPSPage.h"
 #include "ui/CPropSheet.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,13 @@ public:
 
 class CSetup final : public CPropSheet {
 public:
-    BOOL Prepare(HINSTANCE hInstance, HWND ownerWindow);
+    // What the sheet asks of its owner when OK changes a kind's plug-in: a
+    // new tuner context for that driver, or none for null. Called on the
+    // sheet's thread.
+    using RebuildTunerFn = std::function<void(bool terrestrial, const CDriverInfo* driver)>;
+    // The sheet edits copies of `config`'s settings and writes them back to
+    // it at OK; both outlive the sheet.
+    BOOL Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& config, RebuildTunerFn rebuildTuner);
     void OnHidden() override;
 
     std::wstring iniPath;
@@ -72,6 +79,8 @@ public:
 
 private:
     void RebuildTuner(bool terrestrial);
+    CConfig* config_ = nullptr;
+    RebuildTunerFn rebuildTuner_;
 };
 
 // Control ids of the pages.

@@ -32,7 +32,7 @@ class ParkedRelay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        tuner = CTunerContext::Create(CDriverInfo{}, 1);
+        tuner = CTunerContext::Create(CDriverInfo{}, 1, StoredPipeNamePair(true));
         ASSERT_TRUE(tuner && tuner->relay && tuner->relay->PipeServer());
         relay = tuner->relay.get();
         ASSERT_TRUE(relay->Start());
@@ -100,7 +100,7 @@ TEST_F(ParkedRelay, TheBlockQueueIsBoundedInBytes)
 // queue is emptied past its byte bound, long before 1,000 chunks.
 TEST(StreamBounds, TheChunkQueueIsBoundedInBytes)
 {
-    std::unique_ptr<CTunerContext> tuner = CTunerContext::Create(CDriverInfo{}, 0);
+    std::unique_ptr<CTunerContext> tuner = CTunerContext::Create(CDriverInfo{}, 0, StoredPipeNamePair(false));
     ASSERT_TRUE(tuner && tuner->relay && tuner->relay->PipeServer());
     CPipeServer& server = *tuner->relay->PipeServer();
     {

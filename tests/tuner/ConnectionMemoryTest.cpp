@@ -5,6 +5,7 @@
 #include "config/CConfig.h"
 #include "relay/CStreamRelay.h"
 #include "tuner/CTunerContext.h"
+#include "tuner/HostedTuner.h"
 
 #include <gtest/gtest.h>
 
@@ -41,25 +42,13 @@ size_t QueuedChunks(CPipeServer& server)
     return server.chunks.size();
 }
 
-// A terrestrial tuner context in this process over the simulated plug-in, its
-// pipes served; null when any of it could not be set up.
-std::unique_ptr<CTunerContext> HostSimulatedTuner(const CTempDir& dir, const char* rateKBps)
-{
-    if (!CopyFromBin(L"BonDriver_Sim.dll", dir, L"BonDriver_SimT.dll") ||
-        !WriteTextFile(dir.File(L"BonDriver_SimT.ini"), std::string("[Sim]\r\nSpaces=T\r\nRateKBps=") + rateKBps + "\r\n"))
-        return nullptr;
-    CDriverInfo info;
-    info.fileName = dir.File(L"BonDriver_SimT.dll");
-    std::unique_ptr<CTunerContext> tuner = CTunerContext::Create(info, 1);
-    if (!tuner || !tuner->relay || !tuner->relay->PipeServer()) return nullptr;
-    return tuner;
-}
-
-// The control worker closes the tuner after the client has gone.
+// The control worker closes the tuner after the client has gone, then
+// listens again. (The client library takes a missing pipe for a TunerHost that
+// is not running, when no TunerHost process is there, as in this test.)
 void WaitUntilClosed(CTunerContext& tuner)
 {
     for (int i = 0; i < 250 && InterlockedCompareExchange(&tuner.inUse, 0, 0); ++i) Sleep(20);
-    Sleep(50);
+    for (int i = 0; i < 250 && !WaitNamedPipeW(ControlPipeName(TunerKind::Terrestrial), 1); ++i) Sleep(20);
 }
 
 void Connection(std::vector<uint8_t>& buffer)
@@ -86,13 +75,15 @@ void Connection(std::vector<uint8_t>& buffer)
 TEST(ConnectionMemory, EveryConnectionGivesBackWhatItTook)
 {
     CTempDir dir(L"connmem");
-    std::unique_ptr<CTunerContext> tuner = HostSimulatedTuner(dir, "8000");
+    std::unique_ptr<CTunerContext> tuner = HostSimulatedTuner(dir, "RateKBps=8000\r\n");
     ASSERT_TRUE(tuner);
 
     std::vector<uint8_t> buffer(kDataMessageSize);
     auto settle = [&] { WaitUntilClosed(*tuner); };
-    for (int i = 0; i < 2; ++i) Connection(buffer);
-    settle();
+    for (int i = 0; i < 2; ++i) {
+        Connection(buffer);
+        settle();
+    }
     const size_t warm = HeapBytesInUse();
     for (int i = 0; i < 8; ++i) {
         Connection(buffer);
@@ -108,7 +99,7 @@ TEST(ConnectionMemory, EveryConnectionGivesBackWhatItTook)
 TEST(ConnectionMemory, ABackedUpStreamIsGivenBackWhenTheClientGoes)
 {
     CTempDir dir(L"backlog");
-    std::unique_ptr<CTunerContext> tuner = HostSimulatedTuner(dir, "0");
+    std::unique_ptr<CTunerContext> tuner = HostSimulatedTuner(dir, "RateKBps=0\r\n");
     ASSERT_TRUE(tuner);
     CPipeServer& server = *tuner->relay->PipeServer();
 
