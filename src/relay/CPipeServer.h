@@ -14,7 +14,9 @@
 class CTunerContext;
 
 // Pipe settings shared with clients (and the benchmark's ceiling pair).
-constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
+// TunerHost is a local relay: without PIPE_REJECT_REMOTE_CLIENTS any machine
+// that reaches this one's file sharing could read the stream or hold a kind.
+constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
 constexpr DWORD kControlPipeBufferSize = 256;
 constexpr DWORD kControlPipeTimeoutMs = 1000;
 constexpr DWORD kDataPipeBufferSize = 256 * kChunkSize;
