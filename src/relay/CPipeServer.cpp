@@ -16,14 +16,6 @@ void StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe,
     }
 }
 
-// Waits for the event, or for the thread to end; at once when it never ran.
-void WaitUnlessEnded(HANDLE event, const CWorkerThread& thread)
-{
-    if (!thread.handle) return;
-    const HANDLE handles[2] = {event, thread.handle.Get()};
-    WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-}
-
 }  // namespace
 
 CPipeServer::CPipeServer(CTunerContext* tunerContext, const CPipeNamePair& names)
@@ -113,13 +105,16 @@ void CPipeServer::PauseDataWorker()
 
 void CPipeServer::RearmDataPipe()
 {
-    // Only a parked data worker can be re-armed. One that listens or serves
-    // already would never signal listening again, and the control worker
-    // would wait for it forever (a client sending command 1 twice).
-    if (!dataGate.IsParked()) return;
+    if (!dataThread.handle) return;
+    // Whatever the data worker does, it ends it first: a pending listen, or a
+    // connection whose client may have gone without the worker noticing yet
+    // (it notices at its next write, which may never come while the stream
+    // is parked). So a client that sends 1 always gets a pipe waiting for it.
+    PauseDataWorker();
     ResetEvent(dataListening.Get());
     dataGate.Resume();
-    // The data worker ending (its pipe could not be created, or a stop) also
-    // ends the wait; a stop ends the data worker before the control worker.
-    WaitUnlessEnded(dataListening.Get(), dataThread);
+    // Listening; or parked again, because its pipe could not be created; or
+    // ended, by a stop, which ends the data worker before the control worker.
+    const HANDLE handles[3] = {dataListening.Get(), dataGate.PausedEvent(), dataThread.handle.Get()};
+    WaitForMultipleObjects(3, handles, FALSE, INFINITE);
 }

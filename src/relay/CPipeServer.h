@@ -40,7 +40,8 @@ public:
     // Throws away the queued chunks and the partly filled one.
     void DiscardChunks();
 
-    // Used by the control worker. Neither waits on a data worker that has ended.
+    // Used by the control worker. Neither waits on a data worker that has
+    // ended. Re-arming ends any data connection and offers a new pipe.
     void PauseDataWorker();
     void RearmDataPipe();
 

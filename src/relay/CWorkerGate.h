@@ -33,6 +33,8 @@ public:
     // Worker side: true when a request is pending; consumes it.
     bool PollRequest() const { return WaitForSingleObject(request_.Get(), 0) == WAIT_OBJECT_0; }
     HANDLE RequestEvent() const { return request_.Get(); }
+    // Set while the worker is parked: a controller may wait on it.
+    HANDLE PausedEvent() const { return paused_.Get(); }
     bool IsParked() const;
 
     static constexpr DWORD kWorkerEnded = 2;

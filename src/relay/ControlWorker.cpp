@@ -129,14 +129,21 @@ unsigned __stdcall ControlWorker(void* param)
                                              kPipeMode, 1, kControlPipeBufferSize, kControlPipeBufferSize,
                                              kControlPipeTimeoutMs, nullptr));
         if (!s.controlPipe) return 0;
-        if (ConnectPipe(s.controlPipe.Get(), ov, s.controlGate, s.controlListening.Get()) == PipeIoResult::Done) {
+        const bool connected =
+            ConnectPipe(s.controlPipe.Get(), ov, s.controlGate, s.controlListening.Get()) == PipeIoResult::Done;
+        if (connected) {
             CControlSession session{s, ov, reply};
             session.Serve();
         }
         DisconnectNamedPipe(s.controlPipe.Get());
         s.controlPipe.Reset();
-        s.PauseDataWorker();
-        s.tuner->Close();
+        // Only a connection that was made ends the data pipe's offer: a
+        // client that came and went before the connect leaves the data pipe
+        // as it was (at start-up, offered to the first client).
+        if (connected) {
+            s.PauseDataWorker();
+            s.tuner->Close();
+        }
         if (!s.controlGate.Checkpoint(0)) return 1;
     }
 }

@@ -58,17 +58,19 @@ unsigned __stdcall DataWorker(void* param)
         s.dataPipe.Reset(CreateNamedPipeW(s.dataPipeName.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
                                           kPipeMode, 1, kDataPipeBufferSize, kDataPipeBufferSize,
                                           NMPWAIT_WAIT_FOREVER, nullptr));
-        if (!s.dataPipe) return 0;
-        const PipeIoResult connected = ConnectPipe(s.dataPipe.Get(), ov, s.dataGate, s.dataListening.Get());
-        if (connected == PipeIoResult::FetchFailed) {
-            // A client that failed to connect: a new instance at once.
+        // Without its pipe (another process holds the name) the worker parks
+        // rather than ending: the next command 1 tries again.
+        if (s.dataPipe) {
+            const PipeIoResult connected = ConnectPipe(s.dataPipe.Get(), ov, s.dataGate, s.dataListening.Get());
+            const bool cameAndWent = connected == PipeIoResult::FetchFailed ||
+                                     (connected == PipeIoResult::FailedAtOnce && GetLastError() == ERROR_NO_DATA);
+            if (connected == PipeIoResult::Done) Serve(s, ov);
             DisconnectNamedPipe(s.dataPipe.Get());
             s.dataPipe.Reset();
-            continue;
+            // A client that opened and closed the pipe before it was listened
+            // on: listen again at once, unless a request came meanwhile.
+            if (cameAndWent && WaitForSingleObject(s.dataGate.RequestEvent(), 0) == WAIT_TIMEOUT) continue;
         }
-        if (connected == PipeIoResult::Done) Serve(s, ov);
-        DisconnectNamedPipe(s.dataPipe.Get());
-        s.dataPipe.Reset();
         {
             CLock hold(s.lock);
             s.dataClientConnected = 0;

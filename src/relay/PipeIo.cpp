@@ -31,7 +31,7 @@ PipeIoResult ConnectPipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, H
         SetEvent(listening);
         return PipeIoResult::Done;
     }
-    if (!UnderWay(called)) return PipeIoResult::Abandoned;
+    if (!UnderWay(called)) return PipeIoResult::FailedAtOnce;
     SetEvent(listening);
     DWORD ignored = 0;
     return Finish(pipe, ov, gate, ignored, INFINITE);
@@ -41,7 +41,7 @@ PipeIoResult ReadPipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, void
                       DWORD& transferred)
 {
     transferred = 0;
-    if (!UnderWay(ReadFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::Abandoned;
+    if (!UnderWay(ReadFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::FailedAtOnce;
     return Finish(pipe, ov, gate, transferred, INFINITE);
 }
 
@@ -49,6 +49,6 @@ PipeIoResult WritePipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, con
                        DWORD& transferred, DWORD ms)
 {
     transferred = 0;
-    if (!UnderWay(WriteFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::Abandoned;
+    if (!UnderWay(WriteFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::FailedAtOnce;
     return Finish(pipe, ov, gate, transferred, ms);
 }

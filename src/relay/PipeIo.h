@@ -6,9 +6,10 @@
 #include <windows.h>
 
 enum class PipeIoResult {
-    Done,         // completed; the byte count is in `transferred`
-    FetchFailed,  // the operation completed with an error
-    Abandoned,    // the call failed at once, the time ran out or a request came
+    Done,          // completed; the byte count is in `transferred`
+    FetchFailed,   // the operation completed with an error
+    FailedAtOnce,  // the call itself failed (GetLastError() tells why)
+    Abandoned,     // the time ran out or a request came
 };
 
 // Starts a connect; once it is under way, sets `listening` and waits.

@@ -60,15 +60,19 @@ TEST(ControlPipe, EveryCommandReplies)
     ASSERT_EQ(t.Command(kCmdWaitForData, &reply), ClientError::None);
     EXPECT_LT(MsSince(start), 900u);
     EXPECT_EQ(reply, 1u);
-    // Command 1 while the data pipe is connected, and twice while it listens:
-    // each replies at once and the data pipe keeps working.
+    // Command 1 while the data pipe is connected ends that connection and
+    // offers the pipe anew; so does command 1 twice while it listens. Each
+    // replies, and a data client is served after each.
     ASSERT_EQ(t.Command(kCmdRearmData, &reply, 3000), ClientError::None);
+    EXPECT_EQ(reply, 1u);
+    t.CloseData();
+    ASSERT_EQ(t.OpenData(3000), ClientError::None);
     ASSERT_EQ(t.ReadData(buffer.data(), kDataMessageSize, got, 5000), ClientError::None);
     ASSERT_EQ(t.Command(kCmdPauseData, &reply), ClientError::None);
     ASSERT_EQ(t.Command(kCmdRearmData, &reply, 3000), ClientError::None);
     ASSERT_EQ(t.Command(kCmdRearmData, &reply, 3000), ClientError::None);
     t.CloseData();
-    ASSERT_EQ(t.ConnectData(), ClientError::None);
+    ASSERT_EQ(t.OpenData(3000), ClientError::None);
     ASSERT_EQ(t.ReadData(buffer.data(), kDataMessageSize, got, 5000), ClientError::None);
     // A value that selects nothing still gets 1.
     ASSERT_EQ(t.Command(kCmdSelectChannel, 0u, &reply), ClientError::None);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -102,5 +104,82 @@ TEST(DataPipe, SlowAndStalledReadersLeaveAFreshStream)
     CStreamClient next;
     ASSERT_EQ(next.Connect(T), ClientError::None);
     next.Verify(3);
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+// A client that closed its data pipe and sends command 1, as the protocol
+// says, gets the pipe again: also when the data worker has not noticed yet
+// that its client went (here never, as no data flows to write).
+TEST(DataPipe, Command1AfterTheDataClientLeftOffersThePipeAgain)
+{
+    CHostRun run(L"rearmgone");
+    run.SetSim(T, "FetchMode=2\r\n");
+    ASSERT_TRUE(run.Start());
+    CTunerClient c;
+    ASSERT_EQ(c.ConnectControl(T), ClientError::None);
+    ASSERT_EQ(c.ConnectData(), ClientError::None);
+    for (int round = 0; round < 3; ++round) {
+        c.CloseData();
+        uint32_t reply = 0;
+        ASSERT_EQ(c.Command(kCmdRearmData, &reply, 5000), ClientError::None) << "round " << round;
+        EXPECT_EQ(reply, 1u);
+        EXPECT_EQ(c.OpenData(2000), ClientError::None) << "round " << round;
+    }
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+// Another process opens and closes the data pipe in a tight loop while a
+// client re-arms it again and again: an instance that such a visitor opened
+// and left before it was listened on must not leave command 1 waiting.
+TEST(DataPipe, Command1SurvivesVisitorsThatComeAndGo)
+{
+    CHostRun run(L"visitors");
+    run.SetSim(T, "FetchMode=2\r\n");
+    ASSERT_TRUE(run.Start());
+    CTunerClient c;
+    ASSERT_EQ(c.ConnectControl(T), ClientError::None);
+    std::atomic<bool> done{false};
+    std::thread visitor([&] {
+        while (!done) {
+            HANDLE h = CreateFileW(DataPipeName(T), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        }
+    });
+    int replied = 0;
+    for (int i = 0; i < 300; ++i) {
+        uint32_t reply = 0;
+        if (c.Command(kCmdPauseData, &reply, 10000) != ClientError::None) break;
+        if (c.Command(kCmdRearmData, &reply, 10000) != ClientError::None) break;
+        ++replied;
+    }
+    done = true;
+    visitor.join();
+    EXPECT_EQ(replied, 300);
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+// Between a client's commands 0 and 1 the data pipe has no instance, and
+// another process can take its name. The data worker then cannot listen; it
+// must still be there for the next command 1 once the name is free again.
+TEST(DataPipe, ANameTakenForAWhileDoesNotEndTheDataPipe)
+{
+    CHostRun run(L"squatter");
+    run.SetSim(T, "RateKBps=8000\r\n");
+    ASSERT_TRUE(run.Start());
+    CTunerClient c;
+    ASSERT_EQ(c.ConnectControl(T), ClientError::None);
+    uint32_t reply = 0;
+    ASSERT_EQ(c.Command(kCmdPauseData, &reply), ClientError::None);
+    {
+        CFileHandle squatter(CreateNamedPipeW(DataPipeName(T), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_MESSAGE, 1, 4096, 4096,
+                                              0, nullptr));
+        ASSERT_TRUE(squatter);
+        ASSERT_EQ(c.Command(kCmdRearmData, &reply, 5000), ClientError::None);
+        EXPECT_EQ(reply, 1u);
+    }
+    ASSERT_EQ(c.ConnectData(), ClientError::None);
+    std::vector<uint8_t> buffer(kDataMessageSize);
+    DWORD got = 0;
+    EXPECT_EQ(c.ReadData(buffer.data(), kDataMessageSize, got, 5000), ClientError::None);
     EXPECT_TRUE(run.Exit(15000));
 }

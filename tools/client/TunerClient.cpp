@@ -177,7 +177,12 @@ ClientError CTunerClient::ConnectData(DWORD timeoutMs)
     ClientError e = Command(kCmdPauseData);
     if (e == ClientError::None) e = Command(kCmdRearmData);
     if (e != ClientError::None) return e;
-    e = OpenPipe(DataPipeName(kind_), GENERIC_READ | FILE_WRITE_ATTRIBUTES, timeoutMs, data_);
+    return OpenData(timeoutMs);
+}
+
+ClientError CTunerClient::OpenData(DWORD timeoutMs)
+{
+    const ClientError e = OpenPipe(DataPipeName(kind_), GENERIC_READ | FILE_WRITE_ATTRIBUTES, timeoutMs, data_);
     return e == ClientError::NotServed ? ClientError::Io : e;
 }
 

@@ -54,6 +54,8 @@ public:
     // Command 0, then 1, then opens the data pipe: works whatever state the
     // previous client left the data pipe in.
     ClientError ConnectData(DWORD timeoutMs = 5000);
+    // Opens the data pipe alone, waiting up to timeoutMs while it is busy.
+    ClientError OpenData(DWORD timeoutMs = 5000);
     // Reads one data message into buffer (at least kDataMessageSize bytes).
     ClientError ReadData(uint8_t* buffer, DWORD size, DWORD& got, DWORD timeoutMs);
 
