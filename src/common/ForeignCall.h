@@ -27,13 +27,28 @@ private:
     volatile LONG state_ = kOutside;
 };
 
+// The marker of the worker that runs on this thread, for calls made where the
+// worker is not known (the tuner context and the descrambler stage, driven by
+// the control worker). A worker binds its own at its start; on any other
+// thread there is none, and a scope without one marks nothing.
+void BindForeignCall(CForeignCall* call);
+CForeignCall* BoundForeignCall();
+
 class CForeignScope {
 public:
-    explicit CForeignScope(CForeignCall& call) : call_(call) { call_.Enter(); }
-    ~CForeignScope() { call_.Leave(); }
+    explicit CForeignScope(CForeignCall& call) : call_(&call) { call_->Enter(); }
+    // The calling thread's own marker, if it has one.
+    CForeignScope() : call_(BoundForeignCall())
+    {
+        if (call_) call_->Enter();
+    }
+    ~CForeignScope()
+    {
+        if (call_) call_->Leave();
+    }
     CForeignScope(const CForeignScope&) = delete;
     CForeignScope& operator=(const CForeignScope&) = delete;
 
 private:
-    CForeignCall& call_;
+    CForeignCall* call_;
 };

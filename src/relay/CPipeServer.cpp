@@ -6,11 +6,11 @@ namespace {
 
 // Ends a pipe worker: its gate's stop, then the thread; a thread terminated at
 // the bound leaves its pipe instance for us to drop.
-void StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe, DWORD joinMs)
+void StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe, DWORD joinMs, Termination how)
 {
     if (!thread.Running()) return;
     gate.Stop(1000, thread.handle.Get());
-    if (!thread.Join(joinMs) && pipe) {
+    if (!thread.Join(joinMs, how) && pipe) {
         DisconnectNamedPipe(pipe.Get());
         pipe.Reset();
     }
@@ -51,10 +51,14 @@ bool CPipeServer::Start()
 
 void CPipeServer::StopWorkers()
 {
-    StopPipeWorker(dataThread, dataGate, dataPipe, 1000);
+    // The data worker calls nothing of a plug-in's and holds none of our
+    // locks across a wait.
+    StopPipeWorker(dataThread, dataGate, dataPipe, 1000, Termination::AtBound);
     // The control worker closes the tuner of a connected client on its way
-    // out, which has bounds of its own.
-    StopPipeWorker(controlThread, controlGate, controlPipe, kControlStopMs);
+    // out, which has bounds of its own; killed in its own code it could hold
+    // the loader's lock (inside LoadLibrary or FreeLibrary) or the
+    // descrambler library's, and hang the process or the other kind.
+    StopPipeWorker(controlThread, controlGate, controlPipe, kControlStopMs, Termination::InsideForeignCall);
     // Only now: the control worker may wait on the data worker's handle.
     dataThread.Forget();
     controlThread.Forget();

@@ -70,8 +70,10 @@ public:
     CFileHandle controlPipe;
 
     // Time the control worker's thread gets at a stop to close a tuner that a
-    // client holds: the reception and signal threads' own bounds, and some.
-    static constexpr DWORD kControlStopMs = 10000;
+    // client holds: the bounds of what that close waits for, added up (the
+    // signal thread 1 + 1 s, the reception thread 3 + 2 s, the relay worker
+    // 3 + 2 s), each with the grace a thread in its own code gets at its bound.
+    static constexpr DWORD kControlStopMs = 12000 + 3 * CWorkerThread::kOwnCodeGraceMs;
 };
 
 unsigned __stdcall DataWorker(void* param);

@@ -54,8 +54,13 @@ bool CStreamRelay::Stop()
         blockHeap.Reset();
     }
     if (descrambler) {
-        descrambler->Release();
+        // Cleared first: a second Stop finds nothing to release.
+        IB25Decoder* instance = descrambler;
         descrambler = nullptr;
+        {
+            CForeignScope call;
+            instance->Release();
+        }
         UnloadDescrambler();
     }
     return true;
@@ -80,7 +85,10 @@ void CStreamRelay::Purge()
         CLock hold(queueLock);
         blocks.clear();
     }
-    if (descrambler) descrambler->StartUp(kDescramblerStartUpValue);
+    if (descrambler) {
+        CForeignScope call;
+        descrambler->StartUp(kDescramblerStartUpValue);
+    }
     if (worker.Running()) workerGate.Resume();
 }
 

@@ -120,6 +120,8 @@ struct CControlSession {
 unsigned __stdcall ControlWorker(void* param)
 {
     CPipeServer& s = *static_cast<CPipeServer*>(param);
+    // The tuner context and the descrambler stage call plug-ins on this thread.
+    BindForeignCall(&s.controlThread.foreign);
     CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
     ov.hEvent = ioEvent.Get();

@@ -33,10 +33,19 @@ BOOL32 CTunerContext::Open()
     auto create = reinterpret_cast<CreateBonDriverFn>(
         reinterpret_cast<void*>(GetProcAddress(module.Get(), kCreateBonDriverExport)));
     if (!create) return 0;
-    IBonDriver* object = create();
+    IBonDriver* object = nullptr;
+    {
+        CForeignScope plugin;
+        object = create();
+    }
     if (!object) return 0;
     driver = object;
-    if (driver->Open()) {
+    BOOL32 opened = 0;
+    {
+        CForeignScope plugin;
+        opened = driver->Open();
+    }
+    if (opened) {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
         driver2 = AsBonDriver2(driver);
         if (driver2) {
@@ -49,8 +58,11 @@ BOOL32 CTunerContext::Open()
             }
         }
     }
-    driver->Close();
-    driver->Destroy();
+    {
+        CForeignScope plugin;
+        driver->Close();
+        driver->Destroy();
+    }
     driver = nullptr;
     driver2 = nullptr;
     return 0;
@@ -61,7 +73,10 @@ BOOL32 CTunerContext::Start()
     if (!driver) return 0;
     if (streaming) return 1;
     if (receptionGate.Pause(3000, receptionThread.handle.Get()) != 0) return 0;
-    driver->Discard();
+    {
+        CForeignScope plugin;
+        driver->Discard();
+    }
     streaming = 1;
     if (relay) relay->Purge();
     receptionGate.Resume();
@@ -99,8 +114,11 @@ BOOL32 CTunerContext::ApplyChannel(uint32_t space, uint32_t channel)
     // The fixed-channel override has been applied by DecideChannel.
     if (!driver2) return 0;
     if (receptionGate.Pause(3000, receptionThread.handle.Get()) != 0) return 0;
-    if (!driver2->Tune(space, channel)) return 0;  // reception stays parked
-    driver2->Discard();
+    {
+        CForeignScope plugin;
+        if (!driver2->Tune(space, channel)) return 0;  // reception stays parked
+        driver2->Discard();
+    }
     if (relay) relay->Purge();
     receptionGate.Resume();
     return 1;

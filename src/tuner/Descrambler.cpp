@@ -1,6 +1,7 @@
 #include "tuner/Descrambler.h"
 
 #include "common/CriticalSection.h"
+#include "common/ForeignCall.h"
 #include "tuner/TypeProbe.h"
 
 #include <windows.h>
@@ -37,17 +38,22 @@ IB25Decoder* LoadDescrambler()
     }
     auto create = reinterpret_cast<CreateB25DecoderFn>(
         reinterpret_cast<void*>(GetProcAddress(library, kCreateB25DecoderExport)));
-    IB25Decoder* decoder = create ? create() : nullptr;
-    if (!decoder) {
+    IB25Decoder* decoder = nullptr;
+    BOOL32 started = 0;
+    {
+        CForeignScope call;
+        decoder = create ? create() : nullptr;
+        if (decoder) started = decoder->StartUp(kDescramblerStartUpValue);
+        if (decoder && !started) decoder->Release();
+    }
+    if (!decoder || !started) {
         UnloadDescrambler();
         return nullptr;
     }
-    if (!decoder->StartUp(kDescramblerStartUpValue)) {
-        decoder->Release();
-        UnloadDescrambler();
-        return nullptr;
+    if (auto* decoder2 = static_cast<IB25Decoder2*>(ProbeInterface(decoder, "IB25Decoder2"))) {
+        CForeignScope call;
+        decoder2->Configure(0);
     }
-    if (auto* decoder2 = static_cast<IB25Decoder2*>(ProbeInterface(decoder, "IB25Decoder2"))) decoder2->Configure(0);
     return decoder;
 }
 
