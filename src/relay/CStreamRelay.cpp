@@ -29,6 +29,7 @@ bool CStreamRelay::Start()
         blockHeap.Reset(HeapCreate(0, 0, 0));
         if (!blockHeap) return false;
     }
+    workerLost_ = false;
     descrambler = LoadDescrambler();
     workerGate.Reset();
     if (!worker.Start(RelayWorker, this)) {
@@ -40,9 +41,10 @@ bool CStreamRelay::Start()
 
 bool CStreamRelay::Stop()
 {
+    bool cutOff = false;
     if (worker.Running()) {
-        workerGate.Stop(3000, worker.handle.Get());
-        worker.Join(2000, Termination::InsideForeignCall);
+        workerGate.Stop(kParkMs, worker.handle.Get());
+        cutOff = !worker.Join(2000, Termination::InsideForeignCall);
         worker.Forget();
     }
     {
@@ -57,11 +59,17 @@ bool CStreamRelay::Stop()
         // Cleared first: a second Stop finds nothing to release.
         IB25Decoder* instance = descrambler;
         descrambler = nullptr;
-        {
-            CForeignScope call;
-            instance->Release();
+        if (cutOff) {
+            // The worker was terminated inside the instance (or past every
+            // grace): it is left as it is, and its library stays loaded.
+            AbandonDescrambler();
+        } else {
+            {
+                CForeignScope call;
+                instance->Release();
+            }
+            UnloadDescrambler();
         }
-        UnloadDescrambler();
     }
     return true;
 }
@@ -77,9 +85,15 @@ void CStreamRelay::Push(const uint8_t* bytes, uint32_t size)
     SetEvent(blockQueued.Get());
 }
 
-void CStreamRelay::Purge()
+bool CStreamRelay::Purge()
 {
-    if (worker.Running()) workerGate.Pause(INFINITE, worker.handle.Get());
+    if (worker.Running() && workerGate.Pause(kParkMs, worker.handle.Get()) != 0) {
+        // Stuck in a call that does not come back (a descrambler waiting on
+        // its card reader), or gone: the stream cannot restart.
+        Stop();
+        workerLost_ = true;
+        return false;
+    }
     if (pipeServer) pipeServer->DiscardChunks();
     {
         CLock hold(queueLock);
@@ -90,6 +104,7 @@ void CStreamRelay::Purge()
         descrambler->StartUp(kDescramblerStartUpValue);
     }
     if (worker.Running()) workerGate.Resume();
+    return true;
 }
 
 namespace {

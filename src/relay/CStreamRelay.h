@@ -31,8 +31,12 @@ public:
     bool Stop();
     // Reception thread: copies the bytes into the queue.
     void Push(const uint8_t* bytes, uint32_t size);
-    // Throws away everything in flight (after a start or a retune).
-    void Purge();
+    // Throws away everything in flight (after a start or a retune). False
+    // when the relay worker could not be parked in time (stuck in the
+    // descrambler): it has been stopped, and the connection cannot go on.
+    bool Purge();
+    // True after a failed Purge, until the next Start.
+    bool WorkerLost() const { return workerLost_; }
     // Null when the kind could not be served (its control pipe name is taken).
     CPipeServer* PipeServer() const { return pipeServer.get(); }
 
@@ -44,11 +48,16 @@ public:
     CTunerContext* tuner;
     std::unique_ptr<CPipeServer> pipeServer;
     CCriticalSection queueLock;
+    // How long a purge waits for the relay worker to park, as Stop does.
+    static constexpr DWORD kParkMs = 3000;
     // One connection's blocks, given back to the system whole at its end: a
     // backlog would otherwise leave its pages with the process heap. Set and
     // destroyed under queueLock while no relay worker runs.
     CHeap blockHeap;
     TsBlockQueue blocks{kBlockQueueByteLimit};
+
+private:
+    bool workerLost_ = false;
 };
 
 unsigned __stdcall RelayWorker(void* param);

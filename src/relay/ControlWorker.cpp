@@ -110,6 +110,9 @@ struct CControlSession {
             uint8_t command = 0;
             if (!ReadExact(&command, 1)) return;
             if (!Execute(command)) return;
+            // A retune whose purge could not park the relay worker stopped it:
+            // no stream can follow, so the connection ends without a reply.
+            if (s.tuner->relay && s.tuner->relay->WorkerLost()) return;
             if (!WriteReply()) return;
         }
     }

@@ -1,5 +1,6 @@
 #include "tuner/CTunerContext.h"
 
+#include "common/PinModule.h"
 #include "relay/CStreamRelay.h"
 #include "tuner/ChannelSelection.h"
 
@@ -78,7 +79,7 @@ BOOL32 CTunerContext::Start()
         driver->Discard();
     }
     streaming = 1;
-    if (relay) relay->Purge();
+    if (relay && !relay->Purge()) return 0;
     receptionGate.Resume();
     return 1;
 }
@@ -119,7 +120,7 @@ BOOL32 CTunerContext::ApplyChannel(uint32_t space, uint32_t channel)
         if (!driver2->Tune(space, channel)) return 0;  // reception stays parked
         driver2->Discard();
     }
-    if (relay) relay->Purge();
+    if (relay && !relay->Purge()) return 0;  // the connection ends (see WorkerLost)
     receptionGate.Resume();
     return 1;
 }
@@ -129,16 +130,16 @@ void CTunerContext::StopThreads()
     streaming = 0;
     if (signalThread.Running()) {
         signalGate.Stop(1000, signalThread.handle.Get());
-        signalThread.Join(1000, Termination::InsideForeignCall);
+        if (!signalThread.Join(1000, Termination::InsideForeignCall)) pluginCutOff_ = true;
         signalThread.Forget();
     }
     if (receptionThread.Running()) {
         receptionGate.Stop(3000, receptionThread.handle.Get());
-        receptionThread.Join(2000, Termination::InsideForeignCall);
+        if (!receptionThread.Join(2000, Termination::InsideForeignCall)) pluginCutOff_ = true;
         receptionThread.Forget();
     }
     // A reception thread that ended by itself has closed and destroyed the
-    // object; one terminated at its bound leaves it to the unload.
+    // object; one terminated at its bound leaves it as it is.
     driver = nullptr;
     driver2 = nullptr;
 }
@@ -146,6 +147,12 @@ void CTunerContext::StopThreads()
 BOOL32 CTunerContext::Close()
 {
     StopThreads();
+    if (pluginCutOff_) {
+        // Never unloaded once a thread was terminated inside it.
+        PinModule(module.Get());
+        module.Release();
+        pluginCutOff_ = false;
+    }
     module.Reset();
     if (!relay) return 0;
     relay->Stop();

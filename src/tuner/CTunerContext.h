@@ -51,6 +51,8 @@ public:
 
 private:
     CTunerContext() = default;
+    // A thread of this connection was terminated inside the plug-in.
+    bool pluginCutOff_ = false;
     BOOL32 Apply(const struct CSelection& selection);
     void StopThreads();
 };

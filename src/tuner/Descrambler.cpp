@@ -2,6 +2,7 @@
 
 #include "common/CriticalSection.h"
 #include "common/ForeignCall.h"
+#include "common/PinModule.h"
 #include "tuner/TypeProbe.h"
 
 #include <windows.h>
@@ -66,6 +67,14 @@ bool UnloadDescrambler()
         g_descrambler.library = nullptr;
     }
     return true;
+}
+
+void AbandonDescrambler()
+{
+    CLock hold(g_descrambler.lock);
+    // Its count stays taken, so the library is never freed while the process
+    // runs; pinned, freeing it at exit unloads nothing either.
+    PinModule(g_descrambler.library);
 }
 
 long DescramblerLoadCount()

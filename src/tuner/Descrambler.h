@@ -8,5 +8,8 @@
 IB25Decoder* LoadDescrambler();
 // After an instance has been released. False when nothing was loaded.
 bool UnloadDescrambler();
+// Instead of UnloadDescrambler, for an instance whose thread was terminated
+// inside it: the instance is never released and the library never unloaded.
+void AbandonDescrambler();
 // Live instances, for tests.
 long DescramblerLoadCount();
