@@ -22,8 +22,11 @@
 #include "PluginFiles.h"
 
 namespace {
-
 HMODULE g_module = nullptr;
+}  // namespace
+
+// Outside any anonymous namespace, the classes' names in the type information
+// are the plain ones, which tests look for.
 
 // IBonDriver's slots over the simulated tuner. Self is the final class,
 // which Destroy deletes.
@@ -104,8 +107,6 @@ class CSimDriverVirtual final : public CSimSlots2<CSimDriverVirtual, IBonDriver2
 public:
     using CSimSlots2::CSimSlots2;
 };
-
-}  // namespace
 
 extern "C" __declspec(dllexport) IBonDriver* __cdecl CreateBonDriver()
 {
