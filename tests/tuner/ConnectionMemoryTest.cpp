@@ -2,6 +2,7 @@
 // its real pipes, and the runtime's heap is walked after each one.
 #include "TestUtil.h"
 #include "TunerClient.h"
+#include "app/InstanceName.h"
 #include "config/CConfig.h"
 #include "relay/CStreamRelay.h"
 #include "tuner/CTunerContext.h"
@@ -63,6 +64,17 @@ std::unique_ptr<CTunerContext> HostSimulatedTuner(const CTempDir& dir, const cha
     return tuner;
 }
 
+// This process stands for TunerHost, so it holds TunerHost's instance mutex:
+// a client that finds no control pipe, between one connection and the next,
+// then waits for it instead of concluding that no TunerHost runs.
+class CStandForHost {
+public:
+    CStandForHost() : mutex_(CreateMutexW(nullptr, FALSE, kInstanceMutexName)) {}
+
+private:
+    CHandle mutex_;
+};
+
 // The control worker closes the tuner after the client has gone.
 void WaitUntilClosed(CTunerContext& tuner)
 {
@@ -94,6 +106,7 @@ void Connection(std::vector<uint8_t>& buffer)
 TEST(ConnectionMemory, EveryConnectionGivesBackWhatItTook)
 {
     CTempDir dir(L"connmem");
+    CStandForHost host;
     std::unique_ptr<CTunerContext> tuner = HostSimulatedTuner(dir, "8000");
     ASSERT_TRUE(tuner);
 
@@ -116,6 +129,7 @@ TEST(ConnectionMemory, EveryConnectionGivesBackWhatItTook)
 TEST(ConnectionMemory, ABackedUpStreamIsGivenBackWhenTheClientGoes)
 {
     CTempDir dir(L"backlog");
+    CStandForHost host;
     std::unique_ptr<CTunerContext> tuner = HostSimulatedTuner(dir, "0");
     ASSERT_TRUE(tuner);
     CPipeServer& server = *tuner->relay->PipeServer();
