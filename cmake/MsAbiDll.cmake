@@ -73,7 +73,7 @@ function(add_msabi_dll name)
 
   set(dll ${CMAKE_BINARY_DIR}/bin/${name}.dll)
   add_custom_command(OUTPUT ${dll}
-    COMMAND ${MSABI_LLD_LINK} /nologo /dll /nodefaultlib /entry:${MSABI_ENTRY} /machine:${MSABI_MACHINE}
+    COMMAND ${MSABI_LLD_LINK} /nologo /brepro /dll /nodefaultlib /entry:${MSABI_ENTRY} /machine:${MSABI_MACHINE}
             /subsystem:windows /out:${dll} /implib:${objdir}/${name}.lib ${objects} ${MSABI_KERNEL32_LIB}
     DEPENDS ${objects} ${MSABI_KERNEL32_LIB}
     COMMENT "Linking ${name}.dll (lld-link, Microsoft ABI)"

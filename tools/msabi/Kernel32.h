@@ -31,7 +31,9 @@ constexpr DWORD FILE_SHARE_READ = 0x00000001;
 constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
 constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
-inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+// A macro, as in the system headers: a constant cannot hold a cast to a pointer,
+// and a variable would want a C runtime to initialise it.
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
 KERNEL32_API DWORD WINAPI GetModuleFileNameW(HMODULE module, wchar_t* path, DWORD size);
 KERNEL32_API BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);
