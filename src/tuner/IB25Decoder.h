@@ -5,7 +5,7 @@
 #pragma once
 #include "tuner/IBonDriver.h"
 
-#include <cstdint>
+#include <stdint.h>
 
 struct IB25Decoder {
     virtual BOOL32 StartUp(uint32_t value) = 0;                                               // 0, always 4

@@ -3,7 +3,7 @@
 // no virtual destructor. Only the named slots are ever called; the others hold
 // their place in the table.
 #pragma once
-#include <cstdint>
+#include <stdint.h>
 
 using BOOL32 = int32_t;  // 32-bit boolean, nonzero true
 

@@ -101,6 +101,24 @@ TEST(Tuning, FixedChannelAndRefusedTunes)
     EXPECT_TRUE(run.Exit(15000));
 }
 
+TEST(Tuning, PluginsWithTheirInterfacesAtAnOffsetOrInAVirtualBase)
+{
+    CHostRun run(L"tunelayouts");
+    run.SetSim(T, "RateKBps=8000\r\nLayout=1\r\n");
+    run.SetSim(S, "RateKBps=8000\r\nLayout=2\r\n");
+    ASSERT_TRUE(run.Start());
+    CStreamClient t, s;
+    ASSERT_EQ(t.Connect(T), ClientError::None);
+    ASSERT_EQ(s.Connect(S), ClientError::None);
+    Select(t, 521143);  // UHF 8
+    t.VerifyAfterTune(2, 0, 8);
+    Select(s, 0x40F2);  // BS 10
+    s.VerifyAfterTune(2, 0, 10);
+    EXPECT_EQ(run.Count(T, "tune 0 8"), 1);
+    EXPECT_EQ(run.Count(S, "tune 0 10"), 1);
+    EXPECT_TRUE(run.Exit(15000));
+}
+
 TEST(Descrambler, TransformsEveryByteAndIsSharedByBothKinds)
 {
     CHostRun run(L"b25shared");

@@ -1,3 +1,6 @@
+#include "SimStream.h"
+#include "TestUtil.h"
+#include "tuner/IB25Decoder.h"
 #include "tuner/IBonDriver.h"
 #include "tuner/TypeProbe.h"
 
@@ -5,6 +8,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 using namespace type_probe_detail;
 
@@ -250,4 +254,140 @@ TEST(TypeProbe, RecognisesGccObjects)
     ASSERT_NE(static_cast<void*>(inner), static_cast<void*>(&multi));
     EXPECT_EQ(AsBonDriver2(inner), static_cast<IBonDriver2*>(&multi));
     EXPECT_EQ(ProbeInterface(inner, "IOther"), static_cast<IOther*>(&multi));
+}
+
+// The test plug-ins are built by clang in Microsoft's ABI, as users' plug-ins
+// are built by Microsoft's compiler: their type information is the real thing,
+// in this build's bitness.
+namespace {
+
+std::string Narrow(const std::wstring& w)
+{
+    return std::string(w.begin(), w.end());
+}
+
+// A copy of a test plug-in under its own name, with its own settings file,
+// loaded from the test's folder.
+CModule LoadCopy(const CTempDir& dir, const wchar_t* binName, const std::wstring& name, const std::string& ini)
+{
+    if (!CopyFromBin(binName, dir, name + L".dll") || !WriteTextFile(dir.File(name + L".ini"), ini)) return CModule();
+    return CModule(LoadLibraryW(dir.File(name + L".dll").c_str()));
+}
+
+template <typename Fn>
+Fn Factory(const CModule& module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module.Get(), name)));
+}
+
+bool LogHas(const std::wstring& log, const char* line)
+{
+    std::string text = "\n";
+    text += ReadTextFile(log);
+    std::string wanted = "\n";
+    wanted += line;
+    wanted += "\n";
+    return text.find(wanted) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(TypeProbe, FindsIBonDriver2InEachLayoutOfARealPlugin)
+{
+    CTempDir dir(L"probelayouts");
+    // Layout 0: the interfaces are the object's only base; 1: a second base,
+    // after CSimDevice; 2: a virtual base, behind the object's members.
+    const char* completeClass[] = {"CSimDriver2", "CSimDriverAtOffset", "CSimDriverVirtual"};
+    for (int layout = 0; layout < 3; ++layout) {
+        SCOPED_TRACE("Layout=" + std::to_string(layout));
+        const std::wstring name = L"BonDriver_Layout" + std::to_wstring(layout);
+        const std::wstring log = dir.File(name + L".log");
+        CModule module = LoadCopy(dir, L"BonDriver_Sim.dll", name,
+                                  "[Sim]\r\nSpaces=TS\r\nRateKBps=0\r\nLayout=" + std::to_string(layout) +
+                                      "\r\nLog=" + Narrow(log) + "\r\n");
+        ASSERT_TRUE(module);
+        auto create = Factory<CreateBonDriverFn>(module, kCreateBonDriverExport);
+        ASSERT_TRUE(create);
+        IBonDriver* driver = create();
+        ASSERT_TRUE(driver);
+
+        char* complete = static_cast<char*>(ProbeInterface(driver, completeClass[layout]));
+        ASSERT_TRUE(complete);
+        if (layout == 0) {
+            EXPECT_EQ(complete, reinterpret_cast<char*>(driver));
+        } else {
+            EXPECT_LT(complete, reinterpret_cast<char*>(driver));
+        }
+        if (layout == 1) {
+            EXPECT_EQ(ProbeInterface(driver, "CSimDevice"), complete);
+        }
+
+        // IBonDriver2 extends IBonDriver's table, so both start at the same place.
+        IBonDriver2* driver2 = AsBonDriver2(driver);
+        ASSERT_EQ(static_cast<void*>(driver2), static_cast<void*>(driver));
+        EXPECT_STREQ(driver2->SpaceName(3), L"BS");
+        EXPECT_STREQ(driver2->ChannelName(1, 0), L"C13ch");
+        EXPECT_EQ(driver2->SpaceName(5), nullptr);
+        ASSERT_TRUE(driver->Open());
+        EXPECT_TRUE(driver2->Tune(4, 5));
+        uint8_t* data = nullptr;
+        uint32_t size = 0, waiting = 0;
+        ASSERT_TRUE(driver->FetchBlock(&data, &size, &waiting));
+        ASSERT_GE(size, 3 * kTsPacketSize);
+        SimPayload p{};
+        ASSERT_TRUE(ParseSimPayload(data + 2 * kTsPacketSize, p));  // after the PAT and the PMT
+        EXPECT_EQ(p.space, 4u);
+        EXPECT_EQ(p.channel, 5u);
+        driver->Close();
+        driver->Destroy();
+        EXPECT_TRUE(LogHas(log, "tune 4 5"));
+        EXPECT_TRUE(LogHas(log, "destroy"));
+    }
+}
+
+TEST(TypeProbe, RefusesARealPluginWithoutIBonDriver2)
+{
+    CTempDir dir(L"probeold");
+    CModule module = LoadCopy(dir, L"BonDriver_Sim.dll", L"BonDriver_Old", "[Sim]\r\nNoInterface2=1\r\n");
+    ASSERT_TRUE(module);
+    auto create = Factory<CreateBonDriverFn>(module, kCreateBonDriverExport);
+    ASSERT_TRUE(create);
+    IBonDriver* driver = create();
+    ASSERT_TRUE(driver);
+    EXPECT_EQ(AsBonDriver2(driver), nullptr);
+    EXPECT_EQ(ProbeInterface(driver, "IBonDriver"), driver);  // its type information is read all the same
+    driver->Destroy();
+}
+
+TEST(TypeProbe, TellsARealDescramblerWithIB25Decoder2FromOneWithout)
+{
+    CTempDir dir(L"probeb25");
+    for (int without = 0; without < 2; ++without) {
+        SCOPED_TRACE(without ? "NoInterface2=1" : "both interfaces");
+        const std::wstring name = without ? L"b25_one" : L"b25_two";
+        const std::wstring log = dir.File(name + L".log");
+        CModule module = LoadCopy(dir, L"b25decoder.dll", name,
+                                  "[B25]\r\nNoInterface2=" + std::to_string(without) + "\r\nLog=" + Narrow(log) + "\r\n");
+        ASSERT_TRUE(module);
+        auto create = Factory<CreateB25DecoderFn>(module, kCreateB25DecoderExport);
+        ASSERT_TRUE(create);
+        IB25Decoder* decoder = create();
+        ASSERT_TRUE(decoder);
+        ASSERT_TRUE(decoder->StartUp(kDescramblerStartUpValue));
+        auto* decoder2 = static_cast<IB25Decoder2*>(ProbeInterface(decoder, "IB25Decoder2"));
+        if (without) {
+            EXPECT_EQ(decoder2, nullptr);
+        } else {
+            ASSERT_EQ(static_cast<void*>(decoder2), static_cast<void*>(decoder));
+            decoder2->Configure(0);
+            EXPECT_TRUE(LogHas(log, "configure"));
+        }
+        const uint8_t in[4] = {1, 2, 3, 4};
+        uint8_t* out = nullptr;
+        uint32_t outSize = 0;
+        ASSERT_TRUE(decoder->Decode(in, 4, &out, &outSize));
+        ASSERT_EQ(outSize, 4u);
+        EXPECT_EQ(out[0] ^ out[1], 1 ^ 2);  // one key over every byte
+        decoder->Release();
+    }
 }

@@ -1,7 +1,5 @@
 #include "SimStream.h"
 
-#include <cstring>
-
 uint32_t Crc32Mpeg(const uint8_t* data, size_t length)
 {
     uint32_t crc = 0xFFFFFFFFu;
@@ -38,8 +36,8 @@ void CSimStream::WritePsi(uint8_t* out, uint16_t pid, const uint8_t* section, si
 {
     WriteHeader(out, pid, true);
     out[4] = 0;  // pointer field
-    std::memset(out + 5, 0xFF, kTsPacketSize - 5);
-    std::memcpy(out + 5, section, length);
+    __builtin_memset(out + 5, 0xFF, kTsPacketSize - 5);
+    __builtin_memcpy(out + 5, section, length);
 }
 
 void CSimStream::NextPacket(uint8_t* out)
@@ -60,10 +58,10 @@ void CSimStream::NextPacket(uint8_t* out)
     } else {
         WriteHeader(out, kSimPayloadPid, false);
         SimPayload p{kSimMagic, space_, channel_, sequence_};
-        std::memcpy(out + 4, &p.magic, 4);
-        std::memcpy(out + 8, &p.space, 4);
-        std::memcpy(out + 12, &p.channel, 4);
-        std::memcpy(out + 16, &p.sequence, 8);
+        __builtin_memcpy(out + 4, &p.magic, 4);
+        __builtin_memcpy(out + 8, &p.space, 4);
+        __builtin_memcpy(out + 12, &p.channel, 4);
+        __builtin_memcpy(out + 16, &p.sequence, 8);
         for (size_t i = 24; i < kTsPacketSize; ++i) out[i] = static_cast<uint8_t>(sequence_ + i);
     }
     ++sequence_;
@@ -74,10 +72,10 @@ bool ParseSimPayload(const uint8_t* packet, SimPayload& out, bool stamped)
     if (packet[0] != 0x47) return false;
     const uint16_t pid = static_cast<uint16_t>(((packet[1] & 0x1F) << 8) | packet[2]);
     if (pid != kSimPayloadPid) return false;
-    std::memcpy(&out.magic, packet + 4, 4);
-    std::memcpy(&out.space, packet + 8, 4);
-    std::memcpy(&out.channel, packet + 12, 4);
-    std::memcpy(&out.sequence, packet + 16, 8);
+    __builtin_memcpy(&out.magic, packet + 4, 4);
+    __builtin_memcpy(&out.space, packet + 8, 4);
+    __builtin_memcpy(&out.channel, packet + 12, 4);
+    __builtin_memcpy(&out.sequence, packet + 16, 8);
     if (out.magic != kSimMagic) return false;
     for (size_t i = stamped ? kSimStampOffset + 8 : 24; i < kTsPacketSize; ++i)
         if (packet[i] != static_cast<uint8_t>(out.sequence + i)) return false;

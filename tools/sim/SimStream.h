@@ -3,8 +3,8 @@
 // from and carry a running packet number, so that a receiver can prove that
 // what it got is complete, in order and from the right channel.
 #pragma once
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 constexpr size_t kTsPacketSize = 188;
 constexpr uint16_t kSimPmtPid = 0x1000;

@@ -1,0 +1,83 @@
+# The test plug-ins are built as users' plug-ins are: in Microsoft's C++ ABI
+# (its table layout, type information and, on x86, thiscall members), here by
+# clang and lld-link, without a C runtime, importing kernel32 only. The rest
+# of the project is MinGW's, so these DLLs are made by custom commands.
+#
+#   add_msabi_dll(NAME SOURCES file... [INCLUDES dir...])
+#
+# makes ${CMAKE_BINARY_DIR}/bin/NAME.dll and a target NAME that builds it.
+
+find_program(MSABI_CLANG NAMES clang-14 clang REQUIRED)
+find_program(MSABI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
+find_program(MSABI_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
+
+set(MSABI_SUPPORT_DIR ${PROJECT_SOURCE_DIR}/tools/msabi)
+set(MSABI_WORK_DIR ${CMAKE_BINARY_DIR}/msabi)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(MSABI_TRIPLE x86_64-pc-windows-msvc)
+  set(MSABI_MACHINE x64)
+  set(MSABI_ENTRY DllMain)
+  set(MSABI_DLLTOOL_ARGS -m i386:x86-64)
+  # 64-bit names carry no decoration.
+  file(READ ${MSABI_SUPPORT_DIR}/kernel32.def def_text)
+  string(REGEX REPLACE "@[0-9]+" "" def_text "${def_text}")
+  file(CONFIGURE OUTPUT ${MSABI_WORK_DIR}/kernel32.def CONTENT "${def_text}")
+else()
+  set(MSABI_TRIPLE i686-pc-windows-msvc)
+  set(MSABI_MACHINE x86)
+  set(MSABI_ENTRY DllMain@12)  # lld-link adds the leading underscore
+  # -k: linked by the decorated name, imported by the plain one.
+  set(MSABI_DLLTOOL_ARGS -m i386 -k)
+  configure_file(${MSABI_SUPPORT_DIR}/kernel32.def ${MSABI_WORK_DIR}/kernel32.def COPYONLY)
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${MSABI_SUPPORT_DIR}/kernel32.def)
+
+set(MSABI_KERNEL32_LIB ${MSABI_WORK_DIR}/kernel32.lib)
+add_custom_command(OUTPUT ${MSABI_KERNEL32_LIB}
+  COMMAND ${MSABI_DLLTOOL} -d ${MSABI_WORK_DIR}/kernel32.def -l ${MSABI_KERNEL32_LIB} ${MSABI_DLLTOOL_ARGS}
+  DEPENDS ${MSABI_WORK_DIR}/kernel32.def
+  COMMENT "Import library kernel32.lib for the Microsoft-ABI DLLs"
+  VERBATIM)
+add_custom_target(msabi_kernel32 DEPENDS ${MSABI_KERNEL32_LIB})
+
+# Freestanding: no C runtime, no system headers; RTTI stays on, because
+# TunerHost reads the type information. No stack probes or cookies, which
+# would want the runtime's helpers.
+set(MSABI_CXX_FLAGS --target=${MSABI_TRIPLE} -std=c++20 -O2 -ffreestanding -nostdlibinc
+    -fno-exceptions -fno-threadsafe-statics -fno-stack-protector -mno-stack-arg-probe
+    -Wall -Wextra -Wno-unused-parameter)
+
+function(add_msabi_dll name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;INCLUDES" ${ARGN})
+  set(objdir ${MSABI_WORK_DIR}/${name})
+  file(MAKE_DIRECTORY ${objdir})
+  set(includes -I${MSABI_SUPPORT_DIR})
+  foreach(dir ${ARG_INCLUDES})
+    list(APPEND includes -I${dir})
+  endforeach()
+
+  set(objects)
+  foreach(src ${ARG_SOURCES} ${MSABI_SUPPORT_DIR}/Runtime.cpp)
+    get_filename_component(abs ${src} ABSOLUTE)
+    get_filename_component(base ${src} NAME_WE)
+    set(obj ${objdir}/${base}.obj)
+    add_custom_command(OUTPUT ${obj}
+      COMMAND ${MSABI_CLANG} ${MSABI_CXX_FLAGS} ${includes} -MD -MF ${obj}.d -c ${abs} -o ${obj}
+      DEPENDS ${abs}
+      DEPFILE ${obj}.d
+      COMMENT "Building ${name}: ${base}.cpp (clang, Microsoft ABI)"
+      VERBATIM)
+    list(APPEND objects ${obj})
+  endforeach()
+
+  set(dll ${CMAKE_BINARY_DIR}/bin/${name}.dll)
+  add_custom_command(OUTPUT ${dll}
+    COMMAND ${MSABI_LLD_LINK} /nologo /brepro /dll /nodefaultlib /entry:${MSABI_ENTRY} /machine:${MSABI_MACHINE}
+            /subsystem:windows /out:${dll} /implib:${objdir}/${name}.lib ${objects} ${MSABI_KERNEL32_LIB}
+    DEPENDS ${objects} ${MSABI_KERNEL32_LIB}
+    COMMENT "Linking ${name}.dll (lld-link, Microsoft ABI)"
+    VERBATIM)
+  add_custom_target(${name} ALL DEPENDS ${dll})
+  add_dependencies(${name} msabi_kernel32)
+endfunction()

@@ -1,0 +1,176 @@
+#include "CSimTuner.h"
+
+#include "PluginFiles.h"
+#include "Text.h"
+
+namespace {
+constexpr size_t kOddSizes[] = {1, 187, 1000, 7, 48129, 189, 4093, 376};
+}
+
+CSimTuner::CSimTuner(const SimSettings& s) : settings_(s)
+{
+    if (s.noSpaces) return;
+    if (s.emptyFirstSpace) spaces_[spaceCount_++] = {L"Empty", 0};
+    if (TextContains(s.spaces, L'T')) {
+        AddSpace(L"UHF", L"", 13, 62, 1, L"ch");
+        AddSpace(L"CATV", L"C", 13, 63, 1, L"ch");
+        AddSpace(L"VHF", L"", 1, 12, 1, L"ch");
+    }
+    if (TextContains(s.spaces, L'S')) {
+        AddSpace(L"BS", L"BS", 1, 23, 2, L"");
+        AddSpace(L"CS110", L"ND", 2, 24, 2, L"");
+    }
+}
+
+void CSimTuner::AddSpace(const wchar_t* name, const wchar_t* prefix, uint32_t from, uint32_t to, int minDigits,
+                         const wchar_t* suffix)
+{
+    const uint32_t index = spaceCount_++;
+    spaces_[index] = {name, to - from + 1};
+    for (uint32_t i = 0; i < spaces_[index].channels; ++i) {
+        wchar_t* n = channelNames_[index][i];
+        AppendText(n, kNameLength, prefix);
+        AppendDecimal(n, kNameLength, from + i, minDigits);
+        AppendText(n, kNameLength, suffix);
+    }
+}
+
+BOOL32 CSimTuner::Open()
+{
+    Slow();
+    AppendLogLine(settings_.log, "open");
+    if (settings_.openFails) return 0;
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&start_);
+    return 1;
+}
+
+void CSimTuner::Close()
+{
+    AppendLogLine(settings_.log, "close");
+}
+
+bool CSimTuner::FillBlock()
+{
+    if (!block_.Resize(kBlockBytes)) return false;
+    for (size_t at = 0; at < kBlockBytes; at += kTsPacketSize) stream_.NextPacket(block_.Data() + at);
+    return true;
+}
+
+BOOL32 CSimTuner::FetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting)
+{
+    Slow();
+    *data = nullptr;
+    *size = 0;
+    *waiting = 0;
+    if (settings_.fetchHangMs > 0 && !hung_) {
+        hung_ = true;
+        // The block is made before the stall and handed out right after
+        // it: coming back, the plug-in touches no heap, so whatever happens
+        // to the thread then happens in TunerHost's code.
+        if (!FillBlock()) return 0;
+        AppendLogLine(settings_.log, "hang");
+        Sleep(static_cast<DWORD>(settings_.fetchHangMs));
+        *data = block_.Data();
+        *size = static_cast<uint32_t>(block_.Size());
+        return 1;
+    }
+    if (settings_.fetchMode == 2) return 0;
+    if (settings_.rateKBps <= 0) return FetchUnpaced(data, size, waiting);
+
+    // In doubles, which 32-bit code converts without runtime helpers.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const double seconds = double(now.QuadPart - start_.QuadPart) / double(frequency_.QuadPart);
+    const double dueBytes = seconds * settings_.rateKBps * 1000.0;
+    const double ahead = dueBytes - double(delivered_) - double(pending_.Size());
+    if (ahead >= kTsPacketSize) {
+        const uint32_t packets = ahead >= double(kMaxPacketsAhead) * kTsPacketSize
+                                     ? kMaxPacketsAhead
+                                     : static_cast<uint32_t>(static_cast<int32_t>(ahead)) / kTsPacketSize;
+        const size_t at = pending_.Size();
+        if (pending_.Resize(at + packets * kTsPacketSize))
+            for (uint32_t i = 0; i < packets; ++i) stream_.NextPacket(pending_.Data() + at + i * kTsPacketSize);
+    }
+    // A tuner's device hands over whole transfers: nothing until a block is due.
+    if (pending_.Empty() || (settings_.fetchMode == 0 && pending_.Size() < kBlockBytes)) return 0;
+    size_t take = pending_.Size() < kBlockBytes ? pending_.Size() : kBlockBytes;
+    if (settings_.fetchMode == 1) {
+        const size_t odd = kOddSizes[oddIndex_++ % (sizeof kOddSizes / sizeof kOddSizes[0])];
+        if (odd < take) take = odd;
+    }
+    if (!block_.Assign(pending_.Data(), take)) return 0;
+    pending_.EraseFront(take);
+    delivered_ += take;
+    if (settings_.stamp) Stamp(block_.Data(), block_.Size());
+    *data = block_.Data();
+    *size = static_cast<uint32_t>(block_.Size());
+    *waiting = static_cast<uint32_t>(pending_.Size());
+    return 1;
+}
+
+// As fast as the host takes it: one block made once, handed out again and
+// again, with more always waiting.
+BOOL32 CSimTuner::FetchUnpaced(uint8_t** data, uint32_t* size, uint32_t* waiting)
+{
+    if (block_.Size() != kBlockBytes && !FillBlock()) return 0;
+    if (settings_.stamp) Stamp(block_.Data(), block_.Size());
+    delivered_ += block_.Size();
+    *data = block_.Data();
+    *size = static_cast<uint32_t>(block_.Size());
+    *waiting = static_cast<uint32_t>(block_.Size());
+    return 1;
+}
+
+// The moment of handing out, in performance-counter ticks, over the filler
+// of every payload packet: a client can measure how long a packet took.
+void CSimTuner::Stamp(uint8_t* block, size_t size)
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    for (size_t at = 0; at + kTsPacketSize <= size; at += kTsPacketSize) {
+        SimPayload p;
+        if (ParseSimPayload(block + at, p, true)) __builtin_memcpy(block + at + kSimStampOffset, &now.QuadPart, 8);
+    }
+}
+
+const wchar_t* CSimTuner::SpaceName(uint32_t space)
+{
+    if (settings_.endlessSpaces) return Endless(L"Space", space);
+    return space < spaceCount_ ? spaces_[space].name : nullptr;
+}
+
+const wchar_t* CSimTuner::ChannelName(uint32_t space, uint32_t channel)
+{
+    if (settings_.endlessChannels || (settings_.endlessSpaces && space >= spaceCount_)) return Endless(L"Ch", channel);
+    if (space >= spaceCount_ || channel >= spaces_[space].channels) return nullptr;
+    return channelNames_[space][channel];
+}
+
+BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
+{
+    Slow();
+    char line[40] = "tune ";
+    AppendDecimal(line, sizeof line, space);
+    AppendText(line, sizeof line, " ");
+    AppendDecimal(line, sizeof line, channel);
+    AppendLogLine(settings_.log, line);
+    if (settings_.tuneFails) return 0;
+    if (space >= spaceCount_ || channel >= spaces_[space].channels) return 0;
+    stream_.SetChannel(space, channel);
+    pending_.Clear();
+    return 1;
+}
+
+void CSimTuner::Slow() const
+{
+    if (settings_.slowMs > 0) Sleep(static_cast<DWORD>(settings_.slowMs));
+}
+
+const wchar_t* CSimTuner::Endless(const wchar_t* prefix, uint32_t n)
+{
+    endlessName_[0] = 0;
+    AppendText(endlessName_, sizeof endlessName_ / sizeof endlessName_[0], prefix);
+    AppendDecimal(endlessName_, sizeof endlessName_ / sizeof endlessName_[0], n);
+    return endlessName_;
+}

@@ -1,0 +1,56 @@
+// What the simulated plug-in does behind its interface slots: its tuning
+// spaces and channels, the paced stream, and the faults its settings ask for.
+#pragma once
+#include "CByteBuffer.h"
+#include "SimSettings.h"
+#include "SimStream.h"
+#include "tuner/IBonDriver.h"
+
+class CSimTuner {
+public:
+    explicit CSimTuner(const SimSettings& s);
+    CSimTuner(const CSimTuner&) = delete;
+    CSimTuner& operator=(const CSimTuner&) = delete;
+
+    BOOL32 Open();
+    void Close();
+    float ReadLevel() const { return 20.0f + static_cast<float>(stream_.Channel()) * 0.1f; }
+    BOOL32 FetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting);
+    void Discard() { pending_.Clear(); }
+    const wchar_t* SpaceName(uint32_t space);
+    const wchar_t* ChannelName(uint32_t space, uint32_t channel);
+    BOOL32 Tune(uint32_t space, uint32_t channel);
+    const SimSettings& Settings() const { return settings_; }
+
+private:
+    static constexpr size_t kBlockBytes = 256 * kTsPacketSize;
+    static constexpr uint32_t kMaxPacketsAhead = 4096;
+    static constexpr uint32_t kMaxSpaces = 6;
+    static constexpr uint32_t kMaxChannels = 51;
+    static constexpr size_t kNameLength = 12;
+
+    struct Space {
+        const wchar_t* name;
+        uint32_t channels;
+    };
+
+    void AddSpace(const wchar_t* name, const wchar_t* prefix, uint32_t from, uint32_t to, int minDigits,
+                  const wchar_t* suffix);
+    bool FillBlock();
+    BOOL32 FetchUnpaced(uint8_t** data, uint32_t* size, uint32_t* waiting);
+    static void Stamp(uint8_t* block, size_t size);
+    void Slow() const;
+    const wchar_t* Endless(const wchar_t* prefix, uint32_t n);
+
+    SimSettings settings_;
+    Space spaces_[kMaxSpaces] = {};
+    uint32_t spaceCount_ = 0;
+    wchar_t channelNames_[kMaxSpaces][kMaxChannels][kNameLength] = {};
+    CSimStream stream_;
+    LARGE_INTEGER frequency_{}, start_{};
+    uint64_t delivered_ = 0;
+    CByteBuffer pending_, block_;
+    size_t oddIndex_ = 0;
+    bool hung_ = false;
+    wchar_t endlessName_[32] = {};
+};

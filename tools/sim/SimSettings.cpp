@@ -1,0 +1,28 @@
+#include "SimSettings.h"
+
+#include "PluginFiles.h"
+
+void LoadSimSettings(HMODULE module, SimSettings& s)
+{
+    wchar_t ini[kPluginPathLength];
+    SettingsPathOf(module, ini);
+    auto num = [&](const wchar_t* key, int def) {
+        return static_cast<int>(GetPrivateProfileIntW(L"Sim", key, def, ini));
+    };
+    GetPrivateProfileStringW(L"Sim", L"Spaces", L"T", s.spaces, sizeof s.spaces / sizeof s.spaces[0], ini);
+    s.emptyFirstSpace = num(L"EmptyFirstSpace", 0);
+    s.noSpaces = num(L"NoSpaces", 0);
+    s.endlessSpaces = num(L"EndlessSpaces", 0);
+    s.endlessChannels = num(L"EndlessChannels", 0);
+    s.openFails = num(L"OpenFails", 0);
+    s.tuneFails = num(L"TuneFails", 0);
+    s.factoryNull = num(L"FactoryNull", 0);
+    s.noInterface2 = num(L"NoInterface2", 0);
+    s.fetchMode = num(L"FetchMode", 0);
+    s.slowMs = num(L"SlowMs", 0);
+    s.rateKBps = num(L"RateKBps", 2000);
+    s.fetchHangMs = num(L"FetchHangMs", 0);
+    s.stamp = num(L"Stamp", 0);
+    s.layout = num(L"Layout", 0);
+    GetPrivateProfileStringW(L"Sim", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);
+}

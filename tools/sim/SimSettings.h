@@ -1,0 +1,14 @@
+// The simulated plug-in's settings: [Sim] of the INI file named like the DLL.
+#pragma once
+#include "Kernel32.h"
+
+struct SimSettings {
+    wchar_t spaces[16];  // T: UHF, CATV, VHF; S: BS, CS110; both letters: all five
+    int emptyFirstSpace, noSpaces, endlessSpaces, endlessChannels;
+    int openFails, tuneFails, factoryNull, noInterface2;
+    int fetchMode, slowMs, rateKBps, fetchHangMs, stamp;
+    int layout;  // how the object holds its interfaces: 0 plainly, 1 at an offset, 2 in a virtual base
+    wchar_t log[1024];
+};
+
+void LoadSimSettings(HMODULE module, SimSettings& s);
