@@ -41,9 +41,14 @@ bool CStreamRelay::Start()
 
 bool CStreamRelay::Stop()
 {
+    return StopWorker(kParkMs);
+}
+
+bool CStreamRelay::StopWorker(DWORD parkMs)
+{
     bool cutOff = false;
     if (worker.Running()) {
-        workerGate.Stop(kParkMs, worker.handle.Get());
+        workerGate.Stop(parkMs, worker.handle.Get());
         cutOff = !worker.Join(2000, Termination::InsideForeignCall);
         worker.Forget();
     }
@@ -89,8 +94,9 @@ bool CStreamRelay::Purge()
 {
     if (worker.Running() && workerGate.Pause(kParkMs, worker.handle.Get()) != 0) {
         // Stuck in a call that does not come back (a descrambler waiting on
-        // its card reader), or gone: the stream cannot restart.
-        Stop();
+        // its card reader), or gone: the stream cannot restart. It has had
+        // its time to park already.
+        StopWorker(0);
         workerLost_ = true;
         return false;
     }

@@ -57,6 +57,7 @@ public:
     TsBlockQueue blocks{kBlockQueueByteLimit};
 
 private:
+    bool StopWorker(DWORD parkMs);
     bool workerLost_ = false;
 };
 

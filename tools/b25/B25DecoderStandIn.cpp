@@ -8,8 +8,11 @@
 //   OutputMode=0     0: XOR; 1: succeed with no output; 2: only the first half
 //                    of each block; 3: decoding fails
 //   FailAfter=N      from the N+1st block on, decoding fails (mid-stream)
+//   DecodeHangMs=N   the first Decode blocks this long, as a descrambler
+//                    waiting on its card reader does
+//   DetachMs=N       unloading (FreeLibrary) takes this long
 //   Log=path         one line per event: load, create, startup, configure,
-//                    release, unload
+//                    hang, release, unload
 #include "CByteBuffer.h"
 #include "Kernel32.h"
 #include "PluginFiles.h"
@@ -20,7 +23,7 @@ namespace {
 HMODULE g_module = nullptr;
 
 struct StandInSettings {
-    int startupFails, noInterface2, outputMode, failAfter;
+    int startupFails, noInterface2, outputMode, failAfter, decodeHangMs, detachMs;
     wchar_t log[1024];
 };
 
@@ -32,6 +35,8 @@ void LoadSettings(StandInSettings& s)
     s.noInterface2 = static_cast<int>(GetPrivateProfileIntW(L"B25", L"NoInterface2", 0, ini));
     s.outputMode = static_cast<int>(GetPrivateProfileIntW(L"B25", L"OutputMode", 0, ini));
     s.failAfter = static_cast<int>(GetPrivateProfileIntW(L"B25", L"FailAfter", 0, ini));
+    s.decodeHangMs = static_cast<int>(GetPrivateProfileIntW(L"B25", L"DecodeHangMs", 0, ini));
+    s.detachMs = static_cast<int>(GetPrivateProfileIntW(L"B25", L"DetachMs", 0, ini));
     GetPrivateProfileStringW(L"B25", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);
 }
 
@@ -63,6 +68,11 @@ public:
     {
         *dst = nullptr;
         *dstSize = 0;
+        if (s_.decodeHangMs > 0 && !hung_) {
+            hung_ = true;
+            AppendLogLine(s_.log, "hang");
+            Sleep(static_cast<DWORD>(s_.decodeHangMs));
+        }
         if (s_.outputMode == 3) return 0;
         if (s_.failAfter > 0 && ++decoded_ > static_cast<unsigned>(s_.failAfter)) return 0;
         if (s_.outputMode == 1) return 1;
@@ -81,6 +91,7 @@ protected:
     unsigned startUps_ = 0;
     unsigned decoded_ = 0;
     uint8_t key_ = 0;
+    bool hung_ = false;
     CByteBuffer out_;
 };
 
@@ -109,7 +120,7 @@ extern "C" __declspec(dllexport) IB25Decoder* __cdecl CreateB25Decoder()
     return new CStandIn2(s);
 }
 
-extern "C" BOOL WINAPI DllMain(HMODULE instance, DWORD reason, void*)
+extern "C" BOOL WINAPI DllMain(HMODULE instance, DWORD reason, void* reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
@@ -119,6 +130,9 @@ extern "C" BOOL WINAPI DllMain(HMODULE instance, DWORD reason, void*)
         StandInSettings s;
         LoadSettings(s);
         AppendLogLine(s.log, reason == DLL_PROCESS_ATTACH ? "load" : "unload");
+        // A slow unload holds the loader's lock, and the descrambler library
+        // lock of whoever unloads it, all the while.
+        if (reason == DLL_PROCESS_DETACH && !reserved && s.detachMs > 0) Sleep(static_cast<DWORD>(s.detachMs));
     }
     return TRUE;
 }

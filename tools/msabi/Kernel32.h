@@ -18,6 +18,10 @@ union LARGE_INTEGER {
     long long QuadPart;
 };
 
+struct SRWLOCK {
+    void* Ptr;
+};
+
 #define WINAPI __stdcall
 #define KERNEL32_API extern "C" __declspec(dllimport)
 
@@ -31,6 +35,7 @@ constexpr DWORD FILE_SHARE_READ = 0x00000001;
 constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
 constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
+constexpr DWORD INFINITE = 0xFFFFFFFF;
 // A macro, as in the system headers: a constant cannot hold a cast to a pointer,
 // and a variable would want a C runtime to initialise it.
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
@@ -49,6 +54,11 @@ KERNEL32_API BOOL WINAPI CloseHandle(HANDLE handle);
 KERNEL32_API BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 KERNEL32_API BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 KERNEL32_API void WINAPI Sleep(DWORD ms);
+KERNEL32_API HANDLE WINAPI CreateThread(void* security, size_t stackSize, DWORD(WINAPI* start)(void*), void* param,
+                                        DWORD flags, DWORD* id);
+KERNEL32_API DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD ms);
+KERNEL32_API void WINAPI AcquireSRWLockExclusive(SRWLOCK* lock);
+KERNEL32_API void WINAPI ReleaseSRWLockExclusive(SRWLOCK* lock);
 KERNEL32_API HANDLE WINAPI GetProcessHeap();
 KERNEL32_API void* WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t size);
 KERNEL32_API void* WINAPI HeapReAlloc(HANDLE heap, DWORD flags, void* block, size_t size);

@@ -11,6 +11,13 @@
 //   SlowMs=0            delay added to Open, Tune and FetchBlock
 //   FetchHangMs=0       the first FetchBlock after Open sleeps this long, then
 //                       hands out one block made before it slept
+//   FetchHangAfterMs=0  ...the first one this long after Open, instead
+//   ReaderThread=0      1: a thread of the plug-in's own reads the device into
+//                       a ring buffer that FetchBlock takes from, both under
+//                       one lock, which a stall in FetchBlock holds; unloading
+//                       stops the readers of objects never closed, taking
+//                       their locks. 2: the same, but a stall does not hold
+//                       the lock, and unloading leaves the readers running
 //   RateKBps=2000       stream rate; 0: as fast as it is taken
 //   Stamp=1             payload packets carry the moment they were handed out
 //   Layout=0            where the object keeps its interfaces: 0 as its only
@@ -125,7 +132,7 @@ extern "C" __declspec(dllexport) IBonDriver* __cdecl CreateBonDriver()
     }
 }
 
-extern "C" BOOL WINAPI DllMain(HMODULE instance, DWORD reason, void*)
+extern "C" BOOL WINAPI DllMain(HMODULE instance, DWORD reason, void* reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
@@ -137,6 +144,7 @@ extern "C" BOOL WINAPI DllMain(HMODULE instance, DWORD reason, void*)
         SimSettings s;
         LoadSimSettings(g_module, s);
         AppendLogLine(s.log, "unload");
+        if (!reserved) CSimTuner::OnUnload();  // at process exit, other threads are gone
     }
     return TRUE;
 }

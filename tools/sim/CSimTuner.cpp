@@ -5,7 +5,12 @@
 
 namespace {
 constexpr size_t kOddSizes[] = {1, 187, 1000, 7, 48129, 189, 4093, 376};
-}
+
+// The objects whose reader threads run, for the unload to find.
+constexpr size_t kMaxLive = 16;
+SRWLOCK g_liveLock = {};
+CSimTuner* g_live[kMaxLive] = {};
+}  // namespace
 
 CSimTuner::CSimTuner(const SimSettings& s) : settings_(s)
 {
@@ -35,6 +40,11 @@ void CSimTuner::AddSpace(const wchar_t* name, const wchar_t* prefix, uint32_t fr
     }
 }
 
+CSimTuner::~CSimTuner()
+{
+    StopReader();
+}
+
 BOOL32 CSimTuner::Open()
 {
     Slow();
@@ -42,12 +52,68 @@ BOOL32 CSimTuner::Open()
     if (settings_.openFails) return 0;
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
+    if (settings_.readerThread) StartReader();
     return 1;
 }
 
 void CSimTuner::Close()
 {
     AppendLogLine(settings_.log, "close");
+    StopReader();
+}
+
+void CSimTuner::StartReader()
+{
+    if (reader_) return;
+    stopReader_ = 0;
+    reader_ = CreateThread(nullptr, 0, ReaderMain, this, 0, nullptr);
+    if (!reader_) return;
+    AcquireSRWLockExclusive(&g_liveLock);
+    for (CSimTuner*& slot : g_live)
+        if (!slot) {
+            slot = this;
+            break;
+        }
+    ReleaseSRWLockExclusive(&g_liveLock);
+}
+
+void CSimTuner::StopReader()
+{
+    if (!reader_) return;
+    AcquireSRWLockExclusive(&g_liveLock);
+    for (CSimTuner*& slot : g_live)
+        if (slot == this) slot = nullptr;
+    ReleaseSRWLockExclusive(&g_liveLock);
+    // Under the lock, as a device plug-in's release does: it waits for a
+    // FetchBlock in progress.
+    AcquireSRWLockExclusive(&lock_);
+    __atomic_store_n(&stopReader_, 1, __ATOMIC_SEQ_CST);
+    ReleaseSRWLockExclusive(&lock_);
+    WaitForSingleObject(reader_, INFINITE);
+    CloseHandle(reader_);
+    reader_ = nullptr;
+}
+
+DWORD WINAPI CSimTuner::ReaderMain(void* self)
+{
+    CSimTuner& t = *static_cast<CSimTuner*>(self);
+    while (!__atomic_load_n(&t.stopReader_, __ATOMIC_SEQ_CST)) {
+        AcquireSRWLockExclusive(&t.lock_);
+        t.Produce();
+        ReleaseSRWLockExclusive(&t.lock_);
+        Sleep(10);
+    }
+    return 0;
+}
+
+void CSimTuner::OnUnload()
+{
+    CSimTuner* live[kMaxLive] = {};
+    AcquireSRWLockExclusive(&g_liveLock);
+    for (size_t i = 0; i < kMaxLive; ++i) live[i] = g_live[i];
+    ReleaseSRWLockExclusive(&g_liveLock);
+    for (CSimTuner* t : live)
+        if (t && t->settings_.readerThread == 1) t->StopReader();
 }
 
 bool CSimTuner::FillBlock()
@@ -57,41 +123,54 @@ bool CSimTuner::FillBlock()
     return true;
 }
 
+double CSimTuner::ElapsedSeconds() const
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart - start_.QuadPart) / double(frequency_.QuadPart);
+}
+
 BOOL32 CSimTuner::FetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting)
 {
     Slow();
     *data = nullptr;
     *size = 0;
     *waiting = 0;
-    if (settings_.fetchHangMs > 0 && !hung_) {
+    // A reader thread's buffer is handed out under its lock, a stall included.
+    Lock();
+    const BOOL32 got = FetchFromPending(data, size, waiting);
+    Unlock();
+    return got;
+}
+
+void CSimTuner::Discard()
+{
+    Lock();
+    pending_.Clear();
+    Unlock();
+}
+
+BOOL32 CSimTuner::FetchFromPending(uint8_t** data, uint32_t* size, uint32_t* waiting)
+{
+    if (settings_.fetchHangMs > 0 && !hung_ && ElapsedSeconds() * 1000.0 >= settings_.fetchHangAfterMs) {
         hung_ = true;
         // The block is made before the stall and handed out right after
         // it: coming back, the plug-in touches no heap, so whatever happens
         // to the thread then happens in TunerHost's code.
         if (!FillBlock()) return 0;
         AppendLogLine(settings_.log, "hang");
+        // ReaderThread=2 waits on its device without its lock, so its reader
+        // runs on meanwhile.
+        if (settings_.readerThread == 2) Unlock();
         Sleep(static_cast<DWORD>(settings_.fetchHangMs));
+        if (settings_.readerThread == 2) Lock();
         *data = block_.Data();
         *size = static_cast<uint32_t>(block_.Size());
         return 1;
     }
     if (settings_.fetchMode == 2) return 0;
     if (settings_.rateKBps <= 0) return FetchUnpaced(data, size, waiting);
-
-    // In doubles, which 32-bit code converts without runtime helpers.
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    const double seconds = double(now.QuadPart - start_.QuadPart) / double(frequency_.QuadPart);
-    const double dueBytes = seconds * settings_.rateKBps * 1000.0;
-    const double ahead = dueBytes - double(delivered_) - double(pending_.Size());
-    if (ahead >= kTsPacketSize) {
-        const uint32_t packets = ahead >= double(kMaxPacketsAhead) * kTsPacketSize
-                                     ? kMaxPacketsAhead
-                                     : static_cast<uint32_t>(static_cast<int32_t>(ahead)) / kTsPacketSize;
-        const size_t at = pending_.Size();
-        if (pending_.Resize(at + packets * kTsPacketSize))
-            for (uint32_t i = 0; i < packets; ++i) stream_.NextPacket(pending_.Data() + at + i * kTsPacketSize);
-    }
+    if (!settings_.readerThread) Produce();
     // A tuner's device hands over whole transfers: nothing until a block is due.
     if (pending_.Empty() || (settings_.fetchMode == 0 && pending_.Size() < kBlockBytes)) return 0;
     size_t take = pending_.Size() < kBlockBytes ? pending_.Size() : kBlockBytes;
@@ -107,6 +186,28 @@ BOOL32 CSimTuner::FetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting)
     *size = static_cast<uint32_t>(block_.Size());
     *waiting = static_cast<uint32_t>(pending_.Size());
     return 1;
+}
+
+void CSimTuner::Produce()
+{
+    if (settings_.rateKBps <= 0 || settings_.fetchMode == 2) return;
+    // In doubles, which 32-bit code converts without runtime helpers.
+    const double dueBytes = ElapsedSeconds() * settings_.rateKBps * 1000.0;
+    const double ahead = dueBytes - double(delivered_) - double(pending_.Size());
+    if (ahead < kTsPacketSize) return;
+    const uint32_t packets = ahead >= double(kMaxPacketsAhead) * kTsPacketSize
+                                 ? kMaxPacketsAhead
+                                 : static_cast<uint32_t>(static_cast<int32_t>(ahead)) / kTsPacketSize;
+    const size_t at = pending_.Size();
+    if (pending_.Resize(at + packets * kTsPacketSize))
+        for (uint32_t i = 0; i < packets; ++i) stream_.NextPacket(pending_.Data() + at + i * kTsPacketSize);
+    // A device's buffer, which a reader thread fills, is a ring: what nobody
+    // fetched in time is overwritten.
+    if (settings_.readerThread && pending_.Size() > kRingBytes) {
+        const size_t drop = pending_.Size() - kRingBytes;
+        pending_.EraseFront(drop);
+        delivered_ += drop;
+    }
 }
 
 // As fast as the host takes it: one block made once, handed out again and
@@ -157,8 +258,10 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     AppendLogLine(settings_.log, line);
     if (settings_.tuneFails) return 0;
     if (space >= spaceCount_ || channel >= spaces_[space].channels) return 0;
+    Lock();
     stream_.SetChannel(space, channel);
     pending_.Clear();
+    Unlock();
     return 1;
 }
 

@@ -9,6 +9,7 @@
 class CSimTuner {
 public:
     explicit CSimTuner(const SimSettings& s);
+    ~CSimTuner();
     CSimTuner(const CSimTuner&) = delete;
     CSimTuner& operator=(const CSimTuner&) = delete;
 
@@ -16,15 +17,20 @@ public:
     void Close();
     float ReadLevel() const { return 20.0f + static_cast<float>(stream_.Channel()) * 0.1f; }
     BOOL32 FetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting);
-    void Discard() { pending_.Clear(); }
+    void Discard();
     const wchar_t* SpaceName(uint32_t space);
     const wchar_t* ChannelName(uint32_t space, uint32_t channel);
     BOOL32 Tune(uint32_t space, uint32_t channel);
     const SimSettings& Settings() const { return settings_; }
 
+    // At unload: the reader threads of objects that were never closed are
+    // stopped (ReaderThread=1), or left running (2).
+    static void OnUnload();
+
 private:
     static constexpr size_t kBlockBytes = 256 * kTsPacketSize;
     static constexpr uint32_t kMaxPacketsAhead = 4096;
+    static constexpr size_t kRingBytes = 8 * 1024 * 1024 / kTsPacketSize * kTsPacketSize;
     static constexpr uint32_t kMaxSpaces = 6;
     static constexpr uint32_t kMaxChannels = 51;
     static constexpr size_t kNameLength = 12;
@@ -37,7 +43,24 @@ private:
     void AddSpace(const wchar_t* name, const wchar_t* prefix, uint32_t from, uint32_t to, int minDigits,
                   const wchar_t* suffix);
     bool FillBlock();
+    double ElapsedSeconds() const;
+    // Adds the packets that are due by now to the pending bytes.
+    void Produce();
+    BOOL32 FetchFromPending(uint8_t** data, uint32_t* size, uint32_t* waiting);
     BOOL32 FetchUnpaced(uint8_t** data, uint32_t* size, uint32_t* waiting);
+    static DWORD WINAPI ReaderMain(void* self);
+    // The reader thread's lock, when there is one: around everything that
+    // touches the stream or the pending bytes.
+    void Lock()
+    {
+        if (settings_.readerThread) AcquireSRWLockExclusive(&lock_);
+    }
+    void Unlock()
+    {
+        if (settings_.readerThread) ReleaseSRWLockExclusive(&lock_);
+    }
+    void StartReader();
+    void StopReader();
     static void Stamp(uint8_t* block, size_t size);
     void Slow() const;
     const wchar_t* Endless(const wchar_t* prefix, uint32_t n);
@@ -53,4 +76,8 @@ private:
     size_t oddIndex_ = 0;
     bool hung_ = false;
     wchar_t endlessName_[32] = {};
+    // The reader thread and the lock it shares with FetchBlock.
+    HANDLE reader_ = nullptr;
+    SRWLOCK lock_ = {};
+    volatile long stopReader_ = 0;
 };

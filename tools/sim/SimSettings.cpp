@@ -22,6 +22,8 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.slowMs = num(L"SlowMs", 0);
     s.rateKBps = num(L"RateKBps", 2000);
     s.fetchHangMs = num(L"FetchHangMs", 0);
+    s.fetchHangAfterMs = num(L"FetchHangAfterMs", 0);
+    s.readerThread = num(L"ReaderThread", 0);
     s.stamp = num(L"Stamp", 0);
     s.layout = num(L"Layout", 0);
     GetPrivateProfileStringW(L"Sim", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);

@@ -6,7 +6,12 @@ struct SimSettings {
     wchar_t spaces[16];  // T: UHF, CATV, VHF; S: BS, CS110; both letters: all five
     int emptyFirstSpace, noSpaces, endlessSpaces, endlessChannels;
     int openFails, tuneFails, factoryNull, noInterface2;
-    int fetchMode, slowMs, rateKBps, fetchHangMs, stamp;
+    int fetchMode, slowMs, rateKBps, fetchHangMs, fetchHangAfterMs, stamp;
+    // 1: a reader thread of the plug-in's own fills a buffer that FetchBlock
+    // takes from, both under one lock, and unloading stops the readers of
+    // objects never closed (taking their locks); 2: the same, but unloading
+    // leaves such readers running
+    int readerThread;
     int layout;  // how the object holds its interfaces: 0 plainly, 1 at an offset, 2 in a virtual base
     wchar_t log[1024];
 };
