@@ -7,23 +7,31 @@
 #pragma once
 #include <windows.h>
 
+// What a call is for. A worker that has come back from every call and is ending
+// in order makes its last calls (a plug-in's Close and Destroy, a
+// descrambler's Release): those free the plug-in's memory, and a thread cut
+// off inside one could leave the process heap's lock held. They are not cut
+// off while the worker has its grace to end.
+enum class ForeignCallKind { Work, Ending };
+
 class CForeignCall {
 public:
     // Before the worker starts.
     void Reset() { InterlockedExchange(&state_, kOutside); }
     // On the worker, around every call into a plug-in (see CForeignScope).
-    void Enter() { InterlockedExchange(&state_, kInside); }
-    void Leave()
+    void Enter(ForeignCallKind kind) { InterlockedExchange(&state_, kind == ForeignCallKind::Ending ? kEnding : kInside); }
+    void Leave(ForeignCallKind kind)
     {
-        if (InterlockedCompareExchange(&state_, kOutside, kInside) == kCondemned)
+        const LONG inside = kind == ForeignCallKind::Ending ? kEnding : kInside;
+        if (InterlockedCompareExchange(&state_, kOutside, inside) == kCondemned)
             for (;;) Sleep(INFINITE);  // the stopper is terminating this thread
     }
-    // On the stopper: true when the worker is inside a call and will not come
-    // back out of it; the worker may then be terminated.
+    // On the stopper: true when the worker is inside a working call and will
+    // not come back out of it; the worker may then be terminated.
     bool Condemn() { return InterlockedCompareExchange(&state_, kCondemned, kInside) == kInside; }
 
 private:
-    enum : LONG { kOutside, kInside, kCondemned };
+    enum : LONG { kOutside, kInside, kEnding, kCondemned };
     volatile LONG state_ = kOutside;
 };
 
@@ -36,19 +44,24 @@ CForeignCall* BoundForeignCall();
 
 class CForeignScope {
 public:
-    explicit CForeignScope(CForeignCall& call) : call_(&call) { call_->Enter(); }
-    // The calling thread's own marker, if it has one.
-    CForeignScope() : call_(BoundForeignCall())
+    explicit CForeignScope(CForeignCall& call, ForeignCallKind kind = ForeignCallKind::Work)
+        : call_(&call), kind_(kind)
     {
-        if (call_) call_->Enter();
+        call_->Enter(kind_);
+    }
+    // The calling thread's own marker, if it has one.
+    explicit CForeignScope(ForeignCallKind kind = ForeignCallKind::Work) : call_(BoundForeignCall()), kind_(kind)
+    {
+        if (call_) call_->Enter(kind_);
     }
     ~CForeignScope()
     {
-        if (call_) call_->Leave();
+        if (call_) call_->Leave(kind_);
     }
     CForeignScope(const CForeignScope&) = delete;
     CForeignScope& operator=(const CForeignScope&) = delete;
 
 private:
     CForeignCall* call_;
+    ForeignCallKind kind_;
 };

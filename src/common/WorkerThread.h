@@ -37,8 +37,8 @@ struct CWorkerThread {
     // handle stays open, so that others may still wait on it, until Forget.
     // InsideForeignCall: a thread in its own code at the bound gets up to
     // kOwnCodeGraceMs more to end, and is terminated as soon as it is inside a
-    // foreign call (or when the grace has run out too). True when it ended by
-    // itself.
+    // working foreign call, never inside an ending one (or when the grace has
+    // run out too). True when it ended by itself.
     bool Join(DWORD ms, Termination how = Termination::AtBound)
     {
         if (!handle) return true;

@@ -70,7 +70,7 @@ bool CStreamRelay::StopWorker(DWORD parkMs)
             AbandonDescrambler();
         } else {
             {
-                CForeignScope call;
+                CForeignScope call(ForeignCallKind::Ending);
                 instance->Release();
             }
             UnloadDescrambler();

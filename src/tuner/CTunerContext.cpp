@@ -60,7 +60,7 @@ BOOL32 CTunerContext::Open()
         }
     }
     {
-        CForeignScope plugin;
+        CForeignScope plugin(ForeignCallKind::Ending);
         driver->Close();
         driver->Destroy();
     }
@@ -214,7 +214,7 @@ unsigned __stdcall ReceptionThread(void* param)
         }
     } while (t.receptionGate.Checkpoint(INFINITE));
     {
-        CForeignScope plugin(t.receptionThread.foreign);
+        CForeignScope plugin(t.receptionThread.foreign, ForeignCallKind::Ending);
         t.driver->Close();
         t.driver->Destroy();
     }

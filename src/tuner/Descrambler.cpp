@@ -45,7 +45,10 @@ IB25Decoder* LoadDescrambler()
         CForeignScope call;
         decoder = create ? create() : nullptr;
         if (decoder) started = decoder->StartUp(kDescramblerStartUpValue);
-        if (decoder && !started) decoder->Release();
+        if (decoder && !started) {
+            CForeignScope ending(ForeignCallKind::Ending);
+            decoder->Release();
+        }
     }
     if (!decoder || !started) {
         UnloadDescrambler();

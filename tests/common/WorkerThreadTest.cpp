@@ -65,3 +65,44 @@ TEST(WorkerThread, TerminatedOnlyInsideAForeignCall)
     GetExitCodeThread(quick.handle.Get(), &code);
     EXPECT_EQ(7u, code);
 }
+
+namespace {
+
+struct CEndingWorker {
+    CWorkerThread thread;
+    CRITICAL_SECTION pluginHeap;  // stands for the lock a plug-in's Destroy takes
+    CEndingWorker() { InitializeCriticalSection(&pluginHeap); }
+    ~CEndingWorker() { DeleteCriticalSection(&pluginHeap); }
+};
+
+// Back from its calls just after the bound, it ends in order: its last call
+// frees the plug-in's memory, under the plug-in heap's lock.
+unsigned __stdcall EndsInOrder(void* param)
+{
+    auto& w = *static_cast<CEndingWorker*>(param);
+    Sleep(30);
+    CForeignScope ending(w.thread.foreign, ForeignCallKind::Ending);
+    for (int i = 0; i < 50; ++i) {
+        EnterCriticalSection(&w.pluginHeap);
+        const DWORD until = GetTickCount() + 2;
+        while (GetTickCount() < until) YieldProcessor();
+        LeaveCriticalSection(&w.pluginHeap);
+        Sleep(0);
+    }
+    return 3;
+}
+
+}  // namespace
+
+// Cut off inside its closing calls, a worker could leave the plug-in's heap
+// locked for every other thread: those calls get the grace to finish.
+TEST(WorkerThread, NotCutOffInsideItsEndingCalls)
+{
+    for (int i = 0; i < 5; ++i) {
+        CEndingWorker w;
+        ASSERT_TRUE(w.thread.Start(EndsInOrder, &w));
+        EXPECT_TRUE(w.thread.Join(10, Termination::InsideForeignCall)) << "round " << i;
+        ASSERT_TRUE(TryEnterCriticalSection(&w.pluginHeap)) << "cut off holding the heap's lock, round " << i;
+        LeaveCriticalSection(&w.pluginHeap);
+    }
+}
