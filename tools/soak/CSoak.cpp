@@ -35,12 +35,16 @@ bool CSoak::Served(TunerKind kind, double& ms)
     std::vector<uint8_t> buffer(kDataMessageSize);
     uint32_t reply = 0;
     DWORD got = 0;
-    const bool ok = c.ConnectControl(kind, 2000) == ClientError::None && c.Challenge() == ClientError::None &&
-                    c.ConnectData(2000) == ClientError::None &&
-                    c.Command(kCmdSelectChannel, kTuneValue[kind == TunerKind::Satellite], &reply, 2000) == ClientError::None &&
-                    c.ReadData(buffer.data(), kDataMessageSize, got, 2000) == ClientError::None && got == kDataMessageSize;
+    const char* step = "connect";
+    ClientError e = c.ConnectControl(kind, 2000);
+    if (e == ClientError::None) step = "challenge", e = c.Challenge();
+    if (e == ClientError::None) step = "data pipe", e = c.ConnectData(2000);
+    if (e == ClientError::None)
+        step = "tune", e = c.Command(kCmdSelectChannel, kTuneValue[kind == TunerKind::Satellite], &reply, 2000);
+    if (e == ClientError::None) step = "first message", e = c.ReadData(buffer.data(), kDataMessageSize, got, 2000);
     ms = (Now() - start) * 1000;
-    return ok && ms <= 2000;
+    if (e != ClientError::None) std::printf("   %s client not served: %s: %s\n", KindName(kind), step, Describe(e));
+    return e == ClientError::None && got == kDataMessageSize && ms <= 2000;
 }
 
 bool CSoak::Check(const char* phase)
