@@ -21,8 +21,16 @@ case "$arch" in
   *) echo "error: --arch takes x86_64 or i686" >&2; exit 2 ;;
 esac
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$arch" >/dev/null
+build="$root/build-$arch"
+if [ "${TUNERHOST_VARIANT:-}" = "count" ]; then
+  # The counter build runs in the plain build's prefix.
+  "$root/scripts/build.sh" "$arch" count >/dev/null
+  export WINE_ENV_PREFIX="$build/wineprefix"
+  build="$root/build-count-$arch"
+else
+  "$root/scripts/build.sh" "$arch" >/dev/null
+fi
 . "$root/scripts/wine-env.sh"
-wine_env_start "$root/build-$arch"
-cd "$root/build-$arch/bin"
-"$root/build-$arch/wine-run.sh" "$program" "$@"
+wine_env_start "$build"
+cd "$build/bin"
+"$build/wine-run.sh" "$program" "$@"

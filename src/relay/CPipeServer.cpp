@@ -88,11 +88,15 @@ void CPipeServer::Append(TsBlockPtr block)
             continue;
         }
         chunks.PushBack(std::move(chunk), kChunkSize);
+        CountUnit(StreamUnit::Chunk);
         chunk = std::move(next);
         fill = 0;
         queued = true;
     }
-    if (queued) SetEvent(chunkQueued.Get());
+    if (queued) {
+        CountCall(SystemCall::Signal);
+        SetEvent(chunkQueued.Get());
+    }
 }
 
 void CPipeServer::DiscardChunks()

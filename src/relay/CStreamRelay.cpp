@@ -87,6 +87,8 @@ void CStreamRelay::Push(const uint8_t* bytes, uint32_t size)
     TsBlockPtr block = CopyTsBlock(blockHeap.Get(), bytes, size);
     if (!block) return;
     blocks.PushBack(std::move(block), size);
+    CountUnit(StreamUnit::Block);
+    CountCall(SystemCall::Signal);
     SetEvent(blockQueued.Get());
 }
 
@@ -135,6 +137,7 @@ TsBlockPtr Descramble(CStreamRelay& r, TsBlockPtr block)
 unsigned __stdcall RelayWorker(void* param)
 {
     CStreamRelay& r = *static_cast<CStreamRelay*>(param);
+    SetThreadRole(ThreadRole::Relay);
     for (;;) {
         {
             CLock hold(r.queueLock);

@@ -29,7 +29,9 @@ DWORD CWorkerGate::Pause(DWORD ms, HANDLE worker)
         CLock hold(lock_);
         if (parked_) return 0;
         SetEvent(request_.Get());
+        CountCall(SystemCall::Signal);
     }
+    CountCall(SystemCall::Wait);
     if (!worker) return WaitForSingleObject(paused_.Get(), ms);
     const HANDLE handles[2] = {paused_.Get(), worker};
     const DWORD r = WaitForMultipleObjects(2, handles, FALSE, ms);
@@ -50,6 +52,7 @@ bool CWorkerGate::Checkpoint(DWORD ms)
         SetEvent(paused_.Get());
         if (InterlockedCompareExchange(&quit_, 0, 0) != 0) return false;
     }
+    CountCall(SystemCall::Wait);
     WaitForSingleObject(resume_.Get(), ms);
     CLock hold(lock_);
     if (InterlockedCompareExchange(&quit_, 0, 0) != 0) return false;
@@ -66,6 +69,8 @@ void CWorkerGate::Resume()
     parked_ = false;
     ResetEvent(paused_.Get());
     SetEvent(resume_.Get());
+    CountCall(SystemCall::Signal);
+    CountCall(SystemCall::Signal);
 }
 
 bool CWorkerGate::Stop(DWORD ms, HANDLE worker)
@@ -78,6 +83,7 @@ bool CWorkerGate::Stop(DWORD ms, HANDLE worker)
 
 DWORD CWorkerGate::WaitEither(HANDLE handle, DWORD ms) const
 {
+    CountCall(SystemCall::Wait);
     const HANDLE handles[2] = {handle, request_.Get()};
     const DWORD r = WaitForMultipleObjects(2, handles, FALSE, ms);
     if (r == WAIT_OBJECT_0) return 0;

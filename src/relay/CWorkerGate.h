@@ -2,6 +2,7 @@
 // worker thread. The worker watches `request` whenever it blocks and between
 // steps; on seeing it, it cleans up its step and calls Checkpoint.
 #pragma once
+#include "common/CallCount.h"
 #include "common/CriticalSection.h"
 #include "common/WinHandle.h"
 
@@ -31,7 +32,11 @@ public:
     // WAIT_TIMEOUT, or anything else on failure.
     DWORD WaitEither(HANDLE handle, DWORD ms) const;
     // Worker side: true when a request is pending; consumes it.
-    bool PollRequest() const { return WaitForSingleObject(request_.Get(), 0) == WAIT_OBJECT_0; }
+    bool PollRequest() const
+    {
+        CountCall(SystemCall::Poll);
+        return WaitForSingleObject(request_.Get(), 0) == WAIT_OBJECT_0;
+    }
     HANDLE RequestEvent() const { return request_.Get(); }
     // Set while the worker is parked: a controller may wait on it.
     HANDLE PausedEvent() const { return paused_.Get(); }

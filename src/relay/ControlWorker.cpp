@@ -125,6 +125,7 @@ unsigned __stdcall ControlWorker(void* param)
     CPipeServer& s = *static_cast<CPipeServer*>(param);
     // The tuner context and the descrambler stage call plug-ins on this thread.
     BindForeignCall(&s.controlThread.foreign);
+    SetThreadRole(ThreadRole::Control);
     CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
     ov.hEvent = ioEvent.Get();

@@ -38,6 +38,7 @@ void Serve(CPipeServer& s, OVERLAPPED& ov)
             continue;
         }
         if (!WriteChunk(s, ov, chunk.get())) return;
+        CountCall(SystemCall::Signal);
         SetEvent(s.chunkWritten.Get());
     }
 }
@@ -47,6 +48,7 @@ void Serve(CPipeServer& s, OVERLAPPED& ov)
 unsigned __stdcall DataWorker(void* param)
 {
     CPipeServer& s = *static_cast<CPipeServer*>(param);
+    SetThreadRole(ThreadRole::Data);
     CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
     ov.hEvent = ioEvent.Get();

@@ -1,5 +1,7 @@
 #include "relay/PipeIo.h"
 
+#include "common/CallCount.h"
+
 namespace {
 
 // The call has been made; `started` says whether it is under way.
@@ -13,6 +15,8 @@ PipeIoResult Finish(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, DWORD&
         return PipeIoResult::Abandoned;
     }
     ResetEvent(ov.hEvent);
+    CountCall(SystemCall::Signal);
+    CountCall(SystemCall::PipeIo);
     return GetOverlappedResult(pipe, &ov, &transferred, FALSE) ? PipeIoResult::Done : PipeIoResult::FetchFailed;
 }
 
@@ -49,6 +53,7 @@ PipeIoResult WritePipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, con
                        DWORD& transferred, DWORD ms)
 {
     transferred = 0;
+    CountCall(SystemCall::PipeIo);
     if (!UnderWay(WriteFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::FailedAtOnce;
     return Finish(pipe, ov, gate, transferred, ms);
 }

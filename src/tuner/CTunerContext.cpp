@@ -183,6 +183,7 @@ void CAdaptiveWait::OnEmptyPass()
 unsigned __stdcall ReceptionThread(void* param)
 {
     CTunerContext& t = *static_cast<CTunerContext*>(param);
+    SetThreadRole(ThreadRole::Reception);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     do {
         CAdaptiveWait pace;
@@ -210,6 +211,7 @@ unsigned __stdcall ReceptionThread(void* param)
             }
             if (parking) break;
             if (!got) pace.OnEmptyPass();
+            CountCall(SystemCall::Wait);
             if (WaitForSingleObject(t.receptionGate.RequestEvent(), pace.wait) == WAIT_OBJECT_0) break;
         }
     } while (t.receptionGate.Checkpoint(INFINITE));
@@ -225,6 +227,7 @@ unsigned __stdcall ReceptionThread(void* param)
 unsigned __stdcall SignalThread(void* param)
 {
     CTunerContext& t = *static_cast<CTunerContext*>(param);
+    SetThreadRole(ThreadRole::Signal);
     do {
         for (;;) {
             float level = 0.0f;
@@ -233,6 +236,7 @@ unsigned __stdcall SignalThread(void* param)
                 level = t.driver->ReadLevel();
             }
             t.signalLevel = level;
+            CountCall(SystemCall::Wait);
             if (WaitForSingleObject(t.signalGate.RequestEvent(), 1000) == WAIT_OBJECT_0) break;
         }
     } while (t.signalGate.Checkpoint(INFINITE));

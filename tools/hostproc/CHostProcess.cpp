@@ -106,6 +106,13 @@ bool CHostProcess::Start()
 
 void CHostProcess::Stop()
 {
+    Exit();
+    RemoveFolder();
+    dir_.clear();
+}
+
+void CHostProcess::Exit()
+{
     if (process_) {
         if (window_) PostMessageW(window_, WM_COMMAND, 111, 0);
         if (WaitForSingleObject(process_.Get(), 15000) != WAIT_OBJECT_0) TerminateProcess(process_.Get(), 1);
@@ -113,8 +120,6 @@ void CHostProcess::Stop()
         process_.Reset();
         window_ = nullptr;
     }
-    RemoveFolder();
-    dir_.clear();
 }
 
 void CHostProcess::RemoveFolder()
@@ -135,28 +140,55 @@ bool CHostProcess::Alive() const
     return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
 }
 
+double UnixCpuSeconds(int unixPid)
+{
+    if (unixPid <= 0) return -1;
+    const std::string stat = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(unixPid) + L"\\stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    // After the name: state, then fields 4 to 13, then utime and stime in clock ticks (100 a second).
+    const char* at = stat.c_str() + close + 2;
+    for (int field = 3; field < 14 && at; ++field) {
+        at = std::strchr(at, ' ');
+        if (at) ++at;
+    }
+    if (!at) return -1;
+    char* end = nullptr;
+    const double user = std::strtod(at, &end);
+    const double system = std::strtod(end, nullptr);
+    return (user + system) / 100.0;
+}
+
+int FindWineServerPid()
+{
+    // The server of this prefix: the one whose environment names it. Wine
+    // passes the prefix down to every process it starts, this one included.
+    wchar_t prefix[4096] = {};
+    GetEnvironmentVariableW(L"WINEPREFIX", prefix, ARRAYSIZE(prefix));
+    std::string wanted = "WINEPREFIX=";
+    for (const wchar_t* c = prefix; *c; ++c) wanted += static_cast<char>(*c);
+    WIN32_FIND_DATAW found;
+    CFindHandle find(FindFirstFileW(L"Z:\\proc\\*", &found));
+    if (!find) return 0;
+    int any = 0, count = 0;
+    do {
+        const int pid = _wtoi(found.cFileName);
+        if (pid <= 0) continue;
+        const std::wstring dir = L"Z:\\proc\\" + std::wstring(found.cFileName);
+        if (ReadSmallFile(dir + L"\\comm").rfind("wineserver", 0) != 0) continue;
+        any = pid;
+        ++count;
+        const std::string variables = ReadSmallFile(dir + L"\\environ");
+        if (prefix[0] && variables.find(wanted + '\0') != std::string::npos) return pid;
+    } while (FindNextFileW(find.Get(), &found));
+    return count == 1 ? any : 0;
+}
+
 double CHostProcess::CpuSeconds() const
 {
     // Under Wine, GetProcessTimes on another process counts only part of its
     // time (13 % where top showed 90 %): Linux's own count comes first.
-    if (const int pid = UnixPid(); pid > 0) {
-        const std::string stat = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(pid) + L"\\stat");
-        const size_t close = stat.rfind(')');
-        if (close != std::string::npos) {
-            // After the name: state, then fields 4 to 13, then utime and stime in clock ticks (100 a second).
-            const char* at = stat.c_str() + close + 2;
-            for (int field = 3; field < 14 && at; ++field) {
-                at = std::strchr(at, ' ');
-                if (at) ++at;
-            }
-            if (at) {
-                char* end = nullptr;
-                const double user = std::strtod(at, &end);
-                const double system = std::strtod(end, nullptr);
-                return (user + system) / 100.0;
-            }
-        }
-    }
+    if (const double seconds = UnixCpuSeconds(UnixPid()); seconds >= 0) return seconds;
     FILETIME c, e, k, u;
     if (!GetProcessTimes(process_.Get(), &c, &e, &k, &u)) return 0;
     auto s = [](const FILETIME& f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e7; };

@@ -15,6 +15,10 @@
 // a field of its /proc status in kB. 0 and -1 when not found.
 int FindUnixPid(const std::string& marker);
 double UnixStatusKb(int unixPid, const char* field);
+// The CPU seconds Linux counts for a process (user and system); -1 when not
+// found. The Linux process id of this prefix's Wine server; 0 when not found.
+double UnixCpuSeconds(int unixPid);
+int FindWineServerPid();
 
 class CHostProcess {
 public:
@@ -29,7 +33,9 @@ public:
     bool SetDescrambler(const std::string& lines);
     bool Start();
     // Exit as the tray menu gives it; terminated if it does not end in 15 s.
+    // Stop also removes the folder, Exit keeps it to be read.
     void Stop();
+    void Exit();
     bool Alive() const;
 
     double CpuSeconds() const;

@@ -1,0 +1,36 @@
+// The benchmark's measurements, each in a run of its own.
+#pragma once
+#include <string>
+#include <vector>
+
+// The pipe's own ceiling in MB/s: a writer process (this program started with
+// --pipe-writer) and a reader here; 0 when it could not be measured.
+int PipeWriter(const wchar_t* name, int messages);
+double Ceiling(int messages);
+
+// TunerHost with the plug-in unpaced, in MB/s; 0 on failure.
+double Relay(bool descrambler, double seconds, double* hostCpuPercent = nullptr);
+
+// Both kinds at broadcast rates (2.5 and 5 MB/s), each with a client.
+struct CostRun {
+    double cpuPercent = 0;        // TunerHost
+    double serverCpuPercent = -1; // the Wine server; -1 when it was not found
+    double clientCpuPercent = -1; // this program, both readers
+    double workingSetStart = 0, workingSetEnd = 0, privateStart = 0, privateEnd = 0, privateMax = 0;
+    std::vector<double> latencyMs;
+    bool ok = false;
+};
+CostRun Cost(double seconds);
+
+// Command 2 to the first message of the new channel, alternating between two.
+bool TuneTimes(int count, std::vector<double>& times);
+
+// The highest paced rate, in MB/s, at which a client receives every packet
+// and keeps up, searched up to `upToMBps`; 0 when not even the lowest tried
+// rate held.
+double LossFreeRate(double upToMBps, int steps, double seconds);
+
+// The counter build's calls into the system per block and per chunk, one kind
+// at 2.5 MB/s; prints its own table. False when TunerHost here is not a
+// counter build.
+bool PrintCallCounts(double seconds);
