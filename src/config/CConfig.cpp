@@ -111,13 +111,16 @@ bool CConfig::LoadConfigForPath(const std::wstring& exePath)
     ReadConfig();
     ScanDrivers();
 
+    // File names and section names are matched as the file system and the
+    // INI functions match them, ignoring letter case: a section found here is
+    // the one the next save writes into.
     DriverIndexT = DriverIndexS = -1;
     for (size_t i = 0; i < drivers.size(); ++i) {
         CDriverInfo& entry = drivers[i];
-        if (entry.fileName == DriverNameT) DriverIndexT = static_cast<int32_t>(i);
-        if (entry.fileName == DriverNameS) DriverIndexS = static_cast<int32_t>(i);
+        if (EqualsIgnoreCase(entry.fileName, DriverNameT.c_str())) DriverIndexT = static_cast<int32_t>(i);
+        if (EqualsIgnoreCase(entry.fileName, DriverNameS.c_str())) DriverIndexS = static_cast<int32_t>(i);
         for (const CDriverInfo& stored : driverSettings) {
-            if (stored.fileName != entry.fileName) continue;
+            if (!EqualsIgnoreCase(stored.fileName, entry.fileName.c_str())) continue;
             entry.CopySettingsFrom(stored);
             entry.ClampSettings();
         }
@@ -176,13 +179,17 @@ bool CConfig::SaveConfig() const
 
 bool CConfig::SaveConfigTo(const std::wstring& path) const
 {
-    auto nameAt = [this](int32_t index) -> std::wstring {
-        if (index < 0 || static_cast<size_t>(index) >= drivers.size()) return L"";
+    // A kind without a catalogue entry keeps its stored name: its plug-in may
+    // only have been busy or absent at start-up.
+    auto nameOf = [this](int32_t index, const std::wstring& stored) -> std::wstring {
+        if (index < 0 || static_cast<size_t>(index) >= drivers.size()) return stored;
         return drivers[index].fileName;
     };
     bool ok = true;
-    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameT", nameAt(DriverIndexT).c_str(), path.c_str()) != 0;
-    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameS", nameAt(DriverIndexS).c_str(), path.c_str()) != 0;
+    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameT", nameOf(DriverIndexT, DriverNameT).c_str(),
+                                     path.c_str()) != 0;
+    ok &= WritePrivateProfileStringW(kConfigSection, L"DriverNameS", nameOf(DriverIndexS, DriverNameS).c_str(),
+                                     path.c_str()) != 0;
     for (const CDriverInfo& entry : drivers) ok &= WriteDriverSection(entry, path);
     return ok;
 }

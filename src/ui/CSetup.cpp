@@ -23,6 +23,22 @@ int32_t& CSetupPage::DriverIndex() const
     return kind_.terrestrial ? Setup().DriverIndexT : Setup().DriverIndexS;
 }
 
+std::wstring& CSetupPage::UnopenedName() const
+{
+    return kind_.terrestrial ? Setup().unopenedNameT : Setup().unopenedNameS;
+}
+
+void CSetupPage::ShowUnopenedNotice()
+{
+    const std::wstring& name = UnopenedName();
+    HWND notice = GetDlgItem(pageWindow, IDC_UNOPENED_NOTICE);
+    if (!name.empty()) {
+        const std::wstring text = L"設定のドライバー " + name + L" を起動時に開けなかったため、「無効」と表示しています。";
+        SetWindowTextW(notice, text.c_str());
+    }
+    ShowWindow(notice, name.empty() ? SW_HIDE : SW_SHOWNA);
+}
+
 CDriverInfo* CSetupPage::Entry() const
 {
     const int32_t i = DriverIndex();
@@ -67,6 +83,7 @@ void CSetupPage::SelectDriver()
         Enable(IDC_FIXED_SPACE, false);
         Enable(IDC_FIXED_CHANNEL, false);
     }
+    ShowUnopenedNotice();
 }
 
 void CSetupPage::FillSpaceCombos(const CDriverInfo& entry)
@@ -121,6 +138,7 @@ int CSetupPage::OnCommand(int notifyCode, int controlId, HWND)
     const int32_t value = static_cast<int32_t>(selection);
     if (controlId == IDC_DRIVER) {
         DriverIndex() = static_cast<size_t>(value) < Setup().drivers.size() ? value : -1;
+        UnopenedName().clear();  // the user has chosen, "無効" included
         SelectDriver();
         return 0;
     }
@@ -163,7 +181,20 @@ BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& settings, R
     AddPage(pageT);
     DriverIndexS = config.DriverIndexS;
     AddPage(pageS);
+    RestoreUnopenedNames(config);
     return 1;
+}
+
+void CSetup::RestoreUnopenedNames(const CConfig& config)
+{
+    unopenedNameT = config.DriverIndexT < 0 ? config.DriverNameT : std::wstring();
+    unopenedNameS = config.DriverIndexS < 0 ? config.DriverNameS : std::wstring();
+}
+
+std::wstring CSetup::ChosenName(int32_t index, const std::wstring& unopenedName) const
+{
+    if (index >= 0 && static_cast<size_t>(index) < drivers.size()) return drivers[static_cast<size_t>(index)].fileName;
+    return unopenedName;
 }
 
 void CSetup::RebuildTuner(bool terrestrial)
@@ -184,6 +215,7 @@ void CSetup::OnHidden()
         }
         DriverIndexT = config.DriverIndexT;
         DriverIndexS = config.DriverIndexS;
+        RestoreUnopenedNames(config);
         for (size_t i = 0; i < config.drivers.size() && i < drivers.size(); ++i)
             drivers[i].CopySettingsFrom(config.drivers[i]);
         return;
@@ -194,6 +226,8 @@ void CSetup::OnHidden()
         config.drivers[i].CopySettingsFrom(drivers[i]);
     config.DriverIndexT = DriverIndexT;
     config.DriverIndexS = DriverIndexS;
+    config.DriverNameT = ChosenName(DriverIndexT, unopenedNameT);
+    config.DriverNameS = ChosenName(DriverIndexS, unopenedNameS);
     if (!config.SaveConfig()) {
         // Not shown by anything else: the user must know the settings were not kept.
         MessageBoxW(nullptr, L"設定を保存できませんでした。\n設定ファイルの場所に書き込めるか確かめてください。",

@@ -33,6 +33,8 @@ protected:
 private:
     CSetup& Setup() const { return *static_cast<CSetup*>(source ? source : sheet); }
     int32_t& DriverIndex() const;
+    std::wstring& UnopenedName() const;
+    void ShowUnopenedNotice();
     CDriverInfo* Entry() const;
     void SelectDriver();
     void FillSpaceCombos(const CDriverInfo& entry);
@@ -76,9 +78,16 @@ public:
     CPSPBDS pageS;
     int32_t DriverIndexS = -1;
     std::vector<CDriverInfo> drivers;
+    // The configured plug-in of a kind that the catalogue does not hold (it
+    // could not be opened at start-up): kept, and named on the page, until
+    // the user chooses on that page.
+    std::wstring unopenedNameT;
+    std::wstring unopenedNameS;
 
 private:
     void RebuildTuner(bool terrestrial);
+    void RestoreUnopenedNames(const CConfig& config);
+    std::wstring ChosenName(int32_t index, const std::wstring& unopenedName) const;
     CConfig* config_ = nullptr;
     RebuildTunerFn rebuildTuner_;
 };
@@ -94,6 +103,7 @@ enum : int {
     IDC_FIX_CHANNEL = 136,
     IDC_FIXED_SPACE = 137,
     IDC_FIXED_CHANNEL = 138,
+    IDC_UNOPENED_NOTICE = 139,
 };
 constexpr int IDD_PAGE_TERRESTRIAL = 100;
 constexpr int IDD_PAGE_SATELLITE = 101;

@@ -80,7 +80,7 @@ TEST(Catalogue, ListsWorkingPluginsAndLeavesOutFaultyOnes)
     const CDriverInfo& shifted = *m[L"BonDriver_Shifted.dll"];
     ASSERT_EQ(shifted.spaces.size(), 3u);
     EXPECT_EQ(shifted.spaces[0].name, L"UHF");
-    EXPECT_EQ(shifted.TuningSpaceUHF, 0);  // section name differs in case: never applied
+    EXPECT_EQ(shifted.TuningSpaceUHF, 2);  // its section, named in other letter case, applies
     EXPECT_EQ(shifted.TuningSpaceVHF, 2);
 
     // TCP/UDP plug-ins are pinned unless the file says otherwise; the stored
@@ -94,10 +94,39 @@ TEST(Catalogue, ListsWorkingPluginsAndLeavesOutFaultyOnes)
     EXPECT_EQ(sat.spaces.size(), 2u);
     EXPECT_EQ(sat.TuningSpaceVHF, 2);
 
-    // Names match exactly: DriverNameS differs in case.
+    // File names match as the file system does: DriverNameS differs in case.
     ASSERT_GE(c.DriverIndexT, 0);
     EXPECT_EQ(c.drivers[c.DriverIndexT].fileName, L"BonDriver_Good.dll");
-    EXPECT_EQ(c.DriverIndexS, -1);
+    ASSERT_GE(c.DriverIndexS, 0);
+    EXPECT_EQ(c.drivers[c.DriverIndexS].fileName, L"BonDriver_Sat.dll");
+}
+
+TEST(Catalogue, ASectionInOtherLetterCaseKeepsItsSettingsAcrossASave)
+{
+    // The INI functions find a section whatever its letter case, so a save
+    // writes into the user's section: what it holds must be what was read.
+    CTempDir dir(L"sectioncase");
+    AddSim(dir, L"BonDriver_Good", "");
+    const std::wstring ini = dir.File(L"TunerHost.ini");
+    WriteTextFile(ini, "[Config]\r\nDriverNameT=bondriver_good.dll\r\nDriverNameS=\r\n"
+                       "[BONDRIVER_GOOD.DLL_CONFIG]\r\nTuningSpaceCATV=2\r\nFixChannel=1\r\nFixedChannel=7\r\n");
+    CConfig first;
+    ASSERT_TRUE(first.LoadConfigForPath(dir.File(L"TunerHost.exe")));
+    ASSERT_EQ(first.drivers.size(), 1u);
+    EXPECT_EQ(first.DriverIndexT, 0);
+    EXPECT_EQ(first.drivers[0].TuningSpaceCATV, 2);
+    EXPECT_EQ(first.drivers[0].FixChannel, 1);
+    first.drivers[0].TuningSpaceUHF = 1;  // the user changes one value
+    ASSERT_TRUE(first.SaveConfig());
+
+    CConfig second;
+    ASSERT_TRUE(second.LoadConfigForPath(dir.File(L"TunerHost.exe")));
+    ASSERT_EQ(second.drivers.size(), 1u);
+    EXPECT_EQ(second.DriverIndexT, 0);
+    EXPECT_EQ(second.drivers[0].TuningSpaceUHF, 1);
+    EXPECT_EQ(second.drivers[0].TuningSpaceCATV, 2);
+    EXPECT_EQ(second.drivers[0].FixChannel, 1);
+    EXPECT_EQ(second.drivers[0].FixedChannel, 7);
 }
 
 TEST(Catalogue, TcpPluginWithoutSectionIsPinned)

@@ -49,6 +49,12 @@ HWND WaitForDialog(const CHostRun& run, DWORD ms, HWND skip = nullptr)
 
 HWND Page(HWND sheet, int index)
 {
+    // Wine creates a page when it is first selected.
+    if (!SendMessageW(sheet, PSM_INDEXTOHWND, index, 0)) {
+        const int current = static_cast<int>(SendMessageW(sheet, PSM_HWNDTOINDEX, SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0), 0));
+        SendMessageW(sheet, PSM_SETCURSEL, index, 0);
+        SendMessageW(sheet, PSM_SETCURSEL, current, 0);
+    }
     return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_INDEXTOHWND, index, 0));
 }
 
@@ -102,6 +108,40 @@ bool ShowAgain(const CHostRun& run, HWND sheet)
 bool WaitHidden(HWND sheet)
 {
     return WaitUntil([&] { return !IsWindowVisible(sheet); }, 10000);
+}
+
+std::wstring Text(HWND page, int id)
+{
+    wchar_t text[512] = {};
+    GetDlgItemTextW(page, id, text, 512);
+    return text;
+}
+
+// Shown on its page, whether or not that page is the one in front.
+bool Shown(HWND page, int id)
+{
+    HWND control = GetDlgItem(page, id);
+    return control && (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE);
+}
+
+bool Enabled(HWND page, int id)
+{
+    return IsWindowEnabled(GetDlgItem(page, id)) != 0;
+}
+
+std::string Ini(const CHostRun& run)
+{
+    return ReadTextFile(run.dir.File(L"TunerHost.ini"));
+}
+
+bool IniHas(const CHostRun& run, const std::string& line, DWORD ms = 5000)
+{
+    return WaitUntil([&] { return Ini(run).find(line) != std::string::npos; }, ms);
+}
+
+void PressOk(HWND sheet)
+{
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
 }
 
 bool Streams(TunerKind kind)
@@ -241,5 +281,40 @@ TEST(SetupSheet, AFailedSaveIsToldAndLeavesTheFileAsItWas)
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000));
     RemoveDirectoryW(run.dir.File(L"TunerHost.ini.tmp").c_str());
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+TEST(SetupSheet, APluginNotOpenedAtStartUpKeepsItsNameUntilTheUserChoosesAnother)
+{
+    CHostRun run(L"unopened");
+    run.SetSim(T, "OpenFails=1\r\n");  // the device is busy or absent at start-up
+    ASSERT_TRUE(run.Start());
+    LeftClickTray(run);
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet);
+    HWND pageT = Page(sheet, 0), pageS = Page(sheet, 1);
+    ASSERT_TRUE(pageT && pageS);
+    EXPECT_EQ(Selection(pageT, 130), Count(pageT, 130) - 1);  // shown as "無効"
+    // The page says why, so that "無効" is not taken for the user's choice.
+    EXPECT_TRUE(Shown(pageT, 139));
+    EXPECT_NE(Text(pageT, 139).find(L"BonDriver_SimT.dll"), std::wstring::npos) << Text(pageT, 139).size();
+    EXPECT_FALSE(Shown(pageS, 139));
+
+    // OK about the other kind keeps the terrestrial choice in the file.
+    Choose(pageS, 134, 1);
+    PressOk(sheet);
+    ASSERT_TRUE(WaitHidden(sheet));
+    ASSERT_TRUE(IniHas(run, "TuningSpaceBS=1"));
+    EXPECT_NE(Ini(run).find("DriverNameT=BonDriver_SimT.dll\r\n"), std::string::npos) << Ini(run);
+
+    // Choosing "無効" is the user's own choice: it is written.
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    EXPECT_TRUE(Shown(pageT, 139));
+    Choose(pageT, 130, Count(pageT, 130) - 1);
+    EXPECT_FALSE(Shown(pageT, 139));
+    PressOk(sheet);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(IniHas(run, "DriverNameT=\r\n")) << Ini(run);
+    EXPECT_NE(Ini(run).find("DriverNameS=BonDriver_SimS.dll\r\n"), std::string::npos);
     EXPECT_TRUE(run.Exit(15000));
 }
