@@ -30,11 +30,12 @@ void OnCreate(HWND hwnd)
     lstrcpynW(data.szTip, kWindowClassName, ARRAYSIZE(data.szTip));
     Shell_NotifyIconW(NIM_ADD, &data);
 
-    app.setup.Prepare(app.hInstance, hwnd, app.config,
-                      [&app](bool terrestrial, const CDriverInfo* driver) { app.RebuildTuner(terrestrial, driver); });
     // Without a settings file the sheet opens at once, and the program runs
     // without tuners until it is confirmed.
-    if (GetFileAttributesW(app.config.iniPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const bool firstRun = GetFileAttributesW(app.config.iniPath.c_str()) == INVALID_FILE_ATTRIBUTES;
+    app.setup.Prepare(app.hInstance, hwnd, app.config, firstRun,
+                      [&app](bool terrestrial, const CDriverInfo* driver) { app.RebuildTuner(terrestrial, driver); });
+    if (firstRun) {
         app.setup.Show();
     } else {
         const auto& drivers = app.config.drivers;

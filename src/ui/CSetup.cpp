@@ -8,11 +8,6 @@ const CPageKind kTerrestrial = {
 const CPageKind kSatellite = {
     false, 2, {IDC_SPACE_BS, IDC_SPACE_CS, 0}, {&CDriverInfo::TuningSpaceBS, &CDriverInfo::TuningSpaceCS, nullptr}};
 
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 }  // namespace
 
 CPSPBDT::CPSPBDT() : CSetupPage(IDD_PAGE_TERRESTRIAL, kTerrestrial) {}
@@ -166,8 +161,10 @@ int CSetupPage::OnCommand(int notifyCode, int controlId, HWND)
     return 0;
 }
 
-BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& settings, RebuildTunerFn rebuildTuner)
+BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& settings, bool isFirstRun,
+                     RebuildTunerFn rebuildTuner)
 {
+    firstRun = isFirstRun;
     if (!thread) {
         instance = hInstance;
         owner = ownerWindow;
@@ -207,9 +204,8 @@ void CSetup::RebuildTuner(bool terrestrial)
 void CSetup::OnHidden()
 {
     CConfig& config = *config_;
-    const bool existed = FileExists(iniPath);
     if (!applyRequested) {
-        if (!existed) {
+        if (firstRun) {
             PostMessageW(owner, WM_CLOSE, 0, 0);
             return;
         }
@@ -220,8 +216,9 @@ void CSetup::OnHidden()
             drivers[i].CopySettingsFrom(config.drivers[i]);
         return;
     }
-    if (!existed || DriverIndexT != config.DriverIndexT) RebuildTuner(true);
-    if (!existed || DriverIndexS != config.DriverIndexS) RebuildTuner(false);
+    if (firstRun || DriverIndexT != config.DriverIndexT) RebuildTuner(true);
+    if (firstRun || DriverIndexS != config.DriverIndexS) RebuildTuner(false);
+    firstRun = false;  // the contexts exist now, whether or not the save succeeds
     for (size_t i = 0; i < config.drivers.size() && i < drivers.size(); ++i)
         config.drivers[i].CopySettingsFrom(drivers[i]);
     config.DriverIndexT = DriverIndexT;

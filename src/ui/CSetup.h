@@ -68,8 +68,9 @@ public:
     // sheet's thread.
     using RebuildTunerFn = std::function<void(bool terrestrial, const CDriverInfo* driver)>;
     // The sheet edits copies of `config`'s settings and writes them back to
-    // it at OK; both outlive the sheet.
-    BOOL Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& config, RebuildTunerFn rebuildTuner);
+    // it at OK; both outlive the sheet. `firstRun`: TunerHost started without
+    // a settings file, so that until the first OK a cancel ends it.
+    BOOL Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& config, bool firstRun, RebuildTunerFn rebuildTuner);
     void OnHidden() override;
 
     std::wstring iniPath;
@@ -83,6 +84,9 @@ public:
     // the user chooses on that page.
     std::wstring unopenedNameT;
     std::wstring unopenedNameS;
+    // Decided once, at start-up: whether the file exists later says nothing
+    // (it may have been removed, or never have been writable).
+    bool firstRun = false;
 
 private:
     void RebuildTuner(bool terrestrial);

@@ -318,3 +318,32 @@ TEST(SetupSheet, APluginNotOpenedAtStartUpKeepsItsNameUntilTheUserChoosesAnother
     EXPECT_NE(Ini(run).find("DriverNameS=BonDriver_SimS.dll\r\n"), std::string::npos);
     EXPECT_TRUE(run.Exit(15000));
 }
+
+TEST(SetupSheet, FirstRunIsDecidedAtStartUpNotByTheFileAtEachHide)
+{
+    CHostRun run(L"filegone");
+    ASSERT_TRUE(run.Start());
+    CStreamClient satellite;
+    ASSERT_EQ(satellite.Connect(TunerKind::Satellite), ClientError::None);
+    // The file goes away while TunerHost runs (or could never be written).
+    ASSERT_TRUE(DeleteFileW(run.dir.File(L"TunerHost.ini").c_str()));
+    LeftClickTray(run);
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet);
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    ASSERT_TRUE(WaitHidden(sheet));
+    DWORD code = 0;
+    ASSERT_FALSE(run.host.WaitExit(5000, code)) << "Cancel ended TunerHost although it had started with its settings";
+
+    // OK changes only a band: nothing is rebuilt, the file is written anew.
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    Choose(Page(sheet, 0), 131, 1);
+    PressOk(sheet);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(IniHas(run, "TuningSpaceUHF=1"));
+    uint32_t reply = 0;
+    EXPECT_EQ(satellite.client.Command(kCmdKeepAlive, &reply), ClientError::None);
+    DWORD got = 0;
+    EXPECT_EQ(satellite.Read(got), ClientError::None);
+    EXPECT_TRUE(run.Exit(15000));
+}
