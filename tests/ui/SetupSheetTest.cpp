@@ -267,20 +267,32 @@ TEST(SetupSheet, AFailedSaveIsToldAndLeavesTheFileAsItWas)
 {
     CHostRun run(L"savefails");
     ASSERT_TRUE(run.Start());
-    const std::string before = ReadTextFile(run.dir.File(L"TunerHost.ini"));
-    // The save goes through a copy beside the file; a folder in its place makes it fail.
-    ASSERT_TRUE(CreateDirectoryW(run.dir.File(L"TunerHost.ini.tmp").c_str(), nullptr));
+    const std::wstring ini = run.dir.File(L"TunerHost.ini");
+    const std::string before = Ini(run);
+    ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_READONLY));
     LeftClickTray(run);
     HWND sheet = WaitForDialog(run, 15000);
     ASSERT_TRUE(sheet);
     Choose(Page(sheet, 0), 131, 2);
-    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    PressOk(sheet);
     HWND box = WaitForDialog(run, 10000, sheet);
     ASSERT_TRUE(box) << "no message box about the failed save";
-    EXPECT_EQ(ReadTextFile(run.dir.File(L"TunerHost.ini")), before);
+    EXPECT_EQ(Ini(run), before);
+    EXPECT_EQ(GetFileAttributesW(ini.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD(FILE_ATTRIBUTE_READONLY));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000));
-    RemoveDirectoryW(run.dir.File(L"TunerHost.ini.tmp").c_str());
+
+    // Once the user has cleared the flag, the next OK saves: nothing was left
+    // behind that blocks it.
+    ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    Choose(Page(sheet, 0), 132, 0);
+    PressOk(sheet);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(IniHas(run, "TuningSpaceCATV=0"));
+    EXPECT_NE(Ini(run).find("TuningSpaceUHF=2"), std::string::npos);
+    EXPECT_FALSE(WaitForDialog(run, 1000, sheet)) << "a message box although the save went through";
+    EXPECT_EQ(GetFileAttributesW(run.dir.File(L"TunerHost.ini.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(run.Exit(15000));
 }
 
