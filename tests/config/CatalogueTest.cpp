@@ -149,3 +149,19 @@ TEST(Catalogue, EmptyOrMissingFolder)
     EXPECT_TRUE(c.drivers.empty());
     EXPECT_EQ(c.DriverIndexT, -1);
 }
+
+TEST(Catalogue, APluginThatDoesNotReturnFromOpenIsLeftOutWithinTheBound)
+{
+    CTempDir dir(L"hungprobe");
+    const std::string hungLog = Narrow(dir.File(L"hung.log"));
+    AddSim(dir, L"BonDriver_Hung", "OpenHangMs=30000\r\nLog=" + hungLog + "\r\n");
+    AddSim(dir, L"BonDriver_Good", "");
+    CConfig c;
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(c.LoadConfigForPath(dir.File(L"TunerHost.exe")));
+    EXPECT_LT(GetTickCount64() - start, 20000u) << "the catalogue waited for the plug-in";
+    auto m = ByName(c);
+    EXPECT_EQ(m.size(), 1u);
+    EXPECT_TRUE(m.count(L"BonDriver_Good.dll"));
+    EXPECT_EQ(ReadTextFile(dir.File(L"hung.log")), "load\ncreate\nhang\n");
+}
