@@ -121,6 +121,9 @@ BOOL32 CTunerContext::ApplyChannel(uint32_t space, uint32_t channel)
         driver2->Discard();
     }
     if (relay && !relay->Purge()) return 0;  // the connection ends (see WorkerLost)
+    InterlockedExchange(&tunedChannel, -1);
+    InterlockedExchange(&tunedSpace, static_cast<LONG>(space));
+    InterlockedExchange(&tunedChannel, static_cast<LONG>(channel));
     receptionGate.Resume();
     return 1;
 }
@@ -156,6 +159,8 @@ BOOL32 CTunerContext::Close()
     module.Reset();
     if (!relay) return 0;
     relay->Stop();
+    InterlockedExchange(&tunedChannel, -1);
+    InterlockedExchange(&tunedSpace, -1);
     InterlockedExchange(&inUse, 0);
     return 1;
 }
