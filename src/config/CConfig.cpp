@@ -205,6 +205,7 @@ bool CConfig::LoadConfigForPath(const std::wstring& exePath)
 
     ReadConfig();
     ScanDrivers();
+    if (sectionListCut) ReadCatalogueSections();
 
     // File names and section names are matched as the file system and the
     // INI functions match them, ignoring letter case: a section found here is
@@ -232,8 +233,10 @@ void CConfig::ReadConfig()
     std::wstring names(kSectionNamesUnits, L'\0');
     const DWORD length = GetPrivateProfileSectionNamesW(names.data(), kSectionNamesUnits, iniPath.c_str());
     // 0: no file or no section. kSectionNamesUnits - 2: the names did not all
-    // fit, and a cut list is ignored as a whole.
-    if (length == 0 || length >= kSectionNamesUnits - 2) return;
+    // fit; a cut list is not walked, and the catalogue's sections are read
+    // by name instead once the catalogue exists.
+    sectionListCut = length >= kSectionNamesUnits - 2;
+    if (length == 0 || sectionListCut) return;
     names.resize(length + 1);
 
     for (size_t at = 0; at < names.size() && names[at] != L'\0';) {
@@ -245,6 +248,20 @@ void CConfig::ReadConfig()
         CDriverInfo entry = ReadDriverSection(section);
         entry.fileName = driverName;
         driverSettings.push_back(std::move(entry));
+    }
+}
+
+void CConfig::ReadCatalogueSections()
+{
+    driverSettings.clear();
+    for (const CDriverInfo& entry : drivers) {
+        const std::wstring section = entry.fileName + kSectionSuffix;
+        // A section that is absent (or empty) leaves the entry as the catalogue made it.
+        wchar_t probe[4] = {};
+        if (GetPrivateProfileSectionW(section.c_str(), probe, ARRAYSIZE(probe), iniPath.c_str()) == 0) continue;
+        CDriverInfo stored = ReadDriverSection(section);
+        stored.fileName = entry.fileName;
+        driverSettings.push_back(std::move(stored));
     }
 }
 

@@ -49,6 +49,10 @@ public:
     // part or its file name no extension.
     bool LoadConfigForPath(const std::wstring& exePath);
     void ReadConfig();
+    // When the section-name list did not fit: the sections of the catalogue's
+    // plug-ins, read by name into driverSettings.
+    void ReadCatalogueSections();
+    bool sectionListCut = false;
     CDriverInfo ReadDriverSection(const std::wstring& section) const;
     // Writes [Config] (the names of the chosen entries, or the stored names of
     // kinds without one) and one section per catalogue entry. True when every

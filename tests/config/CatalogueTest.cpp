@@ -165,3 +165,22 @@ TEST(Catalogue, APluginThatDoesNotReturnFromOpenIsLeftOutWithinTheBound)
     EXPECT_TRUE(m.count(L"BonDriver_Good.dll"));
     EXPECT_EQ(ReadTextFile(dir.File(L"hung.log")), "load\ncreate\nhang\n");
 }
+
+TEST(Catalogue, AFileWithMoreSectionsThanTheListHoldsStillAppliesEachPluginsSection)
+{
+    CTempDir dir(L"manysections");
+    AddSim(dir, L"BonDriver_Good", "");
+    AddSim(dir, L"BonDriver_Tcp", "");
+    std::string text = "[Config]\r\nDriverNameT=BonDriver_Good.dll\r\n";
+    for (int i = 0; i < 300; ++i) text += "[Filler_section_number_" + std::to_string(i) + "]\r\nk=v\r\n";
+    text += "[BonDriver_Good.dll_Config]\r\nTuningSpaceCATV=2\r\nFixChannel=1\r\n";
+    WriteTextFile(dir.File(L"TunerHost.ini"), text);
+    CConfig c;
+    ASSERT_TRUE(c.LoadConfigForPath(dir.File(L"TunerHost.exe")));
+    auto m = ByName(c);
+    ASSERT_TRUE(m.count(L"BonDriver_Good.dll"));
+    EXPECT_EQ(m[L"BonDriver_Good.dll"]->TuningSpaceCATV, 2);
+    EXPECT_EQ(m[L"BonDriver_Good.dll"]->FixChannel, 1);
+    ASSERT_TRUE(m.count(L"BonDriver_Tcp.dll"));
+    EXPECT_EQ(m[L"BonDriver_Tcp.dll"]->FixChannel, 1);  // no section: the catalogue's own value stays
+}
