@@ -90,9 +90,17 @@ int RunApplication(HINSTANCE instance)
     UpdateWindow(hwnd);
 
     MSG msg = {};
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    BOOL got;
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) > 0) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+    }
+    // A loop that ended on an error leaves the window, its timer and the
+    // sheet's thread, all of which use the application object: end them
+    // before it goes.
+    if (got < 0 && IsWindow(hwnd)) {
+        DestroyWindow(hwnd);
+        return 0;
     }
     return static_cast<int>(msg.wParam);
 }

@@ -6,10 +6,15 @@
 
 #include <objbase.h>
 
+#include <new>
+
 std::unique_ptr<CTunerContext> CTunerContext::Create(const CDriverInfo& info, BOOL32 terrestrial,
                                                      const CPipeNamePair& pipeNames)
 {
-    std::unique_ptr<CTunerContext> t(new CTunerContext);
+    // Called on the settings sheet's thread too, where nothing catches: a
+    // context that cannot be allocated leaves the slot empty.
+    std::unique_ptr<CTunerContext> t(new (std::nothrow) CTunerContext);
+    if (!t) return nullptr;
     t->settings = info;
     t->isTerrestrial = terrestrial ? 1 : 0;
     t->relay.reset(new (std::nothrow) CStreamRelay(t.get(), pipeNames));
