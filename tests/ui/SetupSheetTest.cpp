@@ -359,3 +359,72 @@ TEST(SetupSheet, FirstRunIsDecidedAtStartUpNotByTheFileAtEachHide)
     EXPECT_EQ(satellite.Read(got), ClientError::None);
     EXPECT_TRUE(run.Exit(15000));
 }
+
+TEST(SetupSheet, EveryControlEditsItsSettingAndCancelRevertsThemAll)
+{
+    CHostRun run(L"pagecontrols");
+    run.SetHostIni("[BonDriver_SimS.dll_Config]\r\nFixChannel=1\r\nFixedTuningSpace=1\r\nFixedChannel=3\r\n");
+    ASSERT_TRUE(run.Start());
+    LeftClickTray(run);
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet);
+    HWND pageT = Page(sheet, 0), pageS = Page(sheet, 1);
+    ASSERT_TRUE(pageT && pageS);
+
+    // The satellite page: its band combos, and the fixed channel as stored.
+    EXPECT_EQ(ItemText(pageS, 134, 0), L"BS");
+    EXPECT_EQ(ItemText(pageS, 135, 1), L"CS110");
+    EXPECT_EQ(ItemText(pageS, 134, Count(pageS, 134) - 1), L"無効");
+    EXPECT_EQ(Selection(pageS, 134), 0);
+    EXPECT_EQ(Selection(pageS, 135), 1);
+    EXPECT_EQ(IsDlgButtonChecked(pageS, 136), UINT(BST_CHECKED));
+    EXPECT_TRUE(Enabled(pageS, 137) && Enabled(pageS, 138));
+    EXPECT_EQ(Selection(pageS, 137), 1);
+    EXPECT_EQ(ItemText(pageS, 138, 0), L"ND02");  // the channels of CS110
+    EXPECT_EQ(Selection(pageS, 138), 3);
+
+    // The terrestrial page: the check box enables the fixed combos; another
+    // fixed space refills the channels and keeps the stored position.
+    EXPECT_EQ(IsDlgButtonChecked(pageT, 136), UINT(BST_UNCHECKED));
+    EXPECT_FALSE(Enabled(pageT, 137) || Enabled(pageT, 138));
+    CheckDlgButton(pageT, 136, BST_CHECKED);
+    SendMessageW(pageT, WM_COMMAND, MAKEWPARAM(136, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(pageT, 136)));
+    EXPECT_TRUE(Enabled(pageT, 137) && Enabled(pageT, 138));
+    Choose(pageT, 137, 2);  // VHF
+    EXPECT_EQ(Count(pageT, 138), 12);
+    EXPECT_EQ(ItemText(pageT, 138, 0), L"1ch");
+    Choose(pageT, 138, 5);
+    Choose(pageT, 131, 2);
+    Choose(pageT, 132, Count(pageT, 132) - 1);
+    Choose(pageT, 133, 0);
+    Choose(pageS, 134, 1);
+    Choose(pageS, 135, Count(pageS, 135) - 1);
+    CheckDlgButton(pageS, 136, BST_UNCHECKED);
+    SendMessageW(pageS, WM_COMMAND, MAKEWPARAM(136, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(pageS, 136)));
+    EXPECT_FALSE(Enabled(pageS, 137) || Enabled(pageS, 138));
+    // "無効" as the satellite plug-in disables every other control of its page.
+    Choose(pageS, 130, Count(pageS, 130) - 1);
+    for (int id : {134, 135, 136, 137, 138}) EXPECT_FALSE(Enabled(pageS, id)) << id;
+
+    // Cancel: nothing saved, and every control shows the saved settings again.
+    const std::string saved = Ini(run);
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    ASSERT_TRUE(WaitHidden(sheet));
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    EXPECT_EQ(Ini(run), saved);
+    EXPECT_EQ(ItemText(pageT, 130, Selection(pageT, 130)), L"BonDriver_SimT.dll");
+    EXPECT_EQ(Selection(pageT, 131), 0);
+    EXPECT_EQ(Selection(pageT, 132), 1);
+    EXPECT_EQ(Selection(pageT, 133), 2);
+    EXPECT_EQ(IsDlgButtonChecked(pageT, 136), UINT(BST_UNCHECKED));
+    EXPECT_FALSE(Enabled(pageT, 137) || Enabled(pageT, 138));
+    EXPECT_EQ(Selection(pageT, 137), 0);
+    EXPECT_EQ(ItemText(pageS, 130, Selection(pageS, 130)), L"BonDriver_SimS.dll");
+    for (int id : {134, 135, 136, 137, 138}) EXPECT_TRUE(Enabled(pageS, id)) << id;
+    EXPECT_EQ(Selection(pageS, 134), 0);
+    EXPECT_EQ(Selection(pageS, 135), 1);
+    EXPECT_EQ(IsDlgButtonChecked(pageS, 136), UINT(BST_CHECKED));
+    EXPECT_EQ(Selection(pageS, 137), 1);
+    EXPECT_EQ(Selection(pageS, 138), 3);
+    EXPECT_TRUE(run.Exit(15000));
+}
