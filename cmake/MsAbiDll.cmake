@@ -3,13 +3,15 @@
 # clang and lld-link, without a C runtime, importing kernel32 only. The rest
 # of the project is MinGW's, so these DLLs are made by custom commands.
 #
-#   add_msabi_dll(NAME SOURCES file... [INCLUDES dir...])
+#   add_msabi_dll(NAME DESCRIPTION text SOURCES file... [INCLUDES dir...])
 #
-# makes ${CMAKE_BINARY_DIR}/bin/NAME.dll and a target NAME that builds it.
+# makes ${CMAKE_BINARY_DIR}/bin/NAME.dll, with a version resource that says
+# DESCRIPTION, and a target NAME that builds it.
 
 find_program(MSABI_CLANG NAMES clang-14 clang REQUIRED)
 find_program(MSABI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
 find_program(MSABI_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
+find_program(MSABI_RC NAMES llvm-rc-14 llvm-rc REQUIRED)
 
 set(MSABI_SUPPORT_DIR ${PROJECT_SOURCE_DIR}/tools/msabi)
 set(MSABI_WORK_DIR ${CMAKE_BINARY_DIR}/msabi)
@@ -49,7 +51,7 @@ set(MSABI_CXX_FLAGS --target=${MSABI_TRIPLE} -std=c++20 -O2 -ffreestanding -nost
     -Wall -Wextra -Wno-unused-parameter)
 
 function(add_msabi_dll name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;INCLUDES" ${ARGN})
+  cmake_parse_arguments(ARG "" "DESCRIPTION" "SOURCES;INCLUDES" ${ARGN})
   set(objdir ${MSABI_WORK_DIR}/${name})
   file(MAKE_DIRECTORY ${objdir})
   set(includes -I${MSABI_SUPPORT_DIR})
@@ -71,11 +73,19 @@ function(add_msabi_dll name)
     list(APPEND objects ${obj})
   endforeach()
 
+  tunerhost_version_rc(rc ${name} ${name}.dll "${ARG_DESCRIPTION}")
+  set(res ${objdir}/${name}.res)
+  add_custom_command(OUTPUT ${res}
+    COMMAND ${MSABI_RC} /nologo /fo ${res} ${rc}
+    DEPENDS ${rc}
+    COMMENT "Version resource of ${name}.dll (llvm-rc)"
+    VERBATIM)
+
   set(dll ${CMAKE_BINARY_DIR}/bin/${name}.dll)
   add_custom_command(OUTPUT ${dll}
     COMMAND ${MSABI_LLD_LINK} /nologo /brepro /dll /nodefaultlib /entry:${MSABI_ENTRY} /machine:${MSABI_MACHINE}
-            /subsystem:windows /out:${dll} /implib:${objdir}/${name}.lib ${objects} ${MSABI_KERNEL32_LIB}
-    DEPENDS ${objects} ${MSABI_KERNEL32_LIB}
+            /subsystem:windows /out:${dll} /implib:${objdir}/${name}.lib ${objects} ${res} ${MSABI_KERNEL32_LIB}
+    DEPENDS ${objects} ${res} ${MSABI_KERNEL32_LIB}
     COMMENT "Linking ${name}.dll (lld-link, Microsoft ABI)"
     VERBATIM)
   add_custom_target(${name} ALL DEPENDS ${dll})

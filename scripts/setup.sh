@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
-          binutils-mingw-w64-i686 clang lld llvm wine wine64 xvfb xauth googletest fonts-ipafont-gothic x11-apps
+          binutils-mingw-w64-i686 clang lld llvm wine wine64 xvfb xauth googletest fonts-ipafont-gothic fonts-wine x11-apps
           imagemagick unzip)
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"

@@ -32,6 +32,25 @@ bool CApp::AnyTunerInUse()
     return busy;
 }
 
+CTunerStatus CApp::TunerStatus(bool terrestrial)
+{
+    CTunerStatus status;
+    AcquireSRWLockShared(&tunerLock_);
+    if (const CTunerContext* t = (terrestrial ? tunerT : tunerS).get()) {
+        status.served = true;
+        status.plugin = t->settings.fileName;
+        status.inUse = t->inUse != 0;
+        const LONG space = t->tunedSpace, channel = t->tunedChannel;
+        const auto& spaces = t->settings.spaces;
+        if (space >= 0 && channel >= 0 && static_cast<size_t>(space) < spaces.size() &&
+            static_cast<size_t>(channel) < spaces[space].channels.size())
+            status.channel = spaces[space].channels[channel];
+        status.signalLevel = t->signalLevel;
+    }
+    ReleaseSRWLockShared(&tunerLock_);
+    return status;
+}
+
 std::unique_ptr<CTunerContext> CApp::ReplaceTuner(bool terrestrial, std::unique_ptr<CTunerContext> next)
 {
     AcquireSRWLockExclusive(&tunerLock_);
@@ -71,9 +90,17 @@ int RunApplication(HINSTANCE instance)
     UpdateWindow(hwnd);
 
     MSG msg = {};
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    BOOL got;
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) > 0) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+    }
+    // A loop that ended on an error leaves the window, its timer and the
+    // sheet's thread, all of which use the application object: end them
+    // before it goes.
+    if (got < 0 && IsWindow(hwnd)) {
+        DestroyWindow(hwnd);
+        return 0;
     }
     return static_cast<int>(msg.wParam);
 }

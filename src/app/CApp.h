@@ -1,6 +1,7 @@
 // The one application object: settings, tray window state and pipe names.
 #pragma once
 #include "app/InstanceName.h"
+#include "app/TrayTip.h"
 #include "config/CConfig.h"
 #include "relay/PipeNames.h"
 #include "tuner/CTunerContext.h"
@@ -22,6 +23,10 @@ public:
     HICON hIconIdle = nullptr;
     HICON hIconBusy = nullptr;
     UINT_PTR timerId = 0;
+    // The notification area took the icon; until it has, the timer adds it.
+    bool trayIconShown = false;
+    // Sent to every top-level window when a notification area (re)starts.
+    UINT taskbarCreatedMessage = 0;
     CConfig config;
     CSetup setup;
     // Read by the tray timer on the main thread, replaced by the settings
@@ -43,6 +48,8 @@ public:
     void RebuildTuner(bool terrestrial, const CDriverInfo* driver);
     // True when a client has either tuner open.
     bool AnyTunerInUse();
+    // What the tray's tip tells of a kind.
+    CTunerStatus TunerStatus(bool terrestrial);
     // Puts `next` in the slot of its kind and hands back the context it held,
     // which the caller destroys once no reader can see it any more.
     std::unique_ptr<CTunerContext> ReplaceTuner(bool terrestrial, std::unique_ptr<CTunerContext> next);

@@ -15,26 +15,51 @@ NOTIFYICONDATAW IconRecord(UINT flags)
     return data;
 }
 
+// The notification area shows icons at the small size of the screen's DPI.
+HICON LoadTrayIcon(int id)
+{
+    CApp& app = *g_app;
+    auto icon = static_cast<HICON>(LoadImageW(app.hInstance, MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    return icon ? icon : LoadIconW(app.hInstance, MAKEINTRESOURCEW(id));
+}
+
+// The icon and tip for now.
+void FillIconState(NOTIFYICONDATAW& data)
+{
+    CApp& app = *g_app;
+    data.hIcon = app.AnyTunerInUse() ? app.hIconBusy : app.hIconIdle;
+    const std::wstring tip = FormatTrayTip(app.TunerStatus(true), app.TunerStatus(false), ARRAYSIZE(data.szTip) - 1);
+    lstrcpynW(data.szTip, tip.c_str(), ARRAYSIZE(data.szTip));
+}
+
+// Refused while the notification area is not there (before the taskbar
+// exists, or while Explorer restarts); the timer tries again.
+void AddTrayIcon()
+{
+    NOTIFYICONDATAW data = IconRecord(NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    data.uCallbackMessage = WM_TRAYICON;
+    FillIconState(data);
+    g_app->trayIconShown = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+}
+
 void OnCreate(HWND hwnd)
 {
     CApp& app = *g_app;
     app.hWnd = hwnd;
     app.hMenu = LoadMenuW(app.hInstance, MAKEINTRESOURCEW(IDR_MENU_TRAY));
     app.hPopupMenu = app.hMenu ? GetSubMenu(app.hMenu, 0) : nullptr;
-    app.hIconIdle = LoadIconW(app.hInstance, MAKEINTRESOURCEW(IDI_IDLE));
-    app.hIconBusy = LoadIconW(app.hInstance, MAKEINTRESOURCEW(IDI_BUSY));
+    app.hIconIdle = LoadTrayIcon(IDI_IDLE);
+    app.hIconBusy = LoadTrayIcon(IDI_BUSY);
+    app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    AddTrayIcon();
 
-    NOTIFYICONDATAW data = IconRecord(NIF_MESSAGE | NIF_ICON | NIF_TIP);
-    data.uCallbackMessage = WM_TRAYICON;
-    data.hIcon = app.hIconIdle;
-    lstrcpynW(data.szTip, kWindowClassName, ARRAYSIZE(data.szTip));
-    Shell_NotifyIconW(NIM_ADD, &data);
-
-    app.setup.Prepare(app.hInstance, hwnd, app.config,
-                      [&app](bool terrestrial, const CDriverInfo* driver) { app.RebuildTuner(terrestrial, driver); });
     // Without a settings file the sheet opens at once, and the program runs
     // without tuners until it is confirmed.
-    if (GetFileAttributesW(app.config.iniPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const bool firstRun = GetFileAttributesW(app.config.iniPath.c_str()) == INVALID_FILE_ATTRIBUTES;
+    app.setup.Prepare(app.hInstance, hwnd, app.config, firstRun,
+                      [&app](bool terrestrial, const CDriverInfo* driver) { app.RebuildTuner(terrestrial, driver); });
+    if (firstRun) {
         app.setup.Show();
     } else {
         const auto& drivers = app.config.drivers;
@@ -49,19 +74,27 @@ void OnCreate(HWND hwnd)
 
 void OnTimer()
 {
-    NOTIFYICONDATAW data = IconRecord(NIF_ICON);
-    data.hIcon = g_app->AnyTunerInUse() ? g_app->hIconBusy : g_app->hIconIdle;
-    Shell_NotifyIconW(NIM_MODIFY, &data);
+    if (!g_app->trayIconShown) {
+        AddTrayIcon();
+        return;
+    }
+    NOTIFYICONDATAW data = IconRecord(NIF_ICON | NIF_TIP);
+    FillIconState(data);
+    // An icon the notification area no longer knows is added at the next tick.
+    if (!Shell_NotifyIconW(NIM_MODIFY, &data)) g_app->trayIconShown = false;
 }
 
 void ShowTrayMenu()
 {
     CApp& app = *g_app;
     if (!app.hPopupMenu) return;
+    // The menu closes on a click elsewhere only when its window is in front,
+    // and the message posted after it lets a second menu open properly.
     SetForegroundWindow(app.hWnd);
     POINT cursor = {};
     GetCursorPos(&cursor);
     TrackPopupMenu(app.hPopupMenu, TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, app.hWnd, nullptr);
+    PostMessageW(app.hWnd, WM_NULL, 0, 0);
 }
 
 void OnDestroy()
@@ -79,6 +112,11 @@ void OnDestroy()
     if (app.hWnd) {
         NOTIFYICONDATAW data = IconRecord(0);
         Shell_NotifyIconW(NIM_DELETE, &data);
+        app.trayIconShown = false;
+    }
+    for (HICON* icon : {&app.hIconIdle, &app.hIconBusy}) {
+        if (*icon) DestroyIcon(*icon);
+        *icon = nullptr;
     }
 }
 
@@ -86,6 +124,11 @@ void OnDestroy()
 
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // A registered message, so not a constant a case can name.
+    if (message == g_app->taskbarCreatedMessage && message != 0) {
+        AddTrayIcon();
+        return 0;
+    }
     switch (message) {
     case WM_CREATE:
         OnCreate(hwnd);

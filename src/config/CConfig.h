@@ -33,6 +33,9 @@ public:
     std::wstring exeDirectory;
     std::wstring exeBaseName;
     std::wstring iniPath;
+    // The configured plug-in of each kind: read at start-up, and changed only
+    // by the user's choice on the settings sheet. A name that matches no
+    // catalogue entry (its plug-in could not be opened) is saved as it is.
     std::wstring DriverNameT;
     int32_t DriverIndexT = -1;
     std::wstring DriverNameS;
@@ -46,8 +49,13 @@ public:
     // part or its file name no extension.
     bool LoadConfigForPath(const std::wstring& exePath);
     void ReadConfig();
+    // When the section-name list did not fit: the sections of the catalogue's
+    // plug-ins, read by name into driverSettings.
+    void ReadCatalogueSections();
+    bool sectionListCut = false;
     CDriverInfo ReadDriverSection(const std::wstring& section) const;
-    // Writes [Config] and one section per catalogue entry. True when every
+    // Writes [Config] (the names of the chosen entries, or the stored names of
+    // kinds without one) and one section per catalogue entry. True when every
     // write went through.
     // The file is replaced only when the whole record was written.
     bool SaveConfig() const;

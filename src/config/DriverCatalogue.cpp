@@ -1,9 +1,13 @@
 #include "config/DriverCatalogue.h"
 
+#include "common/PinModule.h"
 #include "common/WinHandle.h"
 #include "tuner/IBonDriver.h"
 
 #include <windows.h>
+#include <process.h>
+
+#include <new>
 
 namespace {
 
@@ -50,10 +54,12 @@ std::wstring CopyPluginString(const wchar_t* text)
     return std::wstring(text, length);
 }
 
-bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory)
+namespace {
+
+// Loads, opens and queries one plug-in, leaving its module loaded in `module`.
+bool ProbeLoaded(CDriverInfo& entry, const std::wstring& directory, CModule& module)
 {
     const std::wstring path = directory + L"\\" + entry.fileName;
-    CModule module;
     {
         CQuietErrors quiet;
         module.Reset(LoadLibraryW(path.c_str()));
@@ -78,7 +84,58 @@ bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory)
     }
     driver->Close();
     driver->Destroy();
-    return found;  // the module is unloaded here, after Destroy
+    return found;
+}
+
+// One probe on a thread of its own. The thread owns the job once the
+// catalogue has given up on it.
+struct CProbeJob {
+    enum : LONG { kRunning, kDone, kAbandoned };
+    CDriverInfo entry;
+    std::wstring directory;
+    bool found = false;
+    volatile LONG state = kRunning;
+};
+
+unsigned __stdcall ProbeThread(void* param)
+{
+    auto* job = static_cast<CProbeJob*>(param);
+    CModule module;
+    job->found = ProbeLoaded(job->entry, job->directory, module);
+    if (InterlockedCompareExchange(&job->state, CProbeJob::kDone, CProbeJob::kRunning) == CProbeJob::kAbandoned) {
+        // Come back after the catalogue gave up: the plug-in may still run
+        // code of its own, so it stays loaded for the rest of the process.
+        PinModule(module.Get());
+        module.Release();
+        delete job;
+    }
+    return 0;  // otherwise the job is the catalogue's, and the module is unloaded here
+}
+
+}  // namespace
+
+// On a thread of its own, bounded: a plug-in that does not come back within
+// kProbeBoundMs is left out, and its thread and module are left to it.
+bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory)
+{
+    auto* job = new (std::nothrow) CProbeJob;
+    if (!job) return false;
+    job->entry = entry;
+    job->directory = directory;
+    unsigned id = 0;
+    CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ProbeThread, job, 0, &id)));
+    if (!thread) {
+        delete job;
+        return false;
+    }
+    if (WaitForSingleObject(thread.Get(), kProbeBoundMs) != WAIT_OBJECT_0 &&
+        InterlockedCompareExchange(&job->state, CProbeJob::kAbandoned, CProbeJob::kRunning) == CProbeJob::kRunning)
+        return false;
+    // Done, though perhaps still unloading: the job is no longer touched.
+    const bool found = job->found;
+    if (found) entry.spaces = std::move(job->entry.spaces);
+    delete job;
+    return found;
 }
 
 void CConfig::ScanDrivers()

@@ -2,6 +2,8 @@
 #pragma once
 #include "config/CConfig.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -11,8 +13,13 @@ constexpr uint32_t kMaxSpaces = 256;
 constexpr uint32_t kMaxChannelsPerSpace = 4096;
 constexpr size_t kMaxNameUnits = 1024;  // longer names are cut
 
-// Loads, opens and queries one plug-in; fills entry.spaces. True when at least
-// one space with channels was found.
+// How long start-up waits for one plug-in's probe: one whose calls do not come
+// back by then (a device that never answers) is left out.
+constexpr DWORD kProbeBoundMs = 10000;
+
+// Loads, opens and queries one plug-in, on a thread of its own and within
+// kProbeBoundMs; fills entry.spaces. True when at least one space with
+// channels was found.
 bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory);
 
 // Copies a name the plug-in returned, bounded in length.

@@ -6,10 +6,15 @@
 
 #include <objbase.h>
 
+#include <new>
+
 std::unique_ptr<CTunerContext> CTunerContext::Create(const CDriverInfo& info, BOOL32 terrestrial,
                                                      const CPipeNamePair& pipeNames)
 {
-    std::unique_ptr<CTunerContext> t(new CTunerContext);
+    // Called on the settings sheet's thread too, where nothing catches: a
+    // context that cannot be allocated leaves the slot empty.
+    std::unique_ptr<CTunerContext> t(new (std::nothrow) CTunerContext);
+    if (!t) return nullptr;
     t->settings = info;
     t->isTerrestrial = terrestrial ? 1 : 0;
     t->relay.reset(new (std::nothrow) CStreamRelay(t.get(), pipeNames));
@@ -121,6 +126,9 @@ BOOL32 CTunerContext::ApplyChannel(uint32_t space, uint32_t channel)
         driver2->Discard();
     }
     if (relay && !relay->Purge()) return 0;  // the connection ends (see WorkerLost)
+    InterlockedExchange(&tunedChannel, -1);
+    InterlockedExchange(&tunedSpace, static_cast<LONG>(space));
+    InterlockedExchange(&tunedChannel, static_cast<LONG>(channel));
     receptionGate.Resume();
     return 1;
 }
@@ -156,6 +164,8 @@ BOOL32 CTunerContext::Close()
     module.Reset();
     if (!relay) return 0;
     relay->Stop();
+    InterlockedExchange(&tunedChannel, -1);
+    InterlockedExchange(&tunedSpace, -1);
     InterlockedExchange(&inUse, 0);
     return 1;
 }

@@ -46,6 +46,10 @@ public:
     CWorkerThread signalThread;
     CWorkerGate signalGate;
     volatile float signalLevel = 0.0f;
+    // The space and channel last tuned (positions in settings.spaces), -1
+    // while none; read by the tray's tip.
+    volatile LONG tunedSpace = -1;
+    volatile LONG tunedChannel = -1;
     std::unique_ptr<CStreamRelay> relay;
     volatile LONG inUse = 0;
 

@@ -12,16 +12,13 @@ void CPSPage::OnInitDialog()
 
 bool CPSPage::OnApply()
 {
-    if (sheet) {
-        sheet->applyRequested = 1;
-        sheet->Hide();
-    }
+    if (sheet) sheet->Conclude(true, pageWindow);
     return true;
 }
 
 bool CPSPage::OnQueryCancel()
 {
-    if (sheet) sheet->Hide();
+    if (sheet) sheet->Conclude(false, pageWindow);
     return true;
 }
 
@@ -64,6 +61,11 @@ INT_PTR CALLBACK CPSPage::PageProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
         SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(static_cast<CDialogBox*>(page)));
         page->OnInitDialog();
         return 0;
+    }
+    if (message == WM_SHEET_HIDDEN) {
+        auto* page = static_cast<CPSPage*>(FromWindow(hwnd));
+        if (page && page->sheet) page->sheet->RunHidden();
+        return TRUE;
     }
     if (message == WM_NOTIFY) {
         auto* page = static_cast<CPSPage*>(FromWindow(hwnd));

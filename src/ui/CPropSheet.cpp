@@ -6,6 +6,7 @@
 
 #include <memory>
 
+// Without its lock the sheet never starts (Show checks).
 CPropSheet::CPropSheet() : lock_(CreateSemaphoreW(nullptr, 1, 1, nullptr)) {}
 
 CPropSheet& CPropSheet::AddPage(CPSPage& page)
@@ -24,14 +25,17 @@ CPropSheet& CPropSheet::AddPage(CPSPage& page)
 
 void CPropSheet::Show()
 {
-    if (visible) return;
-    applyRequested = 0;
+    if (!lock_) return;
     if (!window) {
-        StartSheet();
+        StartSheet();  // refused while a sheet thread is recorded
         return;
     }
     Lock();
-    if (window) {
+    if (window && visible) {
+        // Shown, but maybe behind other windows: the click asks for it.
+        SetForegroundWindow(window);
+    } else if (window && !hiding_) {
+        applyRequested = 0;
         for (const PROPSHEETPAGEW& p : pages) reinterpret_cast<CPSPage*>(p.lParam)->Refresh();
         ShowWindow(window, SW_SHOW);
         SetForegroundWindow(window);
@@ -45,6 +49,7 @@ bool CPropSheet::StartSheet()
 {
     if (!instance || thread || pages.empty()) return false;
     Lock();
+    applyRequested = 0;
     unsigned id = 0;
     const uintptr_t h = _beginthreadex(nullptr, 0, SheetThread, this, 0, &id);
     if (!h) {
@@ -68,7 +73,10 @@ unsigned __stdcall CPropSheet::SheetThread(void* param)
         h.pszCaption = L"TunerHost";
         h.nPages = static_cast<UINT>(records.size());
         h.ppsp = records.data();
-        s.window = reinterpret_cast<HWND>(PropertySheetW(&h));
+        // Failure is 0 or -1, and a sheet that a page ended while it was
+        // being made is no window either.
+        HWND made = reinterpret_cast<HWND>(PropertySheetW(&h));
+        s.window = made && IsWindow(made) ? made : nullptr;
     }
     if (!s.window) {
         s.Unlock();
@@ -99,20 +107,47 @@ void CPropSheet::LockPumping()
 
 void CPropSheet::Hide()
 {
+    HWND firstPage = pages.empty() ? nullptr : reinterpret_cast<CPSPage*>(pages.front().lParam)->pageWindow;
+    Conclude(false, firstPage);
+}
+
+void CPropSheet::Conclude(bool apply, HWND pageWindow)
+{
     LockPumping();
-    if (window && visible) {
+    // Only the first page to hear of a confirmation hides the sheet; the
+    // others find it hidden. OnHidden waits for the message posted here,
+    // which the sheet thread takes once every page has been told, so that
+    // no later page's notice can hide a sheet shown again meanwhile.
+    const bool hid = window && visible && !stopping_;
+    if (hid) {
         ShowWindow(window, SW_HIDE);
         visible = 0;
-        Unlock();
-        // At shutdown the confirmation is dropped: nothing is applied or ended twice.
-        if (!stopping_) OnHidden();
-        return;
+        hiding_ = 1;
+        concludedApply_ = apply ? 1 : 0;
     }
+    Unlock();
+    if (hid && !PostMessageW(pageWindow, WM_SHEET_HIDDEN, 0, 0)) RunHidden();
+}
+
+void CPropSheet::RunHidden()
+{
+    if (!hiding_) return;
+    applyRequested = concludedApply_;
+    // At shutdown the confirmation is dropped: nothing is applied or ended twice.
+    if (!stopping_) OnHidden();
+    LockPumping();
+    hiding_ = 0;
     Unlock();
 }
 
 void CPropSheet::Destroy()
 {
+    if (!lock_) {
+        instance = nullptr;
+        owner = nullptr;
+        pages.clear();
+        return;
+    }
     Lock();
     stopping_ = 1;
     instance = nullptr;

@@ -11,15 +11,27 @@
 
 class CPSPage;
 
+// Posted to a page window when the sheet was hidden: OnHidden runs once every
+// page has had the confirmation.
+constexpr UINT WM_SHEET_HIDDEN = WM_APP + 0x100;
+
 class CPropSheet : public CDialogBox {
 public:
     CPropSheet();
     void Destroy() override;
+    // Shows the sheet, or brings it forward when it is shown already. A sheet
+    // still busy with its last confirmation stays hidden.
     void Show() override;
-    // Called from the sheet thread by the pages.
+    // As Cancel does.
     void Hide() override;
+    // The user confirmed (OK) or cancelled the sheet; called by a page on the
+    // sheet thread. The first call hides the sheet and has OnHidden run, with
+    // applyRequested set to `apply`, after the sheet has told every page.
+    void Conclude(bool apply, HWND pageWindow);
     // After every hide that hid the window; on the sheet thread.
     virtual void OnHidden() {}
+    // WM_SHEET_HIDDEN arrived.
+    void RunHidden();
 
     CPropSheet& AddPage(CPSPage& page);
 
@@ -46,4 +58,7 @@ private:
 
     CHandle lock_;
     volatile LONG stopping_ = 0;
+    // Hidden by a confirmation whose OnHidden has not run yet, and its flag.
+    volatile LONG hiding_ = 0;
+    volatile LONG concludedApply_ = 0;
 };

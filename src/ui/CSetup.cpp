@@ -8,11 +8,6 @@ const CPageKind kTerrestrial = {
 const CPageKind kSatellite = {
     false, 2, {IDC_SPACE_BS, IDC_SPACE_CS, 0}, {&CDriverInfo::TuningSpaceBS, &CDriverInfo::TuningSpaceCS, nullptr}};
 
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 }  // namespace
 
 CPSPBDT::CPSPBDT() : CSetupPage(IDD_PAGE_TERRESTRIAL, kTerrestrial) {}
@@ -21,6 +16,22 @@ CPSPBDS::CPSPBDS() : CSetupPage(IDD_PAGE_SATELLITE, kSatellite) {}
 int32_t& CSetupPage::DriverIndex() const
 {
     return kind_.terrestrial ? Setup().DriverIndexT : Setup().DriverIndexS;
+}
+
+std::wstring& CSetupPage::UnopenedName() const
+{
+    return kind_.terrestrial ? Setup().unopenedNameT : Setup().unopenedNameS;
+}
+
+void CSetupPage::ShowUnopenedNotice()
+{
+    const std::wstring& name = UnopenedName();
+    HWND notice = GetDlgItem(pageWindow, IDC_UNOPENED_NOTICE);
+    if (!name.empty()) {
+        const std::wstring text = L"設定のドライバー " + name + L" を起動時に開けなかったため、「無効」と表示しています。";
+        SetWindowTextW(notice, text.c_str());
+    }
+    ShowWindow(notice, name.empty() ? SW_HIDE : SW_SHOWNA);
 }
 
 CDriverInfo* CSetupPage::Entry() const
@@ -67,6 +78,7 @@ void CSetupPage::SelectDriver()
         Enable(IDC_FIXED_SPACE, false);
         Enable(IDC_FIXED_CHANNEL, false);
     }
+    ShowUnopenedNotice();
 }
 
 void CSetupPage::FillSpaceCombos(const CDriverInfo& entry)
@@ -121,6 +133,7 @@ int CSetupPage::OnCommand(int notifyCode, int controlId, HWND)
     const int32_t value = static_cast<int32_t>(selection);
     if (controlId == IDC_DRIVER) {
         DriverIndex() = static_cast<size_t>(value) < Setup().drivers.size() ? value : -1;
+        UnopenedName().clear();  // the user has chosen, "無効" included
         SelectDriver();
         return 0;
     }
@@ -148,8 +161,10 @@ int CSetupPage::OnCommand(int notifyCode, int controlId, HWND)
     return 0;
 }
 
-BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& settings, RebuildTunerFn rebuildTuner)
+BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& settings, bool isFirstRun,
+                     RebuildTunerFn rebuildTuner)
 {
+    firstRun = isFirstRun;
     if (!thread) {
         instance = hInstance;
         owner = ownerWindow;
@@ -163,7 +178,20 @@ BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& settings, R
     AddPage(pageT);
     DriverIndexS = config.DriverIndexS;
     AddPage(pageS);
+    RestoreUnopenedNames(config);
     return 1;
+}
+
+void CSetup::RestoreUnopenedNames(const CConfig& config)
+{
+    unopenedNameT = config.DriverIndexT < 0 ? config.DriverNameT : std::wstring();
+    unopenedNameS = config.DriverIndexS < 0 ? config.DriverNameS : std::wstring();
+}
+
+std::wstring CSetup::ChosenName(int32_t index, const std::wstring& unopenedName) const
+{
+    if (index >= 0 && static_cast<size_t>(index) < drivers.size()) return drivers[static_cast<size_t>(index)].fileName;
+    return unopenedName;
 }
 
 void CSetup::RebuildTuner(bool terrestrial)
@@ -176,24 +204,27 @@ void CSetup::RebuildTuner(bool terrestrial)
 void CSetup::OnHidden()
 {
     CConfig& config = *config_;
-    const bool existed = FileExists(iniPath);
     if (!applyRequested) {
-        if (!existed) {
+        if (firstRun) {
             PostMessageW(owner, WM_CLOSE, 0, 0);
             return;
         }
         DriverIndexT = config.DriverIndexT;
         DriverIndexS = config.DriverIndexS;
+        RestoreUnopenedNames(config);
         for (size_t i = 0; i < config.drivers.size() && i < drivers.size(); ++i)
             drivers[i].CopySettingsFrom(config.drivers[i]);
         return;
     }
-    if (!existed || DriverIndexT != config.DriverIndexT) RebuildTuner(true);
-    if (!existed || DriverIndexS != config.DriverIndexS) RebuildTuner(false);
+    if (firstRun || DriverIndexT != config.DriverIndexT) RebuildTuner(true);
+    if (firstRun || DriverIndexS != config.DriverIndexS) RebuildTuner(false);
+    firstRun = false;  // the contexts exist now, whether or not the save succeeds
     for (size_t i = 0; i < config.drivers.size() && i < drivers.size(); ++i)
         config.drivers[i].CopySettingsFrom(drivers[i]);
     config.DriverIndexT = DriverIndexT;
     config.DriverIndexS = DriverIndexS;
+    config.DriverNameT = ChosenName(DriverIndexT, unopenedNameT);
+    config.DriverNameS = ChosenName(DriverIndexS, unopenedNameS);
     if (!config.SaveConfig()) {
         // Not shown by anything else: the user must know the settings were not kept.
         MessageBoxW(nullptr, L"設定を保存できませんでした。\n設定ファイルの場所に書き込めるか確かめてください。",

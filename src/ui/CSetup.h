@@ -33,6 +33,8 @@ protected:
 private:
     CSetup& Setup() const { return *static_cast<CSetup*>(source ? source : sheet); }
     int32_t& DriverIndex() const;
+    std::wstring& UnopenedName() const;
+    void ShowUnopenedNotice();
     CDriverInfo* Entry() const;
     void SelectDriver();
     void FillSpaceCombos(const CDriverInfo& entry);
@@ -66,8 +68,9 @@ public:
     // sheet's thread.
     using RebuildTunerFn = std::function<void(bool terrestrial, const CDriverInfo* driver)>;
     // The sheet edits copies of `config`'s settings and writes them back to
-    // it at OK; both outlive the sheet.
-    BOOL Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& config, RebuildTunerFn rebuildTuner);
+    // it at OK; both outlive the sheet. `firstRun`: TunerHost started without
+    // a settings file, so that until the first OK a cancel ends it.
+    BOOL Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& config, bool firstRun, RebuildTunerFn rebuildTuner);
     void OnHidden() override;
 
     std::wstring iniPath;
@@ -76,9 +79,19 @@ public:
     CPSPBDS pageS;
     int32_t DriverIndexS = -1;
     std::vector<CDriverInfo> drivers;
+    // The configured plug-in of a kind that the catalogue does not hold (it
+    // could not be opened at start-up): kept, and named on the page, until
+    // the user chooses on that page.
+    std::wstring unopenedNameT;
+    std::wstring unopenedNameS;
+    // Decided once, at start-up: whether the file exists later says nothing
+    // (it may have been removed, or never have been writable).
+    bool firstRun = false;
 
 private:
     void RebuildTuner(bool terrestrial);
+    void RestoreUnopenedNames(const CConfig& config);
+    std::wstring ChosenName(int32_t index, const std::wstring& unopenedName) const;
     CConfig* config_ = nullptr;
     RebuildTunerFn rebuildTuner_;
 };
@@ -94,6 +107,7 @@ enum : int {
     IDC_FIX_CHANNEL = 136,
     IDC_FIXED_SPACE = 137,
     IDC_FIXED_CHANNEL = 138,
+    IDC_UNOPENED_NOTICE = 139,
 };
 constexpr int IDD_PAGE_TERRESTRIAL = 100;
 constexpr int IDD_PAGE_SATELLITE = 101;

@@ -57,3 +57,23 @@ TEST(HostLifecycle, TakenPipeNamesLeaveOnlyThatPipeOut)
     EXPECT_FALSE(dataS);
     EXPECT_TRUE(run.Exit(15000));
 }
+
+TEST(HostLifecycle, APluginHangingInItsProbeDoesNotHoldUpStartUpAndIsNeverUnloaded)
+{
+    CHostRun run(L"hungstart");
+    run.SetSim(TunerKind::Terrestrial, "OpenHangMs=25000\r\n");
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(run.Start(20000)) << "no window while the plug-in's Open hung";
+    EXPECT_LT(GetTickCount64() - start, 20000u);
+    // The other plug-in serves its kind.
+    CStreamClient satellite;
+    ASSERT_EQ(satellite.Connect(TunerKind::Satellite), ClientError::None);
+    DWORD got = 0;
+    EXPECT_EQ(satellite.Read(got), ClientError::None);
+    // When the hung call comes back, the probe ends the plug-in's object but
+    // leaves its module loaded.
+    ASSERT_TRUE(WaitUntil([&] { return run.Count(TunerKind::Terrestrial, "destroy") == 1; }, 30000));
+    Sleep(1000);
+    EXPECT_EQ(run.Count(TunerKind::Terrestrial, "unload"), 0);
+    EXPECT_TRUE(run.Exit(15000));
+}

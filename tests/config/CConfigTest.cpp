@@ -203,3 +203,65 @@ TEST(Settings, SaveThatCannotWriteReportsFailure)
     c.DriverIndexT = 0;
     EXPECT_FALSE(c.SaveConfig());
 }
+
+namespace {
+CConfig OnePlugin(const std::wstring& iniPath, int32_t uhf)
+{
+    CConfig c;
+    c.iniPath = iniPath;
+    CDriverInfo a = Entry(1, 1);
+    a.fileName = L"BonDriver_A.dll";
+    a.TuningSpaceUHF = uhf;
+    c.drivers = {a};
+    c.DriverIndexT = 0;
+    return c;
+}
+
+int FilesIn(const CTempDir& dir)
+{
+    WIN32_FIND_DATAW data;
+    CFindHandle find(FindFirstFileW(dir.File(L"*").c_str(), &data));
+    int n = 0;
+    if (find) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++n;
+        } while (FindNextFileW(find.Get(), &data));
+    }
+    return n;
+}
+}  // namespace
+
+TEST(Settings, SavingTouchesTheFileItselfAndNothingBesideIt)
+{
+    CTempDir dir(L"saveinplace");
+    const std::wstring ini = dir.File(L"TunerHost.ini");
+    ASSERT_TRUE(WriteTextFile(ini, "[Config]\r\nDriverNameT=BonDriver_A.dll\r\n"));
+
+    // A file of the user's own beside the settings stays as it was.
+    ASSERT_TRUE(WriteTextFile(dir.File(L"TunerHost.ini.tmp"), "mine"));
+    // A second name of the same file (a link) sees the new settings.
+    ASSERT_TRUE(CreateHardLinkW(dir.File(L"linked.ini").c_str(), ini.c_str(), nullptr));
+    EXPECT_TRUE(OnePlugin(ini, -1).SaveConfig());
+    EXPECT_EQ(ReadTextFile(dir.File(L"TunerHost.ini.tmp")), "mine");
+    EXPECT_NE(ReadTextFile(dir.File(L"linked.ini")).find("TuningSpaceUHF=-1"), std::string::npos);
+    EXPECT_EQ(ReadTextFile(dir.File(L"linked.ini")), ReadTextFile(ini));
+    EXPECT_EQ(FilesIn(dir), 3);
+
+    // A read-only file is not written, and leaves nothing behind that would
+    // block the save once the user has cleared the flag.
+    const std::string before = ReadTextFile(ini);
+    ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(OnePlugin(ini, 2).SaveConfig());
+    EXPECT_EQ(ReadTextFile(ini), before);
+    EXPECT_EQ(FilesIn(dir), 3);
+    ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(OnePlugin(ini, 2).SaveConfig());
+    EXPECT_NE(ReadTextFile(ini).find("TuningSpaceUHF=2"), std::string::npos);
+    EXPECT_EQ(FilesIn(dir), 3);
+
+    // A save that fails where there was no file leaves none.
+    CTempDir empty(L"savenofile");
+    ASSERT_TRUE(CreateDirectoryW(empty.File(L"TunerHost.ini").c_str(), nullptr));  // in the way
+    EXPECT_FALSE(OnePlugin(empty.File(L"TunerHost.ini"), 2).SaveConfig());
+    EXPECT_EQ(FilesIn(empty), 0);
+}

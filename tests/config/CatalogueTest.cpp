@@ -80,7 +80,7 @@ TEST(Catalogue, ListsWorkingPluginsAndLeavesOutFaultyOnes)
     const CDriverInfo& shifted = *m[L"BonDriver_Shifted.dll"];
     ASSERT_EQ(shifted.spaces.size(), 3u);
     EXPECT_EQ(shifted.spaces[0].name, L"UHF");
-    EXPECT_EQ(shifted.TuningSpaceUHF, 0);  // section name differs in case: never applied
+    EXPECT_EQ(shifted.TuningSpaceUHF, 2);  // its section, named in other letter case, applies
     EXPECT_EQ(shifted.TuningSpaceVHF, 2);
 
     // TCP/UDP plug-ins are pinned unless the file says otherwise; the stored
@@ -94,10 +94,39 @@ TEST(Catalogue, ListsWorkingPluginsAndLeavesOutFaultyOnes)
     EXPECT_EQ(sat.spaces.size(), 2u);
     EXPECT_EQ(sat.TuningSpaceVHF, 2);
 
-    // Names match exactly: DriverNameS differs in case.
+    // File names match as the file system does: DriverNameS differs in case.
     ASSERT_GE(c.DriverIndexT, 0);
     EXPECT_EQ(c.drivers[c.DriverIndexT].fileName, L"BonDriver_Good.dll");
-    EXPECT_EQ(c.DriverIndexS, -1);
+    ASSERT_GE(c.DriverIndexS, 0);
+    EXPECT_EQ(c.drivers[c.DriverIndexS].fileName, L"BonDriver_Sat.dll");
+}
+
+TEST(Catalogue, ASectionInOtherLetterCaseKeepsItsSettingsAcrossASave)
+{
+    // The INI functions find a section whatever its letter case, so a save
+    // writes into the user's section: what it holds must be what was read.
+    CTempDir dir(L"sectioncase");
+    AddSim(dir, L"BonDriver_Good", "");
+    const std::wstring ini = dir.File(L"TunerHost.ini");
+    WriteTextFile(ini, "[Config]\r\nDriverNameT=bondriver_good.dll\r\nDriverNameS=\r\n"
+                       "[BONDRIVER_GOOD.DLL_CONFIG]\r\nTuningSpaceCATV=2\r\nFixChannel=1\r\nFixedChannel=7\r\n");
+    CConfig first;
+    ASSERT_TRUE(first.LoadConfigForPath(dir.File(L"TunerHost.exe")));
+    ASSERT_EQ(first.drivers.size(), 1u);
+    EXPECT_EQ(first.DriverIndexT, 0);
+    EXPECT_EQ(first.drivers[0].TuningSpaceCATV, 2);
+    EXPECT_EQ(first.drivers[0].FixChannel, 1);
+    first.drivers[0].TuningSpaceUHF = 1;  // the user changes one value
+    ASSERT_TRUE(first.SaveConfig());
+
+    CConfig second;
+    ASSERT_TRUE(second.LoadConfigForPath(dir.File(L"TunerHost.exe")));
+    ASSERT_EQ(second.drivers.size(), 1u);
+    EXPECT_EQ(second.DriverIndexT, 0);
+    EXPECT_EQ(second.drivers[0].TuningSpaceUHF, 1);
+    EXPECT_EQ(second.drivers[0].TuningSpaceCATV, 2);
+    EXPECT_EQ(second.drivers[0].FixChannel, 1);
+    EXPECT_EQ(second.drivers[0].FixedChannel, 7);
 }
 
 TEST(Catalogue, TcpPluginWithoutSectionIsPinned)
@@ -119,4 +148,39 @@ TEST(Catalogue, EmptyOrMissingFolder)
     ASSERT_TRUE(c.LoadConfigForPath(dir.File(L"missing\\TunerHost.exe")));
     EXPECT_TRUE(c.drivers.empty());
     EXPECT_EQ(c.DriverIndexT, -1);
+}
+
+TEST(Catalogue, APluginThatDoesNotReturnFromOpenIsLeftOutWithinTheBound)
+{
+    CTempDir dir(L"hungprobe");
+    const std::string hungLog = Narrow(dir.File(L"hung.log"));
+    AddSim(dir, L"BonDriver_Hung", "OpenHangMs=30000\r\nLog=" + hungLog + "\r\n");
+    AddSim(dir, L"BonDriver_Good", "");
+    CConfig c;
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(c.LoadConfigForPath(dir.File(L"TunerHost.exe")));
+    EXPECT_LT(GetTickCount64() - start, 20000u) << "the catalogue waited for the plug-in";
+    auto m = ByName(c);
+    EXPECT_EQ(m.size(), 1u);
+    EXPECT_TRUE(m.count(L"BonDriver_Good.dll"));
+    EXPECT_EQ(ReadTextFile(dir.File(L"hung.log")), "load\ncreate\nhang\n");
+}
+
+TEST(Catalogue, AFileWithMoreSectionsThanTheListHoldsStillAppliesEachPluginsSection)
+{
+    CTempDir dir(L"manysections");
+    AddSim(dir, L"BonDriver_Good", "");
+    AddSim(dir, L"BonDriver_Tcp", "");
+    std::string text = "[Config]\r\nDriverNameT=BonDriver_Good.dll\r\n";
+    for (int i = 0; i < 300; ++i) text += "[Filler_section_number_" + std::to_string(i) + "]\r\nk=v\r\n";
+    text += "[BonDriver_Good.dll_Config]\r\nTuningSpaceCATV=2\r\nFixChannel=1\r\n";
+    WriteTextFile(dir.File(L"TunerHost.ini"), text);
+    CConfig c;
+    ASSERT_TRUE(c.LoadConfigForPath(dir.File(L"TunerHost.exe")));
+    auto m = ByName(c);
+    ASSERT_TRUE(m.count(L"BonDriver_Good.dll"));
+    EXPECT_EQ(m[L"BonDriver_Good.dll"]->TuningSpaceCATV, 2);
+    EXPECT_EQ(m[L"BonDriver_Good.dll"]->FixChannel, 1);
+    ASSERT_TRUE(m.count(L"BonDriver_Tcp.dll"));
+    EXPECT_EQ(m[L"BonDriver_Tcp.dll"]->FixChannel, 1);  // no section: the catalogue's own value stays
 }

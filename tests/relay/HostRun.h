@@ -59,13 +59,15 @@ private:
 #include <ostream>
 inline std::ostream& operator<<(std::ostream& os, ClientError e) { return os << Describe(e); }
 
-// Waits until pred holds, up to ms; true when it did.
+// Waits until pred holds, up to ms of the clock however long pred takes;
+// true when it did.
 template <typename Pred>
 bool WaitUntil(Pred pred, DWORD ms)
 {
-    for (DWORD waited = 0;; waited += 50) {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
         if (pred()) return true;
-        if (waited >= ms) return false;
+        if (GetTickCount64() >= deadline) return false;
         Sleep(50);
     }
 }

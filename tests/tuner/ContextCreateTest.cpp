@@ -7,7 +7,26 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <new>
 #include <thread>
+
+// The program's allocations, of which one chosen size can be made to fail.
+namespace {
+volatile size_t g_failingSize = 0;
+}  // namespace
+
+void* operator new(size_t size)
+{
+    if (size != 0 && size == g_failingSize) {
+        g_failingSize = 0;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -45,4 +64,16 @@ TEST(ContextCreate, AClientWaitingForThePipesIsServedAtOnce)
         ASSERT_TRUE(tuner);
         tuner.reset();
     }
+}
+
+TEST(ContextCreate, AContextThatCannotBeAllocatedIsNoneRatherThanAnException)
+{
+    // The settings sheet's thread builds contexts, and nothing there catches.
+    CDriverInfo info;
+    info.fileName = L"BonDriver_Sim.dll";
+    g_failingSize = sizeof(CTunerContext);
+    std::unique_ptr<CTunerContext> t;
+    EXPECT_NO_THROW(t = CTunerContext::Create(info, 1, CPipeNamePair{L"\\\\.\\pipe\\unused-data", L"\\\\.\\pipe\\unused-control"}));
+    EXPECT_FALSE(t);
+    g_failingSize = 0;
 }

@@ -25,7 +25,11 @@ public:
     }
     void OnHidden() override
     {
+        // As the setup sheet's does, this one may take a while (rebuilding
+        // a tuner) before it looks at the flag.
+        if (InterlockedIncrement(&entered) == 1 && firstHiddenMs) Sleep(firstHiddenMs);
         lastApply = applyRequested;
+        if (entered == 1) firstApply = applyRequested;
         InterlockedIncrement(&hidden);
     }
     bool WaitShown() { return WaitUntil([&] { return window && visible && IsWindowVisible(window); }, 10000); }
@@ -33,9 +37,29 @@ public:
     HWND Current() const { return reinterpret_cast<HWND>(SendMessageW(window, PSM_GETCURRENTPAGEHWND, 0, 0)); }
 
     CEmptyPage one{200}, two{201};
+    DWORD firstHiddenMs = 0;
+    volatile LONG entered = 0;
     volatile LONG hidden = 0;
     volatile LONG lastApply = -1;
+    volatile LONG firstApply = -1;
 };
+
+DWORD WINAPI DestroyThread(void* sheet)
+{
+    static_cast<CPropSheet*>(sheet)->Destroy();
+    return 0;
+}
+
+// Destroy, bounded: false when it had not returned within ms (the sheet is
+// then left to the process's end, since Destroy may still use it).
+bool DestroyWithin(std::unique_ptr<CCountingSheet>& sheet, DWORD ms)
+{
+    CHandle done(CreateThread(nullptr, 0, DestroyThread, sheet.get(), 0, nullptr));
+    if (!done) return false;
+    if (WaitForSingleObject(done.Get(), ms) == WAIT_OBJECT_0) return true;
+    sheet.release();
+    return false;
+}
 
 }  // namespace
 
@@ -86,18 +110,18 @@ TEST(PropSheet, ConfirmationsHideOnceAndTheSheetComesBackAsItWas)
 TEST(PropSheet, DestroyEndsEveryStateWithoutWaitingForever)
 {
     {
-        CCountingSheet never;  // never shown: only its fields are cleared
-        never.Destroy();
-        EXPECT_TRUE(never.pages.empty());
-        EXPECT_EQ(never.instance, nullptr);
-        never.Show();
-        EXPECT_FALSE(never.thread);
+        auto never = std::make_unique<CCountingSheet>();  // never shown: only its fields are cleared
+        ASSERT_TRUE(DestroyWithin(never, 5000));
+        EXPECT_TRUE(never->pages.empty());
+        EXPECT_EQ(never->instance, nullptr);
+        never->Show();
+        EXPECT_FALSE(never->thread);
     }
     {
-        CCountingSheet starting;  // Destroy right behind the first Show
-        starting.Show();
-        starting.Destroy();
-        EXPECT_FALSE(starting.thread);
+        auto starting = std::make_unique<CCountingSheet>();  // Destroy right behind the first Show
+        starting->Show();
+        ASSERT_TRUE(DestroyWithin(starting, 10000));
+        EXPECT_FALSE(starting->thread);
     }
     // The user confirms or cancels just as the program shuts down: the sheet
     // thread enters Hide while Destroy waits for it.
@@ -107,8 +131,86 @@ TEST(PropSheet, DestroyEndsEveryStateWithoutWaitingForever)
         ASSERT_TRUE(sheet->WaitShown()) << i;
         PostMessageW(sheet->window, PSM_PRESSBUTTON, i % 2 ? PSBTN_CANCEL : PSBTN_OK, 0);
         if (i >= 4) Sleep(i - 4);
-        sheet->Destroy();
+        ASSERT_TRUE(DestroyWithin(sheet, 10000)) << i;
         EXPECT_FALSE(sheet->thread);
         EXPECT_LE(sheet->hidden, 1) << i;  // applied before the stop, or dropped
     }
+}
+
+TEST(PropSheet, AConfirmationHidesOnceWithItsOwnFlagWhateverTheClicksMeanwhile)
+{
+    CCountingSheet sheet;
+    sheet.firstHiddenMs = 1500;
+    sheet.Show();
+    ASSERT_TRUE(sheet.WaitShown());
+    SendMessageW(sheet.window, PSM_SETCURSEL, 1, 0);  // both pages exist and get PSN_APPLY
+    SendMessageW(sheet.window, PSM_SETCURSEL, 0, 0);
+    ASSERT_TRUE(sheet.one.pageWindow && sheet.two.pageWindow);
+    PostMessageW(sheet.window, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return sheet.entered == 1; }, 10000));
+    // Tray clicks while the first page's apply is still at work.
+    for (int i = 0; i < 5; ++i) {
+        sheet.Show();
+        Sleep(100);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return sheet.hidden >= 1; }, 10000));
+    Sleep(1500);
+    EXPECT_EQ(sheet.hidden, 1) << "one confirmation, one OnHidden";
+    EXPECT_EQ(sheet.firstApply, 1) << "an OK became a Cancel";
+    EXPECT_FALSE(sheet.visible);
+    // Once it is done, a click shows the sheet again.
+    sheet.Show();
+    EXPECT_TRUE(sheet.WaitShown());
+    sheet.Destroy();
+}
+
+TEST(PropSheet, AClickOnAVisibleSheetBringsItForward)
+{
+    CCountingSheet sheet;
+    sheet.Show();
+    ASSERT_TRUE(sheet.WaitShown());
+    // Another window of the user's comes to the front, over the sheet.
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr,
+                                 nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(other);
+    SetForegroundWindow(other);
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == other; }, 5000));
+    sheet.Show();
+    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == sheet.window; }, 5000));
+    EXPECT_EQ(sheet.applyRequested, 0);
+    DestroyWindow(other);
+    sheet.Destroy();
+}
+
+namespace {
+// A page that ends the sheet while the sheet is being created, so that the
+// sheet's creation fails.
+class CFailingPage : public CPSPage {
+public:
+    CFailingPage() : CPSPage(200) {}
+    void Refresh() override { DestroyWindow(GetParent(pageWindow)); }
+};
+
+class CBrokenSheet : public CPropSheet {
+public:
+    CBrokenSheet()
+    {
+        instance = GetModuleHandleW(nullptr);
+        AddPage(failing);
+    }
+    CFailingPage failing;
+};
+}  // namespace
+
+TEST(PropSheet, ASheetWhoseCreationFailedNeverCountsAsShown)
+{
+    CBrokenSheet sheet;
+    for (int i = 0; i < 3; ++i) {
+        sheet.Show();
+        Sleep(500);
+        EXPECT_FALSE(sheet.visible) << i;
+        EXPECT_EQ(sheet.window, nullptr) << i;
+    }
+    sheet.Destroy();
+    EXPECT_FALSE(sheet.thread);
 }

@@ -49,6 +49,12 @@ HWND WaitForDialog(const CHostRun& run, DWORD ms, HWND skip = nullptr)
 
 HWND Page(HWND sheet, int index)
 {
+    // Wine creates a page when it is first selected.
+    if (!SendMessageW(sheet, PSM_INDEXTOHWND, index, 0)) {
+        const int current = static_cast<int>(SendMessageW(sheet, PSM_HWNDTOINDEX, SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0), 0));
+        SendMessageW(sheet, PSM_SETCURSEL, index, 0);
+        SendMessageW(sheet, PSM_SETCURSEL, current, 0);
+    }
     return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_INDEXTOHWND, index, 0));
 }
 
@@ -102,6 +108,40 @@ bool ShowAgain(const CHostRun& run, HWND sheet)
 bool WaitHidden(HWND sheet)
 {
     return WaitUntil([&] { return !IsWindowVisible(sheet); }, 10000);
+}
+
+std::wstring Text(HWND page, int id)
+{
+    wchar_t text[512] = {};
+    GetDlgItemTextW(page, id, text, 512);
+    return text;
+}
+
+// Shown on its page, whether or not that page is the one in front.
+bool Shown(HWND page, int id)
+{
+    HWND control = GetDlgItem(page, id);
+    return control && (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE);
+}
+
+bool Enabled(HWND page, int id)
+{
+    return IsWindowEnabled(GetDlgItem(page, id)) != 0;
+}
+
+std::string Ini(const CHostRun& run)
+{
+    return ReadTextFile(run.dir.File(L"TunerHost.ini"));
+}
+
+bool IniHas(const CHostRun& run, const std::string& line, DWORD ms = 5000)
+{
+    return WaitUntil([&] { return Ini(run).find(line) != std::string::npos; }, ms);
+}
+
+void PressOk(HWND sheet)
+{
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
 }
 
 bool Streams(TunerKind kind)
@@ -227,19 +267,164 @@ TEST(SetupSheet, AFailedSaveIsToldAndLeavesTheFileAsItWas)
 {
     CHostRun run(L"savefails");
     ASSERT_TRUE(run.Start());
-    const std::string before = ReadTextFile(run.dir.File(L"TunerHost.ini"));
-    // The save goes through a copy beside the file; a folder in its place makes it fail.
-    ASSERT_TRUE(CreateDirectoryW(run.dir.File(L"TunerHost.ini.tmp").c_str(), nullptr));
+    const std::wstring ini = run.dir.File(L"TunerHost.ini");
+    const std::string before = Ini(run);
+    ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_READONLY));
     LeftClickTray(run);
     HWND sheet = WaitForDialog(run, 15000);
     ASSERT_TRUE(sheet);
     Choose(Page(sheet, 0), 131, 2);
-    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    PressOk(sheet);
     HWND box = WaitForDialog(run, 10000, sheet);
     ASSERT_TRUE(box) << "no message box about the failed save";
-    EXPECT_EQ(ReadTextFile(run.dir.File(L"TunerHost.ini")), before);
+    EXPECT_EQ(Ini(run), before);
+    EXPECT_EQ(GetFileAttributesW(ini.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD(FILE_ATTRIBUTE_READONLY));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000));
-    RemoveDirectoryW(run.dir.File(L"TunerHost.ini.tmp").c_str());
+
+    // Once the user has cleared the flag, the next OK saves: nothing was left
+    // behind that blocks it.
+    ASSERT_TRUE(SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    Choose(Page(sheet, 0), 132, 0);
+    PressOk(sheet);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(IniHas(run, "TuningSpaceCATV=0"));
+    EXPECT_NE(Ini(run).find("TuningSpaceUHF=2"), std::string::npos);
+    EXPECT_FALSE(WaitForDialog(run, 1000, sheet)) << "a message box although the save went through";
+    EXPECT_EQ(GetFileAttributesW(run.dir.File(L"TunerHost.ini.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+TEST(SetupSheet, APluginNotOpenedAtStartUpKeepsItsNameUntilTheUserChoosesAnother)
+{
+    CHostRun run(L"unopened");
+    run.SetSim(T, "OpenFails=1\r\n");  // the device is busy or absent at start-up
+    ASSERT_TRUE(run.Start());
+    LeftClickTray(run);
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet);
+    HWND pageT = Page(sheet, 0), pageS = Page(sheet, 1);
+    ASSERT_TRUE(pageT && pageS);
+    EXPECT_EQ(Selection(pageT, 130), Count(pageT, 130) - 1);  // shown as "無効"
+    // The page says why, so that "無効" is not taken for the user's choice.
+    EXPECT_TRUE(Shown(pageT, 139));
+    EXPECT_NE(Text(pageT, 139).find(L"BonDriver_SimT.dll"), std::wstring::npos) << Text(pageT, 139).size();
+    EXPECT_FALSE(Shown(pageS, 139));
+
+    // OK about the other kind keeps the terrestrial choice in the file.
+    Choose(pageS, 134, 1);
+    PressOk(sheet);
+    ASSERT_TRUE(WaitHidden(sheet));
+    ASSERT_TRUE(IniHas(run, "TuningSpaceBS=1"));
+    EXPECT_NE(Ini(run).find("DriverNameT=BonDriver_SimT.dll\r\n"), std::string::npos) << Ini(run);
+
+    // Choosing "無効" is the user's own choice: it is written.
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    EXPECT_TRUE(Shown(pageT, 139));
+    Choose(pageT, 130, Count(pageT, 130) - 1);
+    EXPECT_FALSE(Shown(pageT, 139));
+    PressOk(sheet);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(IniHas(run, "DriverNameT=\r\n")) << Ini(run);
+    EXPECT_NE(Ini(run).find("DriverNameS=BonDriver_SimS.dll\r\n"), std::string::npos);
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+TEST(SetupSheet, FirstRunIsDecidedAtStartUpNotByTheFileAtEachHide)
+{
+    CHostRun run(L"filegone");
+    ASSERT_TRUE(run.Start());
+    CStreamClient satellite;
+    ASSERT_EQ(satellite.Connect(TunerKind::Satellite), ClientError::None);
+    // The file goes away while TunerHost runs (or could never be written).
+    ASSERT_TRUE(DeleteFileW(run.dir.File(L"TunerHost.ini").c_str()));
+    LeftClickTray(run);
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet);
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    ASSERT_TRUE(WaitHidden(sheet));
+    DWORD code = 0;
+    ASSERT_FALSE(run.host.WaitExit(5000, code)) << "Cancel ended TunerHost although it had started with its settings";
+
+    // OK changes only a band: nothing is rebuilt, the file is written anew.
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    Choose(Page(sheet, 0), 131, 1);
+    PressOk(sheet);
+    ASSERT_TRUE(WaitHidden(sheet));
+    EXPECT_TRUE(IniHas(run, "TuningSpaceUHF=1"));
+    uint32_t reply = 0;
+    EXPECT_EQ(satellite.client.Command(kCmdKeepAlive, &reply), ClientError::None);
+    DWORD got = 0;
+    EXPECT_EQ(satellite.Read(got), ClientError::None);
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+TEST(SetupSheet, EveryControlEditsItsSettingAndCancelRevertsThemAll)
+{
+    CHostRun run(L"pagecontrols");
+    run.SetHostIni("[BonDriver_SimS.dll_Config]\r\nFixChannel=1\r\nFixedTuningSpace=1\r\nFixedChannel=3\r\n");
+    ASSERT_TRUE(run.Start());
+    LeftClickTray(run);
+    HWND sheet = WaitForDialog(run, 15000);
+    ASSERT_TRUE(sheet);
+    HWND pageT = Page(sheet, 0), pageS = Page(sheet, 1);
+    ASSERT_TRUE(pageT && pageS);
+
+    // The satellite page: its band combos, and the fixed channel as stored.
+    EXPECT_EQ(ItemText(pageS, 134, 0), L"BS");
+    EXPECT_EQ(ItemText(pageS, 135, 1), L"CS110");
+    EXPECT_EQ(ItemText(pageS, 134, Count(pageS, 134) - 1), L"無効");
+    EXPECT_EQ(Selection(pageS, 134), 0);
+    EXPECT_EQ(Selection(pageS, 135), 1);
+    EXPECT_EQ(IsDlgButtonChecked(pageS, 136), UINT(BST_CHECKED));
+    EXPECT_TRUE(Enabled(pageS, 137) && Enabled(pageS, 138));
+    EXPECT_EQ(Selection(pageS, 137), 1);
+    EXPECT_EQ(ItemText(pageS, 138, 0), L"ND02");  // the channels of CS110
+    EXPECT_EQ(Selection(pageS, 138), 3);
+
+    // The terrestrial page: the check box enables the fixed combos; another
+    // fixed space refills the channels and keeps the stored position.
+    EXPECT_EQ(IsDlgButtonChecked(pageT, 136), UINT(BST_UNCHECKED));
+    EXPECT_FALSE(Enabled(pageT, 137) || Enabled(pageT, 138));
+    CheckDlgButton(pageT, 136, BST_CHECKED);
+    SendMessageW(pageT, WM_COMMAND, MAKEWPARAM(136, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(pageT, 136)));
+    EXPECT_TRUE(Enabled(pageT, 137) && Enabled(pageT, 138));
+    Choose(pageT, 137, 2);  // VHF
+    EXPECT_EQ(Count(pageT, 138), 12);
+    EXPECT_EQ(ItemText(pageT, 138, 0), L"1ch");
+    Choose(pageT, 138, 5);
+    Choose(pageT, 131, 2);
+    Choose(pageT, 132, Count(pageT, 132) - 1);
+    Choose(pageT, 133, 0);
+    Choose(pageS, 134, 1);
+    Choose(pageS, 135, Count(pageS, 135) - 1);
+    CheckDlgButton(pageS, 136, BST_UNCHECKED);
+    SendMessageW(pageS, WM_COMMAND, MAKEWPARAM(136, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(pageS, 136)));
+    EXPECT_FALSE(Enabled(pageS, 137) || Enabled(pageS, 138));
+    // "無効" as the satellite plug-in disables every other control of its page.
+    Choose(pageS, 130, Count(pageS, 130) - 1);
+    for (int id : {134, 135, 136, 137, 138}) EXPECT_FALSE(Enabled(pageS, id)) << id;
+
+    // Cancel: nothing saved, and every control shows the saved settings again.
+    const std::string saved = Ini(run);
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    ASSERT_TRUE(WaitHidden(sheet));
+    ASSERT_TRUE(ShowAgain(run, sheet));
+    EXPECT_EQ(Ini(run), saved);
+    EXPECT_EQ(ItemText(pageT, 130, Selection(pageT, 130)), L"BonDriver_SimT.dll");
+    EXPECT_EQ(Selection(pageT, 131), 0);
+    EXPECT_EQ(Selection(pageT, 132), 1);
+    EXPECT_EQ(Selection(pageT, 133), 2);
+    EXPECT_EQ(IsDlgButtonChecked(pageT, 136), UINT(BST_UNCHECKED));
+    EXPECT_FALSE(Enabled(pageT, 137) || Enabled(pageT, 138));
+    EXPECT_EQ(Selection(pageT, 137), 0);
+    EXPECT_EQ(ItemText(pageS, 130, Selection(pageS, 130)), L"BonDriver_SimS.dll");
+    for (int id : {134, 135, 136, 137, 138}) EXPECT_TRUE(Enabled(pageS, id)) << id;
+    EXPECT_EQ(Selection(pageS, 134), 0);
+    EXPECT_EQ(Selection(pageS, 135), 1);
+    EXPECT_EQ(IsDlgButtonChecked(pageS, 136), UINT(BST_CHECKED));
+    EXPECT_EQ(Selection(pageS, 137), 1);
+    EXPECT_EQ(Selection(pageS, 138), 3);
     EXPECT_TRUE(run.Exit(15000));
 }

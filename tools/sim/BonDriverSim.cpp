@@ -9,6 +9,8 @@
 //   OpenFails=1, TuneFails=1, FactoryNull=1, NoInterface2=1
 //   FetchMode=0         0: whole packets; 1: odd sizes; 2: never any data
 //   SlowMs=0            delay added to Open, Tune and FetchBlock
+//   OpenHangMs=0        Open sleeps this long (logging "hang" first); -1: Open
+//                       never returns
 //   FetchHangMs=0       the first FetchBlock after Open sleeps this long, then
 //                       hands out one block made before it slept
 //   FetchHangAfterMs=0  ...the first one this long after Open, instead

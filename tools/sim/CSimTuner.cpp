@@ -48,6 +48,10 @@ CSimTuner::~CSimTuner()
 BOOL32 CSimTuner::Open()
 {
     Slow();
+    if (settings_.openHangMs != 0) {
+        AppendLogLine(settings_.log, "hang");
+        Sleep(settings_.openHangMs < 0 ? INFINITE : static_cast<DWORD>(settings_.openHangMs));
+    }
     AppendLogLine(settings_.log, "open");
     if (settings_.openFails) return 0;
     QueryPerformanceFrequency(&frequency_);

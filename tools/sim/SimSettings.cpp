@@ -23,6 +23,7 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.rateKBps = num(L"RateKBps", 2000);
     s.fetchHangMs = num(L"FetchHangMs", 0);
     s.fetchHangAfterMs = num(L"FetchHangAfterMs", 0);
+    s.openHangMs = num(L"OpenHangMs", 0);
     s.readerThread = num(L"ReaderThread", 0);
     s.stamp = num(L"Stamp", 0);
     s.layout = num(L"Layout", 0);

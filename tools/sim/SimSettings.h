@@ -7,6 +7,7 @@ struct SimSettings {
     int emptyFirstSpace, noSpaces, endlessSpaces, endlessChannels;
     int openFails, tuneFails, factoryNull, noInterface2;
     int fetchMode, slowMs, rateKBps, fetchHangMs, fetchHangAfterMs, stamp;
+    int openHangMs;  // Open sleeps this long first; negative: it never returns
     // 1: a reader thread of the plug-in's own fills a buffer that FetchBlock
     // takes from, both under one lock, and unloading stops the readers of
     // objects never closed (taking their locks); 2: the same, but unloading

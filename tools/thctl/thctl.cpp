@@ -192,12 +192,26 @@ int Exit(DWORD seconds)
         std::fprintf(stderr, "thctl: could not send Exit to TunerHost\n");
         return 1;
     }
-    if (process && WaitForSingleObject(process.Get(), seconds * 1000) != WAIT_OBJECT_0) {
+    if (!process) {
+        // Without a handle on the process, its window going away is what
+        // tells that it ended; its exit code stays unknown.
+        const ULONGLONG deadline = GetTickCount64() + seconds * 1000ull;
+        while (IsWindow(window)) {
+            if (GetTickCount64() > deadline) {
+                std::fprintf(stderr, "thctl: TunerHost did not end within %lu s\n", seconds);
+                return 1;
+            }
+            Sleep(100);
+        }
+        std::printf("thctl: TunerHost ended\n");
+        return 0;
+    }
+    if (WaitForSingleObject(process.Get(), seconds * 1000) != WAIT_OBJECT_0) {
         std::fprintf(stderr, "thctl: TunerHost did not end within %lu s\n", seconds);
         return 1;
     }
     DWORD code = 0;
-    if (process) GetExitCodeProcess(process.Get(), &code);
+    GetExitCodeProcess(process.Get(), &code);
     std::printf("thctl: TunerHost ended with exit code %lu\n", code);
     return 0;
 }
