@@ -52,10 +52,8 @@ unsigned __stdcall DataWorker(void* param)
     CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
     ov.hEvent = ioEvent.Get();
-    {
-        CLock hold(s.lock);
-        s.dataClientConnected = 0;
-    }
+    // dataClientConnected starts at 0 with the pipe server and is set only by
+    // this worker, while it serves a client.
     for (;;) {
         s.dataPipe.Reset(CreateNamedPipeW(s.dataPipeName.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
                                           kPipeMode, 1, kDataPipeBufferSize, kDataPipeBufferSize,
