@@ -23,9 +23,7 @@ esac
 "$root/scripts/setup.sh"
 build="$root/build-$arch"
 if [ "${TUNERHOST_VARIANT:-}" = "count" ]; then
-  # The counter build runs in the plain build's prefix.
   "$root/scripts/build.sh" "$arch" count >/dev/null
-  export WINE_ENV_PREFIX="$build/wineprefix"
   build="$root/build-count-$arch"
 else
   "$root/scripts/build.sh" "$arch" >/dev/null
