@@ -75,17 +75,28 @@ function(add_msabi_dll name)
 
   tunerhost_version_rc(rc ${name} ${name}.dll "${ARG_DESCRIPTION}")
   set(res ${objdir}/${name}.res)
+  # llvm-rc and lld-link read a path such as /ci/... or /usr/... as an option
+  # (/c, /d, /u): they are given names relative to the object folder instead.
+  file(RELATIVE_PATH rc_rel ${objdir} ${rc})
   add_custom_command(OUTPUT ${res}
-    COMMAND ${MSABI_RC} /nologo /fo ${res} ${rc}
+    COMMAND ${MSABI_RC} /nologo /fo ${name}.res ${rc_rel}
     DEPENDS ${rc}
+    WORKING_DIRECTORY ${objdir}
     COMMENT "Version resource of ${name}.dll (llvm-rc)"
     VERBATIM)
 
   set(dll ${CMAKE_BINARY_DIR}/bin/${name}.dll)
+  set(object_names)
+  foreach(obj ${objects})
+    get_filename_component(obj_name ${obj} NAME)
+    list(APPEND object_names ${obj_name})
+  endforeach()
+  file(RELATIVE_PATH kernel32_rel ${objdir} ${MSABI_KERNEL32_LIB})
   add_custom_command(OUTPUT ${dll}
     COMMAND ${MSABI_LLD_LINK} /nologo /brepro /dll /nodefaultlib /entry:${MSABI_ENTRY} /machine:${MSABI_MACHINE}
-            /subsystem:windows /out:${dll} /implib:${objdir}/${name}.lib ${objects} ${res} ${MSABI_KERNEL32_LIB}
+            /subsystem:windows /out:${dll} /implib:${name}.lib ${object_names} ${name}.res ${kernel32_rel}
     DEPENDS ${objects} ${res} ${MSABI_KERNEL32_LIB}
+    WORKING_DIRECTORY ${objdir}
     COMMENT "Linking ${name}.dll (lld-link, Microsoft ABI)"
     VERBATIM)
   add_custom_target(${name} ALL DEPENDS ${dll})
