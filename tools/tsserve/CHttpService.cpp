@@ -53,6 +53,14 @@ std::string DeviceId(const ServeOptions& o)
     return id;
 }
 
+CFeedSettings FeedSettings(const ServeOptions& o)
+{
+    CFeedSettings s;
+    s.maxLagMs = static_cast<ULONGLONG>(o.lagSeconds * 1000);
+    s.firstDataMs = static_cast<DWORD>(o.tuneWaitSeconds * 1000);
+    return s;
+}
+
 std::string Peer(const httplib::Request& req)
 {
     const bool v6 = req.remote_addr.find(':') != std::string::npos;
@@ -66,8 +74,8 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
       listing_(listing),
       log_(log),
       device_{DeviceId(options), TUNERHOST_VERSION},
-      terrestrial_(TunerKind::Terrestrial, CFeedSettings{static_cast<ULONGLONG>(options.lagSeconds * 1000)}, log),
-      satellite_(TunerKind::Satellite, CFeedSettings{static_cast<ULONGLONG>(options.lagSeconds * 1000)}, log),
+      terrestrial_(TunerKind::Terrestrial, FeedSettings(options), log),
+      satellite_(TunerKind::Satellite, FeedSettings(options), log),
       server_(new httplib::Server)
 {
     Routes();

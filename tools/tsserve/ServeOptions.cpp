@@ -119,6 +119,13 @@ bool ParseServeOptions(int argc, wchar_t** argv, ServeOptions& o, std::string& e
                 return false;
             }
             o.lagSeconds = static_cast<double>(seconds);
+        } else if (a == L"--tune-wait") {
+            long seconds = 0;
+            if (!ParseInt(value, 1, 120, seconds)) {
+                error = "--tune-wait takes whole seconds from 1 to 120, not " + value;
+                return false;
+            }
+            o.tuneWaitSeconds = static_cast<double>(seconds);
         } else {
             error = "unknown option " + Narrow(a.c_str());
             return false;
@@ -131,6 +138,7 @@ void PrintUsage()
 {
     std::fputs(
         "usage: tsserve [--listen ADDRESS:PORT] [--allow RANGE]... [--dir DIR] [--lag SECONDS]\n"
+        "               [--tune-wait SECONDS]\n"
         "  Serves TunerHost's tuners over HTTP: /playlist.m3u, /stream/t/CHANNEL,\n"
         "  /stream/s/TSID, /status.json, and the network-tuner documents /discover.json,\n"
         "  /lineup.json and /lineup_status.json. Ctrl+C ends it.\n"
@@ -140,6 +148,7 @@ void PrintUsage()
         "                         others get 403)\n"
         "  --dir DIR              TunerHost's folder, for the channel list (default: tsserve's)\n"
         "  --lag SECONDS          a viewer this far behind the stream is disconnected (default 4)\n"
+        "  --tune-wait SECONDS    how long a tune may take to bring data (default 10)\n"
         "exit codes: 0 ended by Ctrl+C, 1 usage, 2 TunerHost's settings unreadable,\n"
         "  3 cannot listen\n",
         stderr);

@@ -25,6 +25,7 @@ struct ServeOptions {
     std::vector<CAddressRange> allow;  // empty: every peer
     std::wstring hostDirectory;        // where TunerHost.exe and its settings are
     double lagSeconds = 4.0;           // how far a viewer may fall behind
+    double tuneWaitSeconds = 10.0;     // how long a tune may take to bring data
 };
 
 // False with a message on bad input.
