@@ -103,6 +103,11 @@ def case_endpoints(rig):
     check(len(lines) == 1 + 2 * len(urls), "stray lines in the playlist")
     check(set(urls) == expected, "playlist and tsrec --list differ: %s" % sorted(set(urls) ^ expected)[:6])
     check('tvg-id="t27"' in body.decode() and "27ch" in body.decode(), "channel 27's entry")
+    for kind in "ts":
+        status, _, one = curl_get(rig, "/playlist.m3u?kind=" + kind)
+        paths = {line.split(rig.url(""), 1)[1] for line in one.decode().splitlines() if line.startswith("http")}
+        check(status == 200 and paths == {p for p in expected if p.startswith("/stream/%s/" % kind)},
+              "the playlist of kind " + kind)
 
     # The network-tuner documents.
     base = rig.url("")

@@ -146,7 +146,13 @@ void CHttpService::Routes()
                         "text/html; charset=utf-8");
     });
     s.Get("/playlist.m3u", [this](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(PlaylistM3u(listing_, BaseUrl(req)), "audio/x-mpegurl; charset=utf-8");
+        // ?kind=t or ?kind=s: one tuner kind, for clients that take one tuner per playlist.
+        const std::string kind = req.get_param_value("kind");
+        if (!kind.empty() && kind != "t" && kind != "s") {
+            Answer(res, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
+            return;
+        }
+        res.set_content(PlaylistM3u(listing_, BaseUrl(req), kind.empty() ? "ts" : kind), "audio/x-mpegurl; charset=utf-8");
     });
     s.Get("/status.json", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(StatusJson(listing_, terrestrial_.Status(), satellite_.Status()), "application/json");

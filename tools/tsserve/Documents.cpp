@@ -65,10 +65,11 @@ std::string LineupPath(const CListedChannel& channel)
     return "/auto/v" + channel.argument;
 }
 
-std::string PlaylistM3u(const CChannelListing& listing, const std::string& base)
+std::string PlaylistM3u(const CChannelListing& listing, const std::string& base, const std::string& kinds)
 {
     std::string out = "#EXTM3U\n";
     ForEachChannel(listing, [&](const CListedKind& kind, const CListedBand& band, const CListedChannel& c) {
+        if (kinds.find(kind.terrestrial ? 't' : 's') == std::string::npos) return;
         const std::string name = M3uText(c.name.empty() ? c.argument : c.name);
         out += "#EXTINF:-1 tvg-id=\"" + std::string(kind.terrestrial ? "t" : "s") + M3uText(c.argument) +
                "\" tvg-name=\"" + name + "\" tvg-chno=\"" + M3uText(c.argument) + "\" group-title=\"" +

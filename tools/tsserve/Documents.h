@@ -19,7 +19,8 @@ struct CDeviceInfo {
 std::string StreamPath(const CListedKind& kind, const CListedChannel& channel);
 std::string LineupPath(const CListedChannel& channel);
 
-std::string PlaylistM3u(const CChannelListing& listing, const std::string& base);
+// kinds: "ts" for both, "t" or "s" for one.
+std::string PlaylistM3u(const CChannelListing& listing, const std::string& base, const std::string& kinds);
 std::string DiscoverJson(const CChannelListing& listing, const std::string& base, const CDeviceInfo& device);
 std::string LineupJson(const CChannelListing& listing, const std::string& base);
 std::string LineupStatusJson(const CChannelListing& listing);
