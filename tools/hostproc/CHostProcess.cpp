@@ -139,24 +139,7 @@ double CHostProcess::CpuSeconds() const
 {
     // Under Wine, GetProcessTimes on another process counts only part of its
     // time (13 % where top showed 90 %): Linux's own count comes first.
-    if (const int pid = UnixPid(); pid > 0) {
-        const std::string stat = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(pid) + L"\\stat");
-        const size_t close = stat.rfind(')');
-        if (close != std::string::npos) {
-            // After the name: state, then fields 4 to 13, then utime and stime in clock ticks (100 a second).
-            const char* at = stat.c_str() + close + 2;
-            for (int field = 3; field < 14 && at; ++field) {
-                at = std::strchr(at, ' ');
-                if (at) ++at;
-            }
-            if (at) {
-                char* end = nullptr;
-                const double user = std::strtod(at, &end);
-                const double system = std::strtod(end, nullptr);
-                return (user + system) / 100.0;
-            }
-        }
-    }
+    if (const double seconds = UnixCpuSeconds(UnixPid()); seconds >= 0) return seconds;
     FILETIME c, e, k, u;
     if (!GetProcessTimes(process_.Get(), &c, &e, &k, &u)) return 0;
     auto s = [](const FILETIME& f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e7; };
@@ -199,6 +182,25 @@ int FindUnixPid(const std::string& marker)
         if (isWindowsProgram && line.find(marker) != std::string::npos) return pid;
     } while (FindNextFileW(find.Get(), &found));
     return 0;
+}
+
+double UnixCpuSeconds(int unixPid)
+{
+    if (unixPid <= 0) return -1;
+    const std::string stat = ReadSmallFile(L"Z:\\proc\\" + std::to_wstring(unixPid) + L"\\stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    // After the name: state, then fields 4 to 13, then utime and stime in clock ticks (100 a second).
+    const char* at = stat.c_str() + close + 2;
+    for (int field = 3; field < 14 && at; ++field) {
+        at = std::strchr(at, ' ');
+        if (at) ++at;
+    }
+    if (!at) return -1;
+    char* end = nullptr;
+    const double user = std::strtod(at, &end);
+    const double system = std::strtod(end, nullptr);
+    return (user + system) / 100.0;
 }
 
 double UnixStatusKb(int unixPid, const char* field)

@@ -15,6 +15,8 @@
 // a field of its /proc status in kB. 0 and -1 when not found.
 int FindUnixPid(const std::string& marker);
 double UnixStatusKb(int unixPid, const char* field);
+// Its CPU time (user and system) in seconds; -1 when not found.
+double UnixCpuSeconds(int unixPid);
 
 class CHostProcess {
 public:
