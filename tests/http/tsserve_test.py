@@ -178,6 +178,19 @@ def case_endpoints(rig):
     status, _, body = curl_get(rig, "/stream/s/4010")
     check(status == 501 and b"satellite" in body, "unserved kind: %d %r" % (status, body))
     check(json_of(rig, "/discover.json")["TunerCount"] == 1, "TunerCount with one kind")
+    port = rig.port
+
+    # Bad command lines, and an address already taken.
+    for args, code, text in ((["--listen", "nonsense"], 1, "--listen takes"), (["--allow", "10.0.0.0/33"], 1, "--allow"),
+                             (["--frobnicate", "1"], 1, "unknown option"),
+                             (["--listen", "127.0.0.1:%d" % port], 3, "cannot listen")):
+        r = rig.run("tsserve.exe", *args, timeout=30)
+        check(r.returncode == code and text in r.stdout, "tsserve %s: %d %s" % (args, r.returncode, r.stdout))
+    check(rig.stop_serve() == 0, "tsserve's exit code after Ctrl+C")
+    # Peers outside --allow.
+    rig.start_serve("--allow", "192.0.2.0/24", "--allow", "2001:db8::/32")
+    status, _, body = curl_get(rig, "/playlist.m3u")
+    check(status == 403 and b"may not" in body, "a peer outside --allow: %d" % status)
 
 
 def case_viewers(rig):
