@@ -71,7 +71,9 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "tsserve: %s\n", error.c_str());
         return kExitCannotListen;
     }
-    const std::string url = "http://" + ListenText(options);
+    const bool everyAddress = options.host == "0.0.0.0" || options.host == "::";
+    const std::string url = everyAddress ? "http://<this machine>:" + std::to_string(options.port)
+                                         : "http://" + ListenText(options);
     log.Line("serving " + url + "/ (playlist " + url + "/playlist.m3u); terrestrial: " +
              (listing.terrestrial.Served() ? listing.terrestrial.plugin + ", " +
                                                  std::to_string(CountChannels(listing.terrestrial)) + " channels"
