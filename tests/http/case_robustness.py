@@ -5,8 +5,8 @@ import subprocess
 import threading
 import time
 
-from clients import json_of, wait_viewers
-from harness import Stream, check
+from clients import curl_get, json_of, wait_viewers
+from harness import Failure, Stream, check
 
 MESSAGE = 586560
 
@@ -141,4 +141,19 @@ def case_robustness(rig):
         s = Stream(f.read())
     check(s.sync_ok() and s.cc_errors() == 0 and s.gaps() == 0, "the viewer's stream broke")
     check(len(s.data) >= fed - 2 * MESSAGE, "the viewer got %d of %d bytes" % (len(s.data), fed))
+    # TunerHost going away ends the streams; tsserve stays and says so.
+    viewer = subprocess.Popen(["curl", "-s", "--max-time", "30", "-o", "/dev/null", rig.url("/stream/t/27")],
+                              stdin=subprocess.DEVNULL)
+    try:
+        check(wait_viewers(rig, 1, 15), "the last viewer did not join")
+        rig.stop_host()
+        viewer.wait(15)
+    finally:
+        if viewer.poll() is None:
+            viewer.kill()
+            viewer.wait(10)
+            raise Failure("a stream went on after TunerHost ended")
+    status, _, body = curl_get(rig, "/stream/t/27")
+    check(status == 503 and b"not running" in body, "after TunerHost ended: %d %r" % (status, body))
+    check("TunerHost ended the connection" in rig.serve_output(), "no line for the stream TunerHost ended")
     check(rig.stop_serve() == 0, "tsserve's exit code after Ctrl+C")
