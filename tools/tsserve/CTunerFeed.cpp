@@ -210,9 +210,14 @@ void CTunerFeed::ReaderMain(ChunkPtr first)
 void CTunerFeed::Distribute(const ChunkPtr& chunk)
 {
     checker_.Feed(chunk->bytes.data(), chunk->bytes.size());
+    const bool first = bytes_ == 0;
     bytes_ += chunk->bytes.size();
     const ULONGLONG now = GetTickCount64();
-    if (now - rateFromMs_ >= 1000) {
+    // The rate counts from the end of the first message, which took the tune's time to come.
+    if (first) {
+        rateFromMs_ = now;
+        rateFromBytes_ = bytes_;
+    } else if (now - rateFromMs_ >= 1000) {
         rate_ = double(bytes_ - rateFromBytes_) * 1000.0 / double(now - rateFromMs_);
         rateFromMs_ = now;
         rateFromBytes_ = bytes_;

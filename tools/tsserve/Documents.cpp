@@ -122,7 +122,7 @@ std::string IndexHtml(const CChannelListing& listing, const CFeedStatus& terrest
     std::string out =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"5\">"
         "<title>TunerHost</title><style>body{font-family:sans-serif;margin:1.5em}td,th{padding:2px 10px;"
-        "text-align:left}h2{margin-top:1.2em}</style></head><body>\n<h1>TunerHost</h1>\n<p>" +
+        "text-align:left;vertical-align:top}h2{margin-top:1.2em}.ch{display:inline-block;min-width:7.5em}</style></head><body>\n<h1>TunerHost</h1>\n<p>" +
         HtmlText(FeedLine("Terrestrial", terrestrial)) + "<br>" + HtmlText(FeedLine("Satellite", satellite)) +
         "</p>\n<p><a href=\"/playlist.m3u\">playlist.m3u</a> &middot; <a href=\"/status.json\">status.json</a> "
         "&middot; <a href=\"/lineup.json\">lineup.json</a></p>\n";
@@ -134,10 +134,14 @@ std::string IndexHtml(const CChannelListing& listing, const CFeedStatus& terrest
             continue;
         }
         out += "<p>" + HtmlText(kind->plugin) + "</p>\n<table>\n";
-        for (const CListedBand& band : kind->bands)
+        for (const CListedBand& band : kind->bands) {
+            out += "<tr><th>" + HtmlText(band.name) + "</th><td>";
+            if (!band.served) out += "not served";
             for (const CListedChannel& c : band.channels)
-                out += "<tr><td>" + HtmlText(band.name) + "</td><td><a href=\"" + StreamPath(*kind, c) + "\">" +
-                       HtmlText(c.argument) + "</a></td><td>" + HtmlText(c.name) + "</td></tr>\n";
+                out += "<span class=\"ch\"><a href=\"" + StreamPath(*kind, c) + "\">" + HtmlText(c.argument) +
+                       "</a> " + HtmlText(c.name) + "</span> ";
+            out += "</td></tr>\n";
+        }
         out += "</table>\n";
     }
     return out + "<p><small>tsserve " + HtmlText(device.version) + "</small></p>\n</body></html>\n";
