@@ -4,10 +4,12 @@
 # tsrec, then ends it the way the tray menu's Exit does.
 # With --descrambler the stand-in b25decoder.dll is put beside TunerHost.exe,
 # and the recording is XOR-transformed by it.
+# With --http it serves the tuners over HTTP instead (scripts/demo-http.sh).
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+[ "${1:-}" = "--http" ] && exec "$root/scripts/demo-http.sh" "${@:2}"
 descrambler=0
 [ "${1:-}" = "--descrambler" ] && descrambler=1
-root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" x86_64 >/dev/null
 build="$root/build-x86_64"

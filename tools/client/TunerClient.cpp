@@ -114,7 +114,9 @@ ClientError CTunerClient::Read(HANDLE pipe, void* buffer, DWORD size, DWORD& got
         return IsGone(GetLastError()) ? ClientError::Closed : ClientError::Io;
     if (WaitForSingleObject(event_.Get(), timeoutMs) != WAIT_OBJECT_0) {
         CancelIo(pipe);
-        GetOverlappedResult(pipe, &ov, &got, TRUE);
+        // The read may have completed before the cancel reached it: its
+        // message is in the buffer then, and dropping it would leave a gap.
+        if (GetOverlappedResult(pipe, &ov, &got, TRUE) && got > 0) return ClientError::None;
         got = 0;
         return ClientError::Timeout;
     }

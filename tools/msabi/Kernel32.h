@@ -34,6 +34,8 @@ constexpr DWORD FILE_APPEND_DATA = 0x0004;
 constexpr DWORD FILE_SHARE_READ = 0x00000001;
 constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
 constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
 constexpr DWORD INFINITE = 0xFFFFFFFF;
 // A macro, as in the system headers: a constant cannot hold a cast to a pointer,
@@ -49,6 +51,8 @@ KERNEL32_API DWORD WINAPI GetPrivateProfileStringW(const wchar_t* section, const
                                                    const wchar_t* file);
 KERNEL32_API HANDLE WINAPI CreateFileW(const wchar_t* name, DWORD access, DWORD share, void* security,
                                        DWORD disposition, DWORD flags, HANDLE templateFile);
+KERNEL32_API BOOL WINAPI ReadFile(HANDLE file, void* data, DWORD size, DWORD* read, void* overlapped);
+KERNEL32_API BOOL WINAPI GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
 KERNEL32_API BOOL WINAPI WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, void* overlapped);
 KERNEL32_API BOOL WINAPI CloseHandle(HANDLE handle);
 KERNEL32_API BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);

@@ -21,6 +21,10 @@
 //                       their locks. 2: the same, but a stall does not hold
 //                       the lock, and unloading leaves the readers running
 //   RateKBps=2000       stream rate; 0: as fast as it is taken
+//   SourceFile=path     replays a transport-stream file instead of the
+//                       generated stream, at the rate its PCRs give unless
+//                       RateKBps says otherwise; it loops, counters carried on
+//                       and the seam flagged as a discontinuity
 //   Stamp=1             payload packets carry the moment they were handed out
 //   Layout=0            where the object keeps its interfaces: 0 as its only
 //                       base; 1 in a second base, at an offset within the

@@ -54,6 +54,15 @@ BOOL32 CSimTuner::Open()
     }
     AppendLogLine(settings_.log, "open");
     if (settings_.openFails) return 0;
+    constexpr double kDefaultRate = 2000 * 1000.0;
+    rate_ = settings_.rateKBps >= 0 ? settings_.rateKBps * 1000.0 : kDefaultRate;
+    if (settings_.sourceFile[0]) {
+        if (!source_.Load(settings_.sourceFile)) {
+            AppendLogLine(settings_.log, "source unreadable");
+            return 0;
+        }
+        if (settings_.rateKBps < 0 && source_.PcrRate() > 0) rate_ = source_.PcrRate();
+    }
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
     if (settings_.readerThread) StartReader();
@@ -123,7 +132,7 @@ void CSimTuner::OnUnload()
 bool CSimTuner::FillBlock()
 {
     if (!block_.Resize(kBlockBytes)) return false;
-    for (size_t at = 0; at < kBlockBytes; at += kTsPacketSize) stream_.NextPacket(block_.Data() + at);
+    for (size_t at = 0; at < kBlockBytes; at += kTsPacketSize) NextPacket(block_.Data() + at);
     return true;
 }
 
@@ -173,7 +182,7 @@ BOOL32 CSimTuner::FetchFromPending(uint8_t** data, uint32_t* size, uint32_t* wai
         return 1;
     }
     if (settings_.fetchMode == 2) return 0;
-    if (settings_.rateKBps <= 0) return FetchUnpaced(data, size, waiting);
+    if (rate_ <= 0) return FetchUnpaced(data, size, waiting);
     if (!settings_.readerThread) Produce();
     // A tuner's device hands over whole transfers: nothing until a block is due.
     if (pending_.Empty() || (settings_.fetchMode == 0 && pending_.Size() < kBlockBytes)) return 0;
@@ -194,9 +203,9 @@ BOOL32 CSimTuner::FetchFromPending(uint8_t** data, uint32_t* size, uint32_t* wai
 
 void CSimTuner::Produce()
 {
-    if (settings_.rateKBps <= 0 || settings_.fetchMode == 2) return;
+    if (rate_ <= 0 || settings_.fetchMode == 2) return;
     // In doubles, which 32-bit code converts without runtime helpers.
-    const double dueBytes = ElapsedSeconds() * settings_.rateKBps * 1000.0;
+    const double dueBytes = ElapsedSeconds() * rate_;
     const double ahead = dueBytes - double(delivered_) - double(pending_.Size());
     if (ahead < kTsPacketSize) return;
     const uint32_t packets = ahead >= double(kMaxPacketsAhead) * kTsPacketSize
@@ -204,7 +213,7 @@ void CSimTuner::Produce()
                                  : static_cast<uint32_t>(static_cast<int32_t>(ahead)) / kTsPacketSize;
     const size_t at = pending_.Size();
     if (pending_.Resize(at + packets * kTsPacketSize))
-        for (uint32_t i = 0; i < packets; ++i) stream_.NextPacket(pending_.Data() + at + i * kTsPacketSize);
+        for (uint32_t i = 0; i < packets; ++i) NextPacket(pending_.Data() + at + i * kTsPacketSize);
     // A device's buffer, which a reader thread fills, is a ring: what nobody
     // fetched in time is overwritten.
     if (settings_.readerThread && pending_.Size() > kRingBytes) {
@@ -267,6 +276,12 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     pending_.Clear();
     Unlock();
     return 1;
+}
+
+void CSimTuner::NextPacket(uint8_t* out)
+{
+    if (source_.Loaded()) source_.NextPacket(out);
+    else stream_.NextPacket(out);
 }
 
 void CSimTuner::Slow() const

@@ -2,6 +2,7 @@
 // spaces and channels, the paced stream, and the faults its settings ask for.
 #pragma once
 #include "CByteBuffer.h"
+#include "CSimSource.h"
 #include "SimSettings.h"
 #include "SimStream.h"
 #include "tuner/IBonDriver.h"
@@ -63,6 +64,8 @@ private:
     void StopReader();
     static void Stamp(uint8_t* block, size_t size);
     void Slow() const;
+    // The next packet of the generated stream, or of the replayed file.
+    void NextPacket(uint8_t* out);
     const wchar_t* Endless(const wchar_t* prefix, uint32_t n);
 
     SimSettings settings_;
@@ -70,6 +73,8 @@ private:
     uint32_t spaceCount_ = 0;
     wchar_t channelNames_[kMaxSpaces][kMaxChannels][kNameLength] = {};
     CSimStream stream_;
+    CSimSource source_;
+    double rate_ = 0;  // bytes per second; 0: as fast as it is taken
     LARGE_INTEGER frequency_{}, start_{};
     uint64_t delivered_ = 0;
     CByteBuffer pending_, block_;

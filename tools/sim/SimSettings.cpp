@@ -20,7 +20,7 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.noInterface2 = num(L"NoInterface2", 0);
     s.fetchMode = num(L"FetchMode", 0);
     s.slowMs = num(L"SlowMs", 0);
-    s.rateKBps = num(L"RateKBps", 2000);
+    s.rateKBps = num(L"RateKBps", -1);
     s.fetchHangMs = num(L"FetchHangMs", 0);
     s.fetchHangAfterMs = num(L"FetchHangAfterMs", 0);
     s.openHangMs = num(L"OpenHangMs", 0);
@@ -28,4 +28,5 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.stamp = num(L"Stamp", 0);
     s.layout = num(L"Layout", 0);
     GetPrivateProfileStringW(L"Sim", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);
+    GetPrivateProfileStringW(L"Sim", L"SourceFile", L"", s.sourceFile, sizeof s.sourceFile / sizeof s.sourceFile[0], ini);
 }

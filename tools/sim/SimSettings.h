@@ -15,6 +15,9 @@ struct SimSettings {
     int readerThread;
     int layout;  // how the object holds its interfaces: 0 plainly, 1 at an offset, 2 in a virtual base
     wchar_t log[1024];
+    // A transport-stream file replayed in place of the generated stream; with
+    // it, a rateKBps of -1 (not given) means the rate its PCRs give.
+    wchar_t sourceFile[1024];
 };
 
 void LoadSimSettings(HMODULE module, SimSettings& s);

@@ -1,0 +1,44 @@
+"""ffprobe on tsserve's streams, the simulated plug-in replaying a file that
+ffmpeg made, and on its generated stream."""
+import json
+import subprocess
+import time
+
+from clients import first_bytes
+from harness import Stream, check, wine_path
+
+
+def case_replay(rig):
+    pattern = rig.path("ch27.ts")
+    r = subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x180:rate=25",
+                        "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "3",
+                        "-c:v", "mpeg2video", "-b:v", "1500k", "-c:a", "mp2", "-f", "mpegts",
+                        "-mpegts_service_id", "27", "-muxrate", "4000k", pattern], capture_output=True, timeout=60)
+    check(r.returncode == 0, "ffmpeg: " + r.stderr.decode())
+    rig.set_sim("T", "SourceFile=%s\r\n" % wine_path(pattern))
+    rig.start_host()
+    rig.start_serve()
+    r = subprocess.run(["ffprobe", "-v", "error", "-show_programs", "-of", "json", rig.url("/stream/t/27")],
+                       capture_output=True, timeout=60)
+    check(r.returncode == 0, "ffprobe: " + r.stderr.decode())
+    programs = json.loads(r.stdout)["programs"]
+    check(len(programs) == 1 and programs[0]["program_num"] == 27, str(programs))
+    codecs = sorted(s["codec_name"] for s in programs[0]["streams"])
+    check(codecs == ["mp2", "mpeg2video"], "streams " + str(codecs))
+    # The generated stream has no timestamps, so ffprobe reads it to its end: three seconds of it.
+    data = subprocess.run("curl -s --max-time 3 '%s' | ffprobe -v error -show_programs -of json -" % rig.url(
+        "/stream/s/4010"), shell=True, capture_output=True, timeout=60)
+    programs = json.loads(data.stdout)["programs"]
+    check(len(programs) == 1 and programs[0]["program_num"] == 1 and programs[0]["pmt_pid"] == 0x1000
+          and programs[0]["streams"][0]["id"] == "0x100", "generated stream: " + str(programs))
+    # A looped file plays on at its own rate (500 kB/s): the seam keeps every
+    # counter and flags the clock's jump.
+    started = time.time()
+    data = first_bytes(rig.url("/stream/t/27"), 1_600_000, timeout=40)
+    took = time.time() - started
+    s = Stream(data)
+    check(len(data) == 1_600_000 and s.sync_ok() and s.cc_errors() == 0, "replayed stream: %d bytes, %d CC errors"
+          % (len(data), s.cc_errors()))
+    flagged = sum(1 for p in s.packets() if p[3] & 0x20 and p[4] > 0 and p[5] & 0x80)
+    check(flagged >= 1, "no discontinuity flag at the seam")
+    check(took > 0.7 * 1_600_000 / 500_000, "1.6 MB came in %.1f s: the file was not paced by its PCRs" % took)

@@ -1,0 +1,62 @@
+// One viewer of a tuner's stream: a bounded queue of the data messages it
+// has yet to be sent. The messages themselves are shared by all viewers.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// A data message as it came from TunerHost, and when.
+struct CChunk {
+    std::vector<uint8_t> bytes;
+    ULONGLONG receivedMs = 0;
+};
+using ChunkPtr = std::shared_ptr<const CChunk>;
+
+class CViewer {
+public:
+    CViewer(std::string peer, std::string channel) : peer_(std::move(peer)), channel_(std::move(channel)) {}
+
+    // From the feed: queues a message. False when the viewer has fallen more
+    // than maxLagMs behind or queued more than maxBytes; it is then ended.
+    bool Push(const ChunkPtr& chunk, ULONGLONG maxLagMs, size_t maxBytes);
+    // Ends the viewer's stream with a reason (empty: it left by itself).
+    void End(const std::string& reason);
+
+    enum class Next { Data, Idle, Ended };
+    // Waits up to ms for bytes to send. The first bytes a viewer gets start
+    // at a packet boundary.
+    Next Take(const uint8_t*& data, size_t& size, ChunkPtr& hold, DWORD ms);
+
+    const std::string& Peer() const { return peer_; }
+    const std::string& Channel() const { return channel_; }
+    std::string EndReason() const;
+    uint64_t SentBytes() const { return sent_; }
+    void AddSent(size_t n) { sent_ += n; }
+    size_t QueuedBytes() const;
+    ULONGLONG JoinedMs() const { return joinedMs_; }
+
+private:
+    const std::string peer_;
+    const std::string channel_;
+    const ULONGLONG joinedMs_ = GetTickCount64();
+    mutable std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<ChunkPtr> queue_;
+    size_t queuedBytes_ = 0;
+    bool synced_ = false;
+    bool ended_ = false;
+    std::string endReason_;
+    std::atomic<uint64_t> sent_{0};
+};
+
+// Where the first whole packet starts in a piece of stream: a sync byte
+// followed by more at 188-byte steps, as far as the piece shows. size when
+// there is none.
+size_t FindPacketStart(const uint8_t* data, size_t size);

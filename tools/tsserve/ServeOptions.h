@@ -1,0 +1,35 @@
+// tsserve's command line.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// An address range such as 192.168.1.0/24 or fd00::/8; a bare address is a
+// range of one.
+class CAddressRange {
+public:
+    bool Parse(const std::string& text);
+    // `address` as the server reports a peer: "192.168.1.7", "::1", or an
+    // IPv4 address mapped into IPv6.
+    bool Contains(const std::string& address) const;
+
+private:
+    int family_ = 0;
+    uint8_t bytes_[16] = {};
+    int prefix_ = 0;
+};
+
+struct ServeOptions {
+    std::string host = "127.0.0.1";  // without brackets
+    int port = 40080;
+    std::vector<CAddressRange> allow;  // empty: every peer
+    std::wstring hostDirectory;        // where TunerHost.exe and its settings are
+    double lagSeconds = 4.0;           // how far a viewer may fall behind
+    double tuneWaitSeconds = 10.0;     // how long a tune may take to bring data
+};
+
+// False with a message on bad input.
+bool ParseServeOptions(int argc, wchar_t** argv, ServeOptions& o, std::string& error);
+void PrintUsage();
+// "127.0.0.1:40080", "[::1]:40080".
+std::string ListenText(const ServeOptions& o);
