@@ -34,9 +34,11 @@ struct CCountsWriter {
         const char* roles[kRoles] = {"other", "reception", "relay", "data", "control", "signal"};
         std::fprintf(f, "blocks %lld\nchunks %lld\n", static_cast<long long>(g_units[0]), static_cast<long long>(g_units[1]));
         for (int r = 0; r < kRoles; ++r)
-            std::fprintf(f, "%s %lld %lld %lld %lld\n", roles[r], static_cast<long long>(g_calls[r][0]),
-                         static_cast<long long>(g_calls[r][1]), static_cast<long long>(g_calls[r][2]),
-                         static_cast<long long>(g_calls[r][3]));
+        {
+            std::fprintf(f, "%s", roles[r]);
+            for (int c = 0; c < kCalls; ++c) std::fprintf(f, " %lld", static_cast<long long>(g_calls[r][c]));
+            std::fprintf(f, "\n");
+        }
         std::fclose(f);
     }
 } g_writer;

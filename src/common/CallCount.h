@@ -1,12 +1,12 @@
 // Counts of the calls the stream path makes into the system (waits, polls,
-// event signals, pipe I/O), per thread role, and of the blocks and chunks they
+// event signals, pipe I/O, sleeps), per thread role, and of the blocks and chunks they
 // move: the benchmark's counter build (TUNERHOST_COUNT_CALLS) writes them to
 // TunerHost.counts beside the executable at exit. In every other build these
 // calls compile to nothing.
 #pragma once
 
 enum class ThreadRole { Other, Reception, Relay, Data, Control, Signal, Count };
-enum class SystemCall { Wait, Poll, Signal, PipeIo, Count };
+enum class SystemCall { Wait, Poll, Signal, PipeIo, Sleep, Count };
 enum class StreamUnit { Block, Chunk, Count };
 
 #ifdef TUNERHOST_COUNT_CALLS

@@ -93,7 +93,9 @@ void CPipeServer::Append(TsBlockPtr block)
         fill = 0;
         queued = true;
     }
-    if (queued) {
+    // The data worker writes every queued chunk before it waits.
+    if (queued && dataWaiting) {
+        dataWaiting = false;
         CountCall(SystemCall::Signal);
         SetEvent(chunkQueued.Get());
     }

@@ -54,6 +54,8 @@ public:
     ChunkPtr chunk;
     uint32_t fill = 0;
     LONG dataClientConnected = 0;
+    bool dataWaiting = false;      // the data worker found the chunk queue empty
+    bool chunkWaiter = false;      // command 3 waits for the next chunk written
     CTsQueue<ChunkPtr> chunks{kChunkQueueByteLimit};
     CCriticalSection lock;
 

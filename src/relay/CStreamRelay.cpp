@@ -79,17 +79,23 @@ bool CStreamRelay::StopWorker(DWORD parkMs)
     return true;
 }
 
-void CStreamRelay::Push(const uint8_t* bytes, uint32_t size)
+bool CStreamRelay::Push(const uint8_t* bytes, uint32_t size)
 {
     CLock hold(queueLock);
-    if (!accepting) return;
+    if (!accepting) return false;
     if (blocks.Overfull()) blocks.clear();  // before the copy: its memory may be needed
     TsBlockPtr block = CopyTsBlock(blockHeap.Get(), bytes, size);
-    if (!block) return;
+    if (!block) return false;
     blocks.PushBack(std::move(block), size);
     CountUnit(StreamUnit::Block);
-    CountCall(SystemCall::Signal);
-    SetEvent(blockQueued.Get());
+    // The worker takes every queued block before it waits: it needs waking
+    // only when it has found the queue empty.
+    if (workerWaiting) {
+        workerWaiting = false;
+        CountCall(SystemCall::Signal);
+        SetEvent(blockQueued.Get());
+    }
+    return blocks.Deep();
 }
 
 bool CStreamRelay::Purge()
@@ -149,6 +155,7 @@ unsigned __stdcall RelayWorker(void* param)
             {
                 CLock hold(r.queueLock);
                 block = r.blocks.PopFront();
+                r.workerWaiting = !block;
             }
             if (!block) {
                 if (r.workerGate.WaitEither(r.blockQueued.Get(), INFINITE) != 0) break;

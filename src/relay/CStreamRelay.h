@@ -30,7 +30,8 @@ public:
     // At the end of each connection: ends the relay worker.
     bool Stop();
     // Reception thread: copies the bytes into the queue.
-    void Push(const uint8_t* bytes, uint32_t size);
+    // True when the worker has fallen far behind: the caller should pause.
+    bool Push(const uint8_t* bytes, uint32_t size);
     // Throws away everything in flight (after a start or a retune). False
     // when the relay worker could not be parked in time (stuck in the
     // descrambler): it has been stopped, and the connection cannot go on.
@@ -44,6 +45,7 @@ public:
     CWorkerThread worker;
     CWorkerGate workerGate;
     LONG accepting = 0;  // guarded by queueLock
+    bool workerWaiting = false;  // guarded by queueLock: the worker found the queue empty
     CHandle blockQueued;
     CTunerContext* tuner;
     std::unique_ptr<CPipeServer> pipeServer;

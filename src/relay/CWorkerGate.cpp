@@ -13,6 +13,7 @@ void CWorkerGate::Reset()
     parked_ = false;
     ResetEvent(resume_.Get());
     ResetEvent(request_.Get());
+    InterlockedExchange(&requestMade_, 0);
     ResetEvent(paused_.Get());
     InterlockedExchange(&quit_, 0);
 }
@@ -29,6 +30,7 @@ DWORD CWorkerGate::Pause(DWORD ms, HANDLE worker)
         CLock hold(lock_);
         if (parked_) return 0;
         SetEvent(request_.Get());
+        InterlockedExchange(&requestMade_, 1);  // after the event: a poll that sees it finds the event set
         CountCall(SystemCall::Signal);
     }
     CountCall(SystemCall::Wait);

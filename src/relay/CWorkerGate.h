@@ -31,9 +31,12 @@ public:
     // Worker side: 0 when `handle` was signalled, 1 when request was,
     // WAIT_TIMEOUT, or anything else on failure.
     DWORD WaitEither(HANDLE handle, DWORD ms) const;
-    // Worker side: true when a request is pending; consumes it.
+    // Worker side: true when a request is pending; consumes it. Asks the
+    // system only when a request may have been made since the last look: the
+    // worker polls between every two steps, and none is pending nearly always.
     bool PollRequest() const
     {
+        if (InterlockedExchange(&requestMade_, 0) == 0) return false;
         CountCall(SystemCall::Poll);
         return WaitForSingleObject(request_.Get(), 0) == WAIT_OBJECT_0;
     }
@@ -53,4 +56,8 @@ private:
     CHandle request_;  // auto-reset: a controller asks the worker to park
     CHandle resume_;   // auto-reset: releases a parked worker
     volatile LONG quit_ = 0;
+    // Set after request_ each time a controller sets it; cleared by the poll
+    // that then looks at request_. A look that finds it already consumed (by a
+    // wait, or a park) costs one call and nothing else.
+    mutable volatile LONG requestMade_ = 0;
 };

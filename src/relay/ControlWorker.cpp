@@ -71,9 +71,20 @@ struct CControlSession {
             SetReply(1);
             return true;
         }
-        case kCmdWaitForData:
+        case kCmdWaitForData: {
+            // The data worker signals a written chunk only while someone waits.
+            {
+                CLock hold(s.lock);
+                s.chunkWaiter = true;
+            }
             ResetEvent(s.chunkWritten.Get());
-            return s.controlGate.WaitEither(s.chunkWritten.Get(), kWaitForDataMs) != 1;
+            const DWORD r = s.controlGate.WaitEither(s.chunkWritten.Get(), kWaitForDataMs);
+            {
+                CLock hold(s.lock);
+                s.chunkWaiter = false;
+            }
+            return r != 1;
+        }
         case kCmdKeepAlive:
             SetReply(1);
             return true;

@@ -32,14 +32,22 @@ void Serve(CPipeServer& s, OVERLAPPED& ov)
         {
             CLock hold(s.lock);
             chunk = s.chunks.PopFront();
+            s.dataWaiting = !chunk;
         }
         if (!chunk) {
             if (s.dataGate.WaitEither(s.chunkQueued.Get(), INFINITE) != 0) return;
             continue;
         }
         if (!WriteChunk(s, ov, chunk.get())) return;
-        CountCall(SystemCall::Signal);
-        SetEvent(s.chunkWritten.Get());
+        bool waiter = false;
+        {
+            CLock hold(s.lock);
+            waiter = s.chunkWaiter;
+        }
+        if (waiter) {
+            CountCall(SystemCall::Signal);
+            SetEvent(s.chunkWritten.Get());
+        }
     }
 }
 

@@ -4,18 +4,19 @@
 
 namespace {
 
-// The call has been made; `started` says whether it is under way.
-PipeIoResult Finish(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, DWORD& transferred, DWORD ms)
+// The call has been made and is under way, or done when `completed`. (The
+// event needs no reset here: every connect, read and write resets it as it
+// starts.)
+PipeIoResult Finish(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, DWORD& transferred, DWORD ms,
+                    bool completed = false)
 {
-    if (gate.WaitEither(ov.hEvent, ms) != 0) {
+    if (!completed && gate.WaitEither(ov.hEvent, ms) != 0) {
         // Let the cancellation complete, so nothing lands in the buffer later.
         CancelIo(pipe);
         DWORD ignored = 0;
         GetOverlappedResult(pipe, &ov, &ignored, TRUE);
         return PipeIoResult::Abandoned;
     }
-    ResetEvent(ov.hEvent);
-    CountCall(SystemCall::Signal);
     CountCall(SystemCall::PipeIo);
     return GetOverlappedResult(pipe, &ov, &transferred, FALSE) ? PipeIoResult::Done : PipeIoResult::FetchFailed;
 }
@@ -45,8 +46,10 @@ PipeIoResult ReadPipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, void
                       DWORD& transferred)
 {
     transferred = 0;
-    if (!UnderWay(ReadFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::FailedAtOnce;
-    return Finish(pipe, ov, gate, transferred, INFINITE);
+    CountCall(SystemCall::PipeIo);
+    const BOOL completed = ReadFile(pipe, buffer, size, nullptr, &ov);
+    if (!UnderWay(completed)) return PipeIoResult::FailedAtOnce;
+    return Finish(pipe, ov, gate, transferred, INFINITE, completed);
 }
 
 PipeIoResult WritePipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, const void* buffer, DWORD size,
@@ -54,6 +57,8 @@ PipeIoResult WritePipe(HANDLE pipe, OVERLAPPED& ov, const CWorkerGate& gate, con
 {
     transferred = 0;
     CountCall(SystemCall::PipeIo);
-    if (!UnderWay(WriteFile(pipe, buffer, size, nullptr, &ov))) return PipeIoResult::FailedAtOnce;
-    return Finish(pipe, ov, gate, transferred, ms);
+    // With room in the pipe's buffer a write completes at once: no wait then.
+    const BOOL completed = WriteFile(pipe, buffer, size, nullptr, &ov);
+    if (!UnderWay(completed)) return PipeIoResult::FailedAtOnce;
+    return Finish(pipe, ov, gate, transferred, ms, completed);
 }

@@ -24,6 +24,9 @@ public:
     size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
     size_t bytes() const { return bytes_; }
+    // True when the consumer is half way to the limits: a producer that can
+    // wait should let it catch up.
+    bool Deep() const { return count_ > kQueueLimit / 2 || bytes_ > byteLimit_ / 2; }
     // True when the consumer has fallen too far behind for new data to join.
     bool Overfull() const { return count_ > kQueueLimit || bytes_ > byteLimit_; }
 

@@ -153,3 +153,26 @@ TEST(AdaptiveWait, FollowsTheDataRate)
     EXPECT_EQ(w.wait, 1u);
     EXPECT_EQ(w.idle, 0u);
 }
+
+// The worker's look at the request skips the system while none was made: each
+// request must still be seen exactly once, whichever way the worker took the
+// one before it.
+TEST(WorkerGate, EveryRequestIsSeenOnceByThePolls)
+{
+    CWorkerGate gate;
+    gate.Reset();
+    EXPECT_FALSE(gate.PollRequest());
+    EXPECT_EQ(gate.Pause(0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(gate.PollRequest());
+    EXPECT_FALSE(gate.PollRequest());
+    // Taken by a wait on the event, as the data worker does.
+    EXPECT_EQ(gate.Pause(0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(gate.RequestEvent(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_FALSE(gate.PollRequest());
+    EXPECT_EQ(gate.Pause(0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(gate.PollRequest());
+    // A reset forgets a request made before it.
+    EXPECT_EQ(gate.Pause(0), static_cast<DWORD>(WAIT_TIMEOUT));
+    gate.Reset();
+    EXPECT_FALSE(gate.PollRequest());
+}

@@ -35,29 +35,39 @@ bool PrintCallCounts(double seconds)
     }
     std::printf("%.0f s at 2.5 MB/s, one kind: %lld blocks of the plug-in, %lld chunks to the data pipe\n\n", seconds,
                 blocks, chunks);
-    std::printf("| %-10s | %-27s | %-27s |\n", "thread", "per block: wait poll sig io", "per chunk: wait poll sig io");
-    std::printf("|%s|%s|%s|\n", std::string(12, '-').c_str(), std::string(29, '-').c_str(), std::string(29, '-').c_str());
-    double total[4] = {};
+    // Columns: wait, poll, sig, io, sleep.
+    constexpr int kColumns = 5;
+    std::printf("| %-10s | %-34s | %-34s |\n", "thread", "per block: wait poll sig io sleep",
+                "per chunk: wait poll sig io sleep");
+    std::printf("|%s|%s|%s|\n", std::string(12, '-').c_str(), std::string(36, '-').c_str(), std::string(36, '-').c_str());
+    auto per = [](const double* n, long long units, char* out, size_t size) {
+        const double u = units ? double(units) : 1;
+        std::snprintf(out, size, "%6.2f %6.2f %6.2f %5.2f %6.2f", n[0] / u, n[1] / u, n[2] / u, n[3] / u, n[4] / u);
+    };
+    double total[kColumns] = {};
     char role[32];
-    long long n[4];
-    while (std::fscanf(in, "%31s %lld %lld %lld %lld", role, &n[0], &n[1], &n[2], &n[3]) == 5) {
-        if (!n[0] && !n[1] && !n[2] && !n[3]) continue;
-        auto per = [&](long long units, char* out, size_t size) {
-            std::snprintf(out, size, "%6.2f %6.2f %6.2f %5.2f", units ? double(n[0]) / units : 0,
-                          units ? double(n[1]) / units : 0, units ? double(n[2]) / units : 0,
-                          units ? double(n[3]) / units : 0);
-        };
+    long long n[kColumns];
+    while (std::fscanf(in, "%31s %lld %lld %lld %lld %lld", role, &n[0], &n[1], &n[2], &n[3], &n[4]) == kColumns + 1) {
+        double d[kColumns];
+        bool any = false;
+        for (int i = 0; i < kColumns; ++i) {
+            d[i] = double(n[i]);
+            total[i] += d[i];
+            any = any || n[i];
+        }
+        if (!any) continue;
         char b[64], c[64];
-        per(blocks, b, sizeof b);
-        per(chunks, c, sizeof c);
-        std::printf("| %-10s | %-27s | %-27s |\n", role, b, c);
-        for (int i = 0; i < 4; ++i) total[i] += double(n[i]);
+        per(d, blocks, b, sizeof b);
+        per(d, chunks, c, sizeof c);
+        std::printf("| %-10s | %-34s | %-34s |\n", role, b, c);
     }
     std::fclose(in);
-    std::printf("| %-10s | %6.2f %6.2f %6.2f %5.2f | %6.2f %6.2f %6.2f %5.2f |\n", "all", total[0] / blocks,
-                total[1] / blocks, total[2] / blocks, total[3] / blocks, total[0] / chunks, total[1] / chunks,
-                total[2] / chunks, total[3] / chunks);
+    char b[64], c[64];
+    per(total, blocks, b, sizeof b);
+    per(total, chunks, c, sizeof c);
+    std::printf("| %-10s | %-34s | %-34s |\n", "all", b, c);
     std::printf("\nwait: a wait that may block; poll: a wait with no time-out; sig: an event set or reset; io: a pipe "
-                "read, write or result fetch. Each is a round trip to the Wine server.\n");
+                "read, write or result fetch. Each is a round trip to the Wine server. sleep: a pause of the reception "
+                "thread (Sleep), a system call on Windows but none to the Wine server.\n");
     return true;
 }

@@ -7,6 +7,7 @@
 #include "CReader.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -34,7 +35,10 @@ bool Holds(int rateKBps, double seconds)
         lost += r.Lost(next);
     }
     const double received = double(bytes) / (Now() - start) / 1000;  // kB/s
-    return lost == 0 && received >= 0.97 * rateKBps;
+    const bool holds = lost == 0 && received >= 0.97 * rateKBps;
+    std::fprintf(stderr, "bench: paced at %.1f MB/s: received %.1f MB/s, %llu packets lost: %s\n", rateKBps / 1000.0,
+                 received / 1000, static_cast<unsigned long long>(lost), holds ? "holds" : "fails");
+    return holds;
 }
 
 }  // namespace

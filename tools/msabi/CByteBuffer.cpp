@@ -9,6 +9,10 @@ CByteBuffer::~CByteBuffer()
 
 bool CByteBuffer::Resize(size_t size)
 {
+    if (head_ + size > capacity_ && head_) {
+        __builtin_memmove(data_, data_ + head_, size_ < size ? size_ : size);
+        head_ = 0;
+    }
     if (size > capacity_) {
         size_t capacity = capacity_ ? capacity_ : 4096;
         while (capacity < size) capacity *= 2;
@@ -24,15 +28,20 @@ bool CByteBuffer::Resize(size_t size)
 void CByteBuffer::EraseFront(size_t n)
 {
     if (n >= size_) {
-        size_ = 0;
+        Clear();
         return;
     }
-    __builtin_memmove(data_, data_ + n, size_ - n);
+    head_ += n;
     size_ -= n;
+    if (head_ >= size_) {
+        __builtin_memmove(data_, data_ + head_, size_);
+        head_ = 0;
+    }
 }
 
 bool CByteBuffer::Assign(const uint8_t* from, size_t n)
 {
+    head_ = 0;
     if (!Resize(n)) return false;
     if (n) __builtin_memcpy(data_, from, n);
     return true;
