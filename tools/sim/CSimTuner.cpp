@@ -206,7 +206,14 @@ void CSimTuner::Produce()
     if (rate_ <= 0 || settings_.fetchMode == 2) return;
     // In doubles, which 32-bit code converts without runtime helpers.
     const double dueBytes = ElapsedSeconds() * rate_;
-    const double ahead = dueBytes - double(delivered_) - double(pending_.Size());
+    double ahead = dueBytes - double(delivered_) - double(pending_.Size());
+    // Without a reader thread the device holds what is due up to a limit: a
+    // host that falls behind gets the stream later, not a pile that grows
+    // faster than it can take it.
+    if (!settings_.readerThread) {
+        const double room = double(kMaxPacketsAhead) * kTsPacketSize - double(pending_.Size());
+        if (room < ahead) ahead = room;
+    }
     if (ahead < kTsPacketSize) return;
     const uint32_t packets = ahead >= double(kMaxPacketsAhead) * kTsPacketSize
                                  ? kMaxPacketsAhead
