@@ -13,7 +13,7 @@ find_program(MSABI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
 find_program(MSABI_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
 find_program(MSABI_RC NAMES llvm-rc-14 llvm-rc REQUIRED)
 
-set(MSABI_SUPPORT_DIR ${PROJECT_SOURCE_DIR}/tools/msabi)
+set(MSABI_SUPPORT_DIR ${PROJECT_SOURCE_DIR}/testing/msabi)
 set(MSABI_WORK_DIR ${CMAKE_BINARY_DIR}/msabi)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
