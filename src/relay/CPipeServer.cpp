@@ -1,7 +1,5 @@
 #include "relay/CPipeServer.h"
 
-#include "tuner/CTunerContext.h"
-
 namespace {
 
 // Ends a pipe worker: its gate's stop, then the thread; a thread terminated at
@@ -18,10 +16,11 @@ void StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe,
 
 }  // namespace
 
-CPipeServer::CPipeServer(CTunerContext* tunerContext, const CPipeNamePair& names)
+CPipeServer::CPipeServer(CStreamRelay* owner, ITunerPort* tunerPort, const CPipeNamePair& names)
     : dataPipeName(names.data),
       controlPipeName(names.control),
-      tuner(tunerContext),
+      relay(owner),
+      tuner(tunerPort),
       chunk(pool.Take()),
       chunkQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       dataListening(CreateEventW(nullptr, FALSE, FALSE, nullptr)),

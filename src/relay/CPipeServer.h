@@ -6,12 +6,13 @@
 #include "common/WorkerThread.h"
 #include "relay/CChunkPool.h"
 #include "relay/CWorkerGate.h"
+#include "relay/ITunerPort.h"
 #include "relay/PipeNames.h"
 #include "relay/TsBlock.h"
 
 #include <string>
 
-class CTunerContext;
+class CStreamRelay;
 
 // Pipe settings shared with clients (and the benchmark's ceiling pair).
 // TunerHost is a local relay: without PIPE_REJECT_REMOTE_CLIENTS any machine
@@ -23,7 +24,7 @@ constexpr DWORD kDataPipeBufferSize = 256 * kChunkSize;
 
 class CPipeServer {
 public:
-    CPipeServer(CTunerContext* tuner, const CPipeNamePair& names);
+    CPipeServer(CStreamRelay* relay, ITunerPort* tuner, const CPipeNamePair& names);
     ~CPipeServer();
     CPipeServer(const CPipeServer&) = delete;
     CPipeServer& operator=(const CPipeServer&) = delete;
@@ -47,7 +48,8 @@ public:
 
     std::wstring dataPipeName;
     std::wstring controlPipeName;
-    CTunerContext* tuner;
+    CStreamRelay* relay;  // the owner, whose worker a connection starts
+    ITunerPort* tuner;
 
     CChunkPool pool;  // before the chunks: they go back to it
     // Guarded by lock.

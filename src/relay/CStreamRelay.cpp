@@ -1,11 +1,11 @@
 #include "relay/CStreamRelay.h"
 
-#include "tuner/Descrambler.h"
+#include "relay/Descrambler.h"
 
-CStreamRelay::CStreamRelay(CTunerContext* tunerContext, const CPipeNamePair& names)
+CStreamRelay::CStreamRelay(ITunerPort* tunerPort, const CPipeNamePair& names)
     : blockQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      tuner(tunerContext),
-      pipeServer(new (std::nothrow) CPipeServer(tunerContext, names))
+      tuner(tunerPort),
+      pipeServer(new (std::nothrow) CPipeServer(this, tunerPort, names))
 {
 }
 

@@ -7,16 +7,15 @@
 #include "relay/CPipeServer.h"
 #include "relay/CWorkerGate.h"
 #include "relay/TsBlock.h"
-#include "tuner/IB25Decoder.h"
+#include "relay/IB25Decoder.h"
+#include "relay/ITunerPort.h"
 
 #include <memory>
-
-class CTunerContext;
 
 class CStreamRelay {
 public:
     // The pipe server is made but does not listen yet: see Listen.
-    CStreamRelay(CTunerContext* tuner, const CPipeNamePair& names);
+    CStreamRelay(ITunerPort* tuner, const CPipeNamePair& names);
     ~CStreamRelay();
     CStreamRelay(const CStreamRelay&) = delete;
     CStreamRelay& operator=(const CStreamRelay&) = delete;
@@ -47,7 +46,7 @@ public:
     LONG accepting = 0;  // guarded by queueLock
     bool workerWaiting = false;  // guarded by queueLock: the worker found the queue empty
     CHandle blockQueued;
-    CTunerContext* tuner;
+    ITunerPort* tuner;
     std::unique_ptr<CPipeServer> pipeServer;
     CCriticalSection queueLock;
     // How long a purge waits for the relay worker to park, as Stop does.

@@ -6,7 +6,6 @@
 #include "relay/PipeIo.h"
 #include "relay/PipeNames.h"
 #include "relay/ScrambleBytes.h"
-#include "tuner/CTunerContext.h"
 
 namespace {
 
@@ -102,15 +101,14 @@ struct CControlSession {
     // Opens the tuner for the connected client; false when it cannot be.
     bool OpenTuner()
     {
-        CTunerContext& t = *s.tuner;
-        if (!t.relay || !t.relay->Start()) return false;
-        t.module.Reset(LoadLibraryW(t.settings.fileName.c_str()));
-        if (!t.module) return false;
+        ITunerPort& t = *s.tuner;
+        if (!s.relay || !s.relay->Start()) return false;
+        if (!t.LoadPlugin()) return false;
         if (!t.Open() || !t.Start()) {
             t.Close();
             return false;
         }
-        InterlockedExchange(&t.inUse, 1);
+        t.MarkInUse();
         return true;
     }
 
@@ -123,7 +121,7 @@ struct CControlSession {
             if (!Execute(command)) return;
             // A retune whose purge could not park the relay worker stopped it:
             // no stream can follow, so the connection ends without a reply.
-            if (s.tuner->relay && s.tuner->relay->WorkerLost()) return;
+            if (s.relay && s.relay->WorkerLost()) return;
             if (!WriteReply()) return;
         }
     }

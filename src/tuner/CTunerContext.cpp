@@ -33,6 +33,18 @@ CTunerContext::~CTunerContext()
     relay.reset();
 }
 
+bool CTunerContext::LoadPlugin()
+{
+    // A bare file name: the library search begins with the program's folder.
+    module.Reset(LoadLibraryW(settings.fileName.c_str()));
+    return static_cast<bool>(module);
+}
+
+void CTunerContext::MarkInUse()
+{
+    InterlockedExchange(&inUse, 1);
+}
+
 BOOL32 CTunerContext::Open()
 {
     if (!module || driver) return 0;

@@ -5,6 +5,7 @@
 #include "common/WorkerThread.h"
 #include "config/CConfig.h"
 #include "relay/CWorkerGate.h"
+#include "relay/ITunerPort.h"
 #include "relay/PipeNames.h"
 #include "tuner/IBonDriver.h"
 
@@ -12,7 +13,7 @@
 
 class CStreamRelay;
 
-class CTunerContext {
+class CTunerContext final : public ITunerPort {
 public:
     // Copies the settings; the relay starts listening on the kind's pipes
     // once the context is complete.
@@ -23,17 +24,20 @@ public:
     CTunerContext(const CTunerContext&) = delete;
     CTunerContext& operator=(const CTunerContext&) = delete;
 
-    // The caller has stored the loaded plug-in in `module`.
-    BOOL32 Open();
-    BOOL32 Start();
+    // Loads settings.fileName into `module`.
+    bool LoadPlugin() override;
+    // The plug-in is loaded in `module`.
+    BOOL32 Open() override;
+    BOOL32 Start() override;
     // The client's channel value: kHz for the terrestrial kind, a TSID for
     // the satellite kind.
-    BOOL32 SelectChannel(uint32_t value);
+    BOOL32 SelectChannel(uint32_t value) override;
     BOOL32 MapFrequency(uint32_t mhz);
     // Retunes with the reception thread parked; on success the stream
     // restarts from the new channel.
     BOOL32 ApplyChannel(uint32_t space, uint32_t channel);
-    BOOL32 Close();
+    BOOL32 Close() override;
+    void MarkInUse() override;
 
     CDriverInfo settings;
     BOOL32 isTerrestrial = 0;

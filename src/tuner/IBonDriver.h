@@ -3,9 +3,9 @@
 // no virtual destructor. Only the named slots are ever called; the others hold
 // their place in the table.
 #pragma once
-#include <stdint.h>
+#include "common/Bool32.h"
 
-using BOOL32 = int32_t;  // 32-bit boolean, nonzero true
+#include <stdint.h>
 
 struct IBonDriver {
     virtual BOOL32 Open() = 0;                                                  // 0

@@ -16,7 +16,7 @@
 #include "CByteBuffer.h"
 #include "Kernel32.h"
 #include "PluginFiles.h"
-#include "tuner/IB25Decoder.h"
+#include "relay/IB25Decoder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // position. As with the tuner plug-ins, the layout is Microsoft's: no virtual
 // destructor, reserved positions hold their place.
 #pragma once
-#include "tuner/IBonDriver.h"
+#include "common/Bool32.h"
 
 #include <stdint.h>
 

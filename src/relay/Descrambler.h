@@ -1,7 +1,7 @@
 // The descrambler library, shared by both tuner kinds: loaded with the first
 // live instance, freed with the last.
 #pragma once
-#include "tuner/IB25Decoder.h"
+#include "relay/IB25Decoder.h"
 
 // A started instance, or null when the library, its factory or the
 // instance's start-up fails (the stream then passes unchanged).

@@ -1,6 +1,4 @@
-#include "tuner/TypeProbe.h"
-
-#include "tuner/IBonDriver.h"
+#include "common/TypeProbe.h"
 
 #include <windows.h>
 
@@ -262,9 +260,4 @@ void* ProbeInterface(void* object, const char* className)
     if (signature == (native.imageRelative ? 1u : 0u))
         return ProbeMsvc(object, reinterpret_cast<const void*>(locator), native, className);
     return ProbeGcc(object, className);
-}
-
-IBonDriver2* AsBonDriver2(IBonDriver* driver)
-{
-    return static_cast<IBonDriver2*>(ProbeInterface(driver, "IBonDriver2"));
 }

@@ -1,8 +1,8 @@
 #include "SimStream.h"
 #include "TestUtil.h"
-#include "tuner/IB25Decoder.h"
+#include "relay/IB25Decoder.h"
 #include "tuner/IBonDriver.h"
-#include "tuner/TypeProbe.h"
+#include "common/TypeProbe.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,9 +1,9 @@
-#include "tuner/Descrambler.h"
+#include "relay/Descrambler.h"
 
 #include "common/CriticalSection.h"
 #include "common/ForeignCall.h"
 #include "common/PinModule.h"
-#include "tuner/TypeProbe.h"
+#include "common/TypeProbe.h"
 
 #include <windows.h>
 
