@@ -1,5 +1,6 @@
 #!/bin/bash
-# Makes the README's pictures from the real program under Xvfb: the tray menu,
+# Makes the README's pictures from the real program under Xvfb: the tray menu
+# and the tray tip while a client records,
 # both settings pages with the simulated plug-ins chosen, one page with "無効"
 # chosen, and the terrestrial page at 144 DPI. Writes docs/screenshots/*.png.
 set -euo pipefail
@@ -10,7 +11,7 @@ build="$root/build-x86_64"
 work="$build/screenshots"
 out="$root/docs/screenshots"
 rm -rf "$work" && mkdir -p "$work" "$out"
-cp "$build/bin/TunerHost.exe" "$build/bin/thctl.exe" "$work/"
+cp "$build/bin/TunerHost.exe" "$build/bin/thctl.exe" "$build/bin/tsrec.exe" "$work/"
 cp "$build/bin/BonDriver_Sim.dll" "$work/BonDriver_SimT.dll"
 cp "$build/bin/BonDriver_Sim.dll" "$work/BonDriver_SimS.dll"
 printf '[Sim]\r\nSpaces=T\r\n' > "$work/BonDriver_SimT.ini"
@@ -62,6 +63,9 @@ shot() {
 run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
 run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x700 /f >/dev/null 2>&1
 run reg add "$desktop" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+# The desktop is read when Wine's explorer starts: start Wine afresh.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
 start_host
 # The menu with the corner of the taskbar and the tray icon beneath it.
 read -r mx my _ _ <<<"$(ctl menu)"
@@ -75,6 +79,14 @@ ctl page 0
 ctl choose 131 -1   # UHF: "無効"
 shot page-none "$rect"
 ctl close
+# The tray tip while a client records UHF 27: the busy icon, and each kind's
+# plug-in, state, channel and signal level.
+(cd "$work" && exec "$build/wine-run.sh" tsrec.exe -c 27 -t 20 -o NUL >/dev/null 2>&1) &
+rec_pid=$!
+sleep 5  # the icon follows the clients every 3 s
+ctl hover
+SHOT_DELAY=2.5 shot tray-tip "420 560 380 140"
+wait "$rec_pid" 2>/dev/null || true
 stop_host
 
 run reg add "$desktop" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1

@@ -42,6 +42,14 @@ wine_env_start() {
     wineserver -w >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.fonts-substituted"
   fi
+  # Caption buttons are glyphs of Marlett: without it a window's close button
+  # shows as the letter "r". Debian's Wine does not look in fonts-wine's
+  # folder, but every prefix loads its own Fonts folder.
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  if [ -f "$marlett" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
   # A server left from an earlier run may hold another display: start afresh.
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true

@@ -3,6 +3,7 @@
 //   thctl exit [seconds]   sends the tray menu's Exit and waits for the process to end
 //   thctl settings         opens the settings sheet as a click on the tray icon does
 //   thctl menu             opens the tray icon's menu
+//   thctl hover            rests the pointer on the tray icon, so that its tip shows
 //   thctl page N           shows page N (0 terrestrial, 1 satellite) of the open sheet
 //   thctl choose ID ITEM   selects ITEM (a text, or an index; -1 is the last) in combo ID of that page
 //   thctl close            closes the open sheet with Cancel, or the open menu
@@ -26,7 +27,7 @@ constexpr WPARAM kExitCommand = 111;
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: thctl wait|exit [seconds] | settings | menu | page N | choose ID ITEM | close\n");
+    std::fprintf(stderr, "usage: thctl wait|exit [seconds] | settings | menu | hover | page N | choose ID ITEM | close\n");
     return 2;
 }
 
@@ -97,15 +98,36 @@ int OpenSettings()
     return PrintRect(nullptr, "settings sheet");
 }
 
+// Where a click on the tray icon would be, bottom right: the icon is the
+// only one in the tray.
+POINT TrayIconPoint()
+{
+    return {GetSystemMetrics(SM_CXSCREEN) - 16, GetSystemMetrics(SM_CYSCREEN) - 12};
+}
+
 int OpenMenu()
 {
     HWND host = HostWindow();
     if (!host) return 1;
-    // The menu opens at the cursor, above it: put it where a click on the
-    // tray icon would be, bottom right.
-    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 16, GetSystemMetrics(SM_CYSCREEN) - 12);
+    // The menu opens at the cursor, above it: put it on the tray icon.
+    const POINT at = TrayIconPoint();
+    SetCursorPos(at.x, at.y);
     PostMessageW(host, WM_USER, 0, WM_RBUTTONDOWN);
     return PrintRect(FindHostWindow(kMenuClass, 5000), "tray menu");
+}
+
+int Hover()
+{
+    if (!HostWindow()) return 1;
+    // The tip shows after the pointer has come to rest on the icon: arrive
+    // from beside it, then stay.
+    const POINT at = TrayIconPoint();
+    SetCursorPos(at.x - 40, at.y);
+    Sleep(200);
+    SetCursorPos(at.x - 1, at.y);
+    Sleep(100);
+    SetCursorPos(at.x, at.y);
+    return 0;
 }
 
 HWND OpenSheet()
@@ -227,6 +249,7 @@ int wmain(int argc, wchar_t** argv)
     if (std::wcscmp(argv[1], L"settings") == 0) return OpenSettings();
     if (std::wcscmp(argv[1], L"menu") == 0) return OpenMenu();
     if (std::wcscmp(argv[1], L"close") == 0) return Close();
+    if (std::wcscmp(argv[1], L"hover") == 0) return Hover();
     if (std::wcscmp(argv[1], L"page") == 0 && argc == 3) return SelectPage(argv[2]);
     if (std::wcscmp(argv[1], L"choose") == 0 && argc == 4) return Choose(argv[2], argv[3]);
     return Usage();
