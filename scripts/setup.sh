@@ -37,15 +37,21 @@ fi
 # cpp-httplib's source, once per work tree, as Debian patched it.
 httplib="$root/.deps/cpp-httplib"
 if [ ! -f "$httplib/httplib.h" ]; then
+  # Source-package entries taken from the machine's own binary sources (the
+  # same mirror, proxy or snapshot, suites and keys), where it has none yet.
   if ! grep -rqsE '^(deb-src|Types: *deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm bookworm-updates' \
-      'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' '' \
-      'Types: deb-src' 'URIs: http://deb.debian.org/debian-security' 'Suites: bookworm-security' \
-      'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
-      $sudo_cmd tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+    derived=$(python3 "$root/scripts/debsrc.py")
+    if [ -z "$derived" ]; then
+      echo "setup: APT has no binary package source to take source-package entries from" >&2
+      exit 1
+    fi
+    echo "setup: adding source-package entries for APT's configured sources"
+    printf '%s\n' "$derived" | $sudo_cmd tee /etc/apt/sources.list.d/tunerhost-deb-src.sources >/dev/null
   fi
   echo "setup: fetching cpp-httplib's source into $httplib"
-  $sudo_cmd apt-get update -qq
+  # A source of the machine's that serves no source packages only warns here;
+  # whether cpp-httplib's source came is checked below.
+  $sudo_cmd apt-get update -qq || echo "setup: apt-get update reported errors (see above)" >&2
   work=$(mktemp -d)
   chmod 755 "$work"
   if ! (cd "$work" && apt-get source -qq cpp-httplib) >"$work/log" 2>&1 || ! ls "$work"/cpp-httplib-*/httplib.h >/dev/null 2>&1; then
