@@ -34,13 +34,18 @@ void FillIconState(NOTIFYICONDATAW& data)
 }
 
 // Refused while the notification area is not there (before the taskbar
-// exists, or while Explorer restarts); the timer tries again.
+// exists, or while Explorer restarts); the timer tries again. Refused too for
+// an icon the notification area already holds (TaskbarCreated comes also on a
+// change of display scaling, with the icon still there; an add that timed out
+// while the shell was busy may have added it all the same): then the icon is
+// brought up to date instead, and the timer goes on modifying it.
 void AddTrayIcon()
 {
     NOTIFYICONDATAW data = IconRecord(NIF_MESSAGE | NIF_ICON | NIF_TIP);
     data.uCallbackMessage = WM_TRAYICON;
     FillIconState(data);
-    g_app->trayIconShown = Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+    g_app->trayIconShown =
+        Shell_NotifyIconW(NIM_ADD, &data) != FALSE || Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
 void OnCreate(HWND hwnd)

@@ -38,15 +38,35 @@ struct CWorkerThread {
     // InsideForeignCall: a thread in its own code at the bound gets up to
     // kOwnCodeGraceMs more to end, and is terminated as soon as it is inside a
     // working foreign call, never inside an ending one (or when the grace has
-    // run out too). True when it ended by itself.
-    bool Join(DWORD ms, Termination how = Termination::AtBound)
+    // run out too); a thread found inside a working call once
+    // condemnWorkAfterMs have passed is terminated then (one stopped while it
+    // waits on a plug-in that never answers has nothing to finish). True when
+    // it ended by itself: one ended by a fault inside a call did too, and
+    // says so through foreign.Faulted().
+    bool Join(DWORD ms, Termination how = Termination::AtBound, DWORD condemnWorkAfterMs = INFINITE)
     {
         if (!handle) return true;
-        if (WaitForSingleObject(handle.Get(), ms) == WAIT_OBJECT_0) return true;
+        if (how == Termination::InsideForeignCall && condemnWorkAfterMs < ms) {
+            if (WaitForSingleObject(handle.Get(), condemnWorkAfterMs) == WAIT_OBJECT_0) return true;
+            bool condemned = false;
+            for (DWORD waited = condemnWorkAfterMs; waited < ms && !(condemned = foreign.Condemn());
+                 waited += kGraceSliceMs)
+                if (WaitForSingleObject(handle.Get(), kGraceSliceMs) == WAIT_OBJECT_0) return true;
+            if (condemned) return Terminate();
+        } else if (WaitForSingleObject(handle.Get(), ms) == WAIT_OBJECT_0) {
+            return true;
+        }
         if (how == Termination::InsideForeignCall) {
             for (DWORD waited = 0; !foreign.Condemn() && waited < kOwnCodeGraceMs; waited += kGraceSliceMs)
                 if (WaitForSingleObject(handle.Get(), kGraceSliceMs) == WAIT_OBJECT_0) return true;
         }
+        return Terminate();
+    }
+    // Ended by a fault inside a foreign call, or terminated at its bound: its
+    // module is to be abandoned.
+    bool CutOff(bool joined) const { return !joined || foreign.Faulted(); }
+    bool Terminate()
+    {
         TerminateThread(handle.Get(), 0);
         WaitForSingleObject(handle.Get(), INFINITE);
         return false;

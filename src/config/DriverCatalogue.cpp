@@ -1,6 +1,9 @@
 #include "config/DriverCatalogue.h"
 
+#include "common/BoundedCall.h"
+#include "common/ForeignCall.h"
 #include "common/PinModule.h"
+#include "common/Readable.h"
 #include "common/WinHandle.h"
 #include "tuner/IBonDriver.h"
 
@@ -21,20 +24,31 @@ private:
     DWORD previous_ = 0;
 };
 
-// Lists spaces and channels; false when a list runs past its bound.
+// Lists spaces and channels; false when a list runs past its bound or a name
+// cannot be read.
 bool ListSpaces(IBonDriver2* driver, std::vector<CSpaceInfo>& spaces)
 {
     for (uint32_t s = 0;; ++s) {
-        const wchar_t* spaceName = driver->SpaceName(s);
+        const wchar_t* spaceName = nullptr;
+        {
+            CForeignScope plugin;
+            spaceName = driver->SpaceName(s);
+        }
         if (!spaceName) return true;
         if (s >= kMaxSpaces) return false;
         CSpaceInfo space;
-        space.name = CopyPluginString(spaceName);
+        if (!CopyPluginString(spaceName, space.name)) return false;
         for (uint32_t c = 0;; ++c) {
-            const wchar_t* channelName = driver->ChannelName(s, c);
+            const wchar_t* channelName = nullptr;
+            {
+                CForeignScope plugin;
+                channelName = driver->ChannelName(s, c);
+            }
             if (!channelName) break;
             if (c >= kMaxChannelsPerSpace) return false;
-            space.channels.push_back(CopyPluginString(channelName));
+            std::wstring name;
+            if (!CopyPluginString(channelName, name)) return false;
+            space.channels.push_back(std::move(name));
         }
         if (!space.channels.empty()) spaces.push_back(std::move(space));
     }
@@ -47,11 +61,20 @@ bool EqualsIgnoreCase(const wchar_t* a, const wchar_t* b)
 
 }  // namespace
 
-std::wstring CopyPluginString(const wchar_t* text)
+bool CopyPluginString(const wchar_t* text, std::wstring& out)
 {
+    // The plug-in's memory, which may be stale: each page is asked about
+    // before it is read.
+    constexpr uintptr_t kPage = 4096;
     size_t length = 0;
-    while (length < kMaxNameUnits && text[length]) ++length;
-    return std::wstring(text, length);
+    for (;; ++length) {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(text + length);
+        if ((length == 0 || at % kPage < sizeof(wchar_t)) && !IsReadable(text + length, sizeof(wchar_t)))
+            return false;
+        if (length >= kMaxNameUnits || !text[length]) break;
+    }
+    out.assign(text, length);
+    return true;
 }
 
 namespace {
@@ -67,11 +90,17 @@ bool ProbeLoaded(CDriverInfo& entry, const std::wstring& directory, CModule& mod
     if (!module) return false;
     auto create = reinterpret_cast<CreateBonDriverFn>(GetProcAddress(module.Get(), kCreateBonDriverExport));
     if (!create) return false;
-    IBonDriver* driver = create();
+    IBonDriver* driver = nullptr;
+    BOOL32 opened = 0;
+    {
+        CForeignScope plugin;
+        driver = create();
+        if (driver) opened = driver->Open();
+    }
     if (!driver) return false;
 
     bool found = false;
-    if (driver->Open()) {
+    if (opened) {
         if (IBonDriver2* driver2 = AsBonDriver2(driver)) {
             std::vector<CSpaceInfo> spaces;
             if (ListSpaces(driver2, spaces)) {
@@ -82,8 +111,11 @@ bool ProbeLoaded(CDriverInfo& entry, const std::wstring& directory, CModule& mod
             }
         }
     }
-    driver->Close();
-    driver->Destroy();
+    {
+        CForeignScope plugin(ForeignCallKind::Ending);
+        driver->Close();
+        driver->Destroy();
+    }
     return found;
 }
 
@@ -95,11 +127,15 @@ struct CProbeJob {
     std::wstring directory;
     bool found = false;
     volatile LONG state = kRunning;
+    // A fault inside the plug-in ends the probe's thread there: the plug-in
+    // is left out, and its module, which the thread held, stays loaded.
+    CForeignCall call;
 };
 
 unsigned __stdcall ProbeThread(void* param)
 {
     auto* job = static_cast<CProbeJob*>(param);
+    BindForeignCall(&job->call);
     CModule module;
     job->found = ProbeLoaded(job->entry, job->directory, module);
     if (InterlockedCompareExchange(&job->state, CProbeJob::kDone, CProbeJob::kRunning) == CProbeJob::kAbandoned) {
@@ -109,7 +145,9 @@ unsigned __stdcall ProbeThread(void* param)
         module.Release();
         delete job;
     }
-    return 0;  // otherwise the job is the catalogue's, and the module is unloaded here
+    // Otherwise the job is the catalogue's, and the module is let go here.
+    UnloadModuleWithin(module.Release());
+    return 0;
 }
 
 }  // namespace

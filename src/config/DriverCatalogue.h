@@ -22,5 +22,6 @@ constexpr DWORD kProbeBoundMs = 10000;
 // channels was found.
 bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory);
 
-// Copies a name the plug-in returned, bounded in length.
-std::wstring CopyPluginString(const wchar_t* text);
+// Copies a name the plug-in returned, bounded in length; false when its
+// memory cannot be read (a pointer to memory it has freed).
+bool CopyPluginString(const wchar_t* text, std::wstring& out);

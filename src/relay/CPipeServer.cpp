@@ -1,17 +1,24 @@
 #include "relay/CPipeServer.h"
 
+#include "relay/CStreamRelay.h"
+
+#include <process.h>
+
 namespace {
 
 // Ends a pipe worker: its gate's stop, then the thread; a thread terminated at
-// the bound leaves its pipe instance for us to drop.
-void StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe, DWORD joinMs, Termination how)
+// the bound leaves its pipe instance for us to drop. False when it was.
+bool StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe, DWORD joinMs, Termination how,
+                    DWORD condemnWorkAfterMs = INFINITE)
 {
-    if (!thread.Running()) return;
+    if (!thread.Running()) return true;
     gate.Stop(1000, thread.handle.Get());
-    if (!thread.Join(joinMs, how) && pipe) {
+    if (thread.Join(joinMs, how, condemnWorkAfterMs)) return true;
+    if (pipe) {
         DisconnectNamedPipe(pipe.Get());
         pipe.Reset();
     }
+    return false;
 }
 
 }  // namespace
@@ -57,10 +64,49 @@ void CPipeServer::StopWorkers()
     // out, which has bounds of its own; killed in its own code it could hold
     // the loader's lock (inside LoadLibrary or FreeLibrary) or the
     // descrambler library's, and hang the process or the other kind.
-    StopPipeWorker(controlThread, controlGate, controlPipe, kControlStopMs, Termination::InsideForeignCall);
+    // One cut off inside a plug-in's or descrambler's call leaves that module
+    // abandoned; one ended by a fault has a successor, stopped in turn.
+    for (;;) {
+        if (!StopPipeWorker(controlThread, controlGate, controlPipe, kControlStopMs, Termination::InsideForeignCall,
+                            kControlWorkBoundMs))
+            Abandon(controlThread.foreign.Module());
+        controlThread.Forget();
+        CLock hold(successorLock);
+        if (!controlSuccessor) break;
+        controlThread.handle = std::move(controlSuccessor);
+        controlThread.id = controlSuccessorId;
+    }
     // Only now: the control worker may wait on the data worker's handle.
     dataThread.Forget();
-    controlThread.Forget();
+}
+
+void CPipeServer::EndConnection()
+{
+    InterlockedExchange(&connectionLost, 1);
+    controlGate.Interrupt();
+}
+
+void CPipeServer::Abandon(ForeignModule module)
+{
+    if (module == ForeignModule::Descrambler) {
+        if (relay) relay->AbandonDescrambler();
+    } else if (tuner) {
+        tuner->AbandonPlugin();
+    }
+}
+
+void ControlWorkerFaulted(void* param)
+{
+    // On the faulting control worker, which ends right after: it waits on
+    // nothing here.
+    CPipeServer& s = *static_cast<CPipeServer*>(param);
+    s.Abandon(s.controlThread.foreign.Module());
+    InterlockedExchange(&s.resumeAfterFault, 1);
+    unsigned id = 0;
+    const auto h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ControlWorker, &s, 0, &id));
+    CLock hold(s.successorLock);
+    s.controlSuccessor.Reset(h);
+    s.controlSuccessorId = id;
 }
 
 void CPipeServer::Append(TsBlockPtr block)

@@ -41,6 +41,13 @@ public:
     // Throws away the queued chunks and the partly filled one.
     void DiscardChunks();
 
+    // Ends the client's connection from any thread, as a failed open ends it:
+    // a thread of the connection was ended inside a plug-in or descrambler.
+    void EndConnection();
+    bool ConnectionLost() const { return InterlockedCompareExchange(const_cast<volatile LONG*>(&connectionLost), 0, 0) != 0; }
+    // Abandons the module a thread was ended inside.
+    void Abandon(ForeignModule module);
+
     // Used by the control worker. Neither waits on a data worker that has
     // ended. Re-arming ends any data connection and offers a new pipe.
     void PauseDataWorker();
@@ -72,13 +79,26 @@ public:
     CHandle chunkWritten;
     CHandle controlListening;
     CFileHandle controlPipe;
+    volatile LONG connectionLost = 0;
+    // A control worker ended by a fault inside a call leaves its connection to
+    // a successor, which ends it and serves the kind from then on. The
+    // successor's handle waits here until the stopper takes it over.
+    volatile LONG resumeAfterFault = 0;
+    CCriticalSection successorLock;
+    CHandle controlSuccessor;
+    DWORD controlSuccessorId = 0;
 
     // Time the control worker's thread gets at a stop to close a tuner that a
     // client holds: the bounds of what that close waits for, added up (the
     // signal thread 1 + 1 s, the reception thread 3 + 2 s, the relay worker
     // 3 + 2 s), each with the grace a thread in its own code gets at its bound.
     static constexpr DWORD kControlStopMs = 12000 + 3 * CWorkerThread::kOwnCodeGraceMs;
+    // A control worker still inside a working call this long after the stop
+    // (an Open that never returns) has nothing to close: it is cut off then.
+    static constexpr DWORD kControlWorkBoundMs = 3000;
 };
 
 unsigned __stdcall DataWorker(void* param);
 unsigned __stdcall ControlWorker(void* param);
+// The fault hook of the control worker (see CForeignCall::SetFaultHook).
+void ControlWorkerFaulted(void* pipeServer);

@@ -30,6 +30,7 @@ bool CStreamRelay::Start()
         if (!blockHeap) return false;
     }
     workerLost_ = false;
+    InterlockedExchange(&descramblerAbandoned_, 0);
     descrambler = LoadDescrambler();
     workerGate.Reset();
     if (!worker.Start(RelayWorker, this)) {
@@ -49,7 +50,7 @@ bool CStreamRelay::StopWorker(DWORD parkMs)
     bool cutOff = false;
     if (worker.Running()) {
         workerGate.Stop(parkMs, worker.handle.Get());
-        cutOff = !worker.Join(2000, Termination::InsideForeignCall);
+        cutOff = worker.CutOff(worker.Join(2000, Termination::InsideForeignCall));
         worker.Forget();
     }
     {
@@ -60,23 +61,29 @@ bool CStreamRelay::StopWorker(DWORD parkMs)
         blocks.clear();
         blockHeap.Reset();
     }
+    if (cutOff && descrambler) AbandonDescrambler();
     if (descrambler) {
         // Cleared first: a second Stop finds nothing to release.
         IB25Decoder* instance = descrambler;
         descrambler = nullptr;
-        if (cutOff) {
-            // The worker was terminated inside the instance (or past every
-            // grace): it is left as it is, and its library stays loaded.
-            AbandonDescrambler();
-        } else {
-            {
-                CForeignScope call(ForeignCallKind::Ending);
-                instance->Release();
-            }
-            UnloadDescrambler();
-        }
+        // One that a thread was ended inside is left as it is, its library
+        // loaded (AbandonDescrambler); any other is let go within a bound.
+        if (!DescramblerAbandoned()) ReleaseDescrambler(instance);
     }
     return true;
+}
+
+void CStreamRelay::AbandonDescrambler()
+{
+    InterlockedExchange(&descramblerAbandoned_, 1);
+    ::AbandonDescrambler();
+}
+
+void RelayWorkerFaulted(void* relay)
+{
+    auto& r = *static_cast<CStreamRelay*>(relay);
+    r.AbandonDescrambler();
+    if (r.pipeServer) r.pipeServer->EndConnection();
 }
 
 bool CStreamRelay::Push(const uint8_t* bytes, uint32_t size)
@@ -113,8 +120,8 @@ bool CStreamRelay::Purge()
         CLock hold(queueLock);
         blocks.clear();
     }
-    if (descrambler) {
-        CForeignScope call;
+    if (descrambler && !DescramblerAbandoned()) {
+        CForeignScope call(ForeignCallKind::Work, ForeignModule::Descrambler);
         descrambler->StartUp(kDescramblerStartUpValue);
     }
     if (worker.Running()) workerGate.Resume();
@@ -130,8 +137,9 @@ TsBlockPtr Descramble(CStreamRelay& r, TsBlockPtr block)
     uint8_t* out = nullptr;
     uint32_t outSize = 0;
     BOOL32 decoded = 0;
+    if (r.DescramblerAbandoned()) return nullptr;
     {
-        CForeignScope call(r.worker.foreign);
+        CForeignScope call(r.worker.foreign, ForeignCallKind::Work, ForeignModule::Descrambler);
         decoded = r.descrambler->Decode(block->Bytes(), block->size, &out, &outSize);
     }
     if (!decoded || !out || outSize == 0) return nullptr;
@@ -143,6 +151,8 @@ TsBlockPtr Descramble(CStreamRelay& r, TsBlockPtr block)
 unsigned __stdcall RelayWorker(void* param)
 {
     CStreamRelay& r = *static_cast<CStreamRelay*>(param);
+    BindForeignCall(&r.worker.foreign);
+    r.worker.foreign.SetFaultHook(RelayWorkerFaulted, &r);
     SetThreadRole(ThreadRole::Relay);
     for (;;) {
         {

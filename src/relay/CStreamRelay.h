@@ -37,6 +37,14 @@ public:
     bool Purge();
     // True after a failed Purge, until the next Start.
     bool WorkerLost() const { return workerLost_; }
+    // A thread was ended inside this connection's descrambler (or inside
+    // the library while it made one): the instance is never called or
+    // released again and the library never unloaded. Any thread; no wait.
+    void AbandonDescrambler();
+    bool DescramblerAbandoned() const
+    {
+        return InterlockedCompareExchange(const_cast<volatile LONG*>(&descramblerAbandoned_), 0, 0) != 0;
+    }
     // Null when the kind could not be served (its control pipe name is taken).
     CPipeServer* PipeServer() const { return pipeServer.get(); }
 
@@ -60,6 +68,9 @@ public:
 private:
     bool StopWorker(DWORD parkMs);
     bool workerLost_ = false;
+    volatile LONG descramblerAbandoned_ = 0;
 };
 
 unsigned __stdcall RelayWorker(void* param);
+// The relay worker's fault hook (see CForeignCall::SetFaultHook).
+void RelayWorkerFaulted(void* relay);

@@ -75,6 +75,13 @@ void CWorkerGate::Resume()
     CountCall(SystemCall::Signal);
 }
 
+void CWorkerGate::Interrupt()
+{
+    CLock hold(lock_);
+    SetEvent(request_.Get());
+    InterlockedExchange(&requestMade_, 1);
+}
+
 bool CWorkerGate::Stop(DWORD ms, HANDLE worker)
 {
     InterlockedExchange(&quit_, 1);

@@ -25,6 +25,10 @@ public:
     // worker must end.
     bool Checkpoint(DWORD ms);
     void Resume();
+    // Sets request without waiting: whatever the worker waits on (WaitEither)
+    // ends at once, and a poll sees it. Used to end a client's connection
+    // from another thread.
+    void Interrupt();
     // Sets quit, pauses with the bound, releases the worker. False when the
     // worker did not park in time.
     bool Stop(DWORD ms, HANDLE worker = nullptr);

@@ -104,7 +104,9 @@ struct CControlSession {
         ITunerPort& t = *s.tuner;
         if (!s.relay || !s.relay->Start()) return false;
         if (!t.LoadPlugin()) return false;
-        if (!t.Open() || !t.Start()) {
+        // A thread of the connection ended inside a call meanwhile fails the
+        // open as the plug-in's own failure would.
+        if (!t.Open() || !t.Start() || s.ConnectionLost()) {
             t.Close();
             return false;
         }
@@ -122,10 +124,31 @@ struct CControlSession {
             // A retune whose purge could not park the relay worker stopped it:
             // no stream can follow, so the connection ends without a reply.
             if (s.relay && s.relay->WorkerLost()) return;
+            // A reception, signal or relay thread was ended inside a call.
+            if (s.ConnectionLost()) return;
             if (!WriteReply()) return;
         }
     }
 };
+
+}  // namespace
+
+namespace {
+
+// The end of a connection, always in this order; `connected` when a client
+// was, whose tuner is closed.
+void EndOfConnection(CPipeServer& s, bool connected)
+{
+    DisconnectNamedPipe(s.controlPipe.Get());
+    s.controlPipe.Reset();
+    // Only a connection that was made ends the data pipe's offer: a client
+    // that came and went before the connect leaves the data pipe as it was
+    // (at start-up, offered to the first client).
+    if (connected) {
+        s.PauseDataWorker();
+        s.tuner->Close();
+    }
+}
 
 }  // namespace
 
@@ -134,7 +157,15 @@ unsigned __stdcall ControlWorker(void* param)
     CPipeServer& s = *static_cast<CPipeServer*>(param);
     // The tuner context and the descrambler stage call plug-ins on this thread.
     BindForeignCall(&s.controlThread.foreign);
+    s.controlThread.foreign.SetFaultHook(ControlWorkerFaulted, &s);
     SetThreadRole(ThreadRole::Control);
+    if (InterlockedExchange(&s.resumeAfterFault, 0)) {
+        // The successor of a control worker ended inside a call: its
+        // connection ends as a failed open ends it.
+        s.controlThread.foreign.Reset();
+        EndOfConnection(s, true);
+        if (!s.controlGate.Checkpoint(0)) return 1;
+    }
     CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
     ov.hEvent = ioEvent.Get();
@@ -147,18 +178,11 @@ unsigned __stdcall ControlWorker(void* param)
         const bool connected =
             ConnectPipe(s.controlPipe.Get(), ov, s.controlGate, s.controlListening.Get()) == PipeIoResult::Done;
         if (connected) {
+            InterlockedExchange(&s.connectionLost, 0);
             CControlSession session{s, ov, reply};
             session.Serve();
         }
-        DisconnectNamedPipe(s.controlPipe.Get());
-        s.controlPipe.Reset();
-        // Only a connection that was made ends the data pipe's offer: a
-        // client that came and went before the connect leaves the data pipe
-        // as it was (at start-up, offered to the first client).
-        if (connected) {
-            s.PauseDataWorker();
-            s.tuner->Close();
-        }
+        EndOfConnection(s, connected);
         if (!s.controlGate.Checkpoint(0)) return 1;
     }
 }

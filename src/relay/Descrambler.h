@@ -8,6 +8,9 @@
 IB25Decoder* LoadDescrambler();
 // After an instance has been released. False when nothing was loaded.
 bool UnloadDescrambler();
+// Releases an instance and then unloads, on a thread of its own that is
+// waited for within a bound: an instance whose Release hangs is left to it.
+void ReleaseDescrambler(IB25Decoder* instance);
 // Instead of UnloadDescrambler, for an instance whose thread was terminated
 // inside it: the instance is never released and the library never unloaded.
 void AbandonDescrambler();

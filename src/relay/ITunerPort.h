@@ -23,6 +23,10 @@ public:
     virtual BOOL32 Close() = 0;
     // The kind is held by a client (the tray shows it).
     virtual void MarkInUse() = 0;
+    // A thread was ended inside the plug-in (cut off at its bound, or by a
+    // fault): its object is never called again and its module never
+    // unloaded. Called on any thread, also the one ending; waits on nothing.
+    virtual void AbandonPlugin() = 0;
 
 protected:
     ~ITunerPort() = default;

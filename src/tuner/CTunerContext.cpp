@@ -1,5 +1,6 @@
 #include "tuner/CTunerContext.h"
 
+#include "common/BoundedCall.h"
 #include "common/PinModule.h"
 #include "relay/CStreamRelay.h"
 #include "tuner/ChannelSelection.h"
@@ -45,6 +46,18 @@ void CTunerContext::MarkInUse()
     InterlockedExchange(&inUse, 1);
 }
 
+void CTunerContext::AbandonPlugin()
+{
+    InterlockedExchange(&pluginAbandoned_, 1);
+}
+
+void PluginThreadFaulted(void* context)
+{
+    auto& t = *static_cast<CTunerContext*>(context);
+    t.AbandonPlugin();
+    if (t.relay && t.relay->PipeServer()) t.relay->PipeServer()->EndConnection();
+}
+
 BOOL32 CTunerContext::Open()
 {
     if (!module || driver) return 0;
@@ -88,7 +101,7 @@ BOOL32 CTunerContext::Open()
 
 BOOL32 CTunerContext::Start()
 {
-    if (!driver) return 0;
+    if (!driver || PluginAbandoned()) return 0;
     if (streaming) return 1;
     if (receptionGate.Pause(3000, receptionThread.handle.Get()) != 0) return 0;
     {
@@ -130,7 +143,7 @@ BOOL32 CTunerContext::Apply(const CSelection& selection)
 BOOL32 CTunerContext::ApplyChannel(uint32_t space, uint32_t channel)
 {
     // The fixed-channel override has been applied by DecideChannel.
-    if (!driver2) return 0;
+    if (!driver2 || PluginAbandoned()) return 0;
     if (receptionGate.Pause(3000, receptionThread.handle.Get()) != 0) return 0;
     {
         CForeignScope plugin;
@@ -150,16 +163,17 @@ void CTunerContext::StopThreads()
     streaming = 0;
     if (signalThread.Running()) {
         signalGate.Stop(1000, signalThread.handle.Get());
-        if (!signalThread.Join(1000, Termination::InsideForeignCall)) pluginCutOff_ = true;
+        if (signalThread.CutOff(signalThread.Join(1000, Termination::InsideForeignCall))) AbandonPlugin();
         signalThread.Forget();
     }
     if (receptionThread.Running()) {
         receptionGate.Stop(3000, receptionThread.handle.Get());
-        if (!receptionThread.Join(2000, Termination::InsideForeignCall)) pluginCutOff_ = true;
+        if (receptionThread.CutOff(receptionThread.Join(2000, Termination::InsideForeignCall))) AbandonPlugin();
         receptionThread.Forget();
     }
     // A reception thread that ended by itself has closed and destroyed the
-    // object; one terminated at its bound leaves it as it is.
+    // object; one ended inside a call, or any thread of an abandoned
+    // plug-in, leaves it as it is.
     driver = nullptr;
     driver2 = nullptr;
 }
@@ -167,13 +181,14 @@ void CTunerContext::StopThreads()
 BOOL32 CTunerContext::Close()
 {
     StopThreads();
-    if (pluginCutOff_) {
-        // Never unloaded once a thread was terminated inside it.
+    if (PluginAbandoned()) {
+        // Never unloaded once a thread was ended inside it.
         PinModule(module.Get());
         module.Release();
-        pluginCutOff_ = false;
+        InterlockedExchange(&pluginAbandoned_, 0);
     }
-    module.Reset();
+    // Its detach code may wait on a device or a thread of its own.
+    UnloadModuleWithin(module.Release());
     if (!relay) return 0;
     relay->Stop();
     InterlockedExchange(&tunedChannel, -1);
@@ -205,6 +220,8 @@ void CAdaptiveWait::OnEmptyPass()
 unsigned __stdcall ReceptionThread(void* param)
 {
     CTunerContext& t = *static_cast<CTunerContext*>(param);
+    BindForeignCall(&t.receptionThread.foreign);
+    t.receptionThread.foreign.SetFaultHook(PluginThreadFaulted, &t);
     SetThreadRole(ThreadRole::Reception);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     do {
@@ -235,7 +252,9 @@ unsigned __stdcall ReceptionThread(void* param)
                     parking = true;
                     break;
                 }
-                if (waiting == 0) break;
+                // More is waiting only after a block: a plug-in that says so
+                // while it hands nothing would have us spin a core.
+                if (waiting == 0 || !(fetched && data && size)) break;
             }
             if (parking) break;
             if (!got) pace.OnEmptyPass();
@@ -251,7 +270,7 @@ unsigned __stdcall ReceptionThread(void* param)
             if (t.receptionGate.PollRequest()) break;
         }
     } while (t.receptionGate.Checkpoint(INFINITE));
-    {
+    if (!t.PluginAbandoned()) {
         CForeignScope plugin(t.receptionThread.foreign, ForeignCallKind::Ending);
         t.driver->Close();
         t.driver->Destroy();
@@ -263,11 +282,13 @@ unsigned __stdcall ReceptionThread(void* param)
 unsigned __stdcall SignalThread(void* param)
 {
     CTunerContext& t = *static_cast<CTunerContext*>(param);
+    BindForeignCall(&t.signalThread.foreign);
+    t.signalThread.foreign.SetFaultHook(PluginThreadFaulted, &t);
     SetThreadRole(ThreadRole::Signal);
     do {
         for (;;) {
-            float level = 0.0f;
-            {
+            float level = t.signalLevel;
+            if (!t.PluginAbandoned()) {
                 CForeignScope plugin(t.signalThread.foreign);
                 level = t.driver->ReadLevel();
             }

@@ -38,6 +38,11 @@ public:
     BOOL32 ApplyChannel(uint32_t space, uint32_t channel);
     BOOL32 Close() override;
     void MarkInUse() override;
+    void AbandonPlugin() override;
+    bool PluginAbandoned() const
+    {
+        return InterlockedCompareExchange(const_cast<volatile LONG*>(&pluginAbandoned_), 0, 0) != 0;
+    }
 
     CDriverInfo settings;
     BOOL32 isTerrestrial = 0;
@@ -59,8 +64,9 @@ public:
 
 private:
     CTunerContext() = default;
-    // A thread of this connection was terminated inside the plug-in.
-    bool pluginCutOff_ = false;
+    // A thread of this connection was ended inside the plug-in: its object is
+    // never called again, its module never unloaded. Set from any thread.
+    volatile LONG pluginAbandoned_ = 0;
     BOOL32 Apply(const struct CSelection& selection);
     void StopThreads();
 };
@@ -78,4 +84,6 @@ struct CAdaptiveWait {
 };
 
 unsigned __stdcall ReceptionThread(void* param);
+// The fault hook of the reception and signal-level threads.
+void PluginThreadFaulted(void* context);
 unsigned __stdcall SignalThread(void* param);

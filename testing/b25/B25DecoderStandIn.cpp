@@ -10,10 +10,17 @@
 //   FailAfter=N      from the N+1st block on, decoding fails (mid-stream)
 //   DecodeHangMs=N   the first Decode blocks this long, as a descrambler
 //                    waiting on its card reader does
+//   DecodeFault=N    the first Decode faults: 1 an access violation, 2 a C++
+//                    exception that nothing in the library catches
+//   Trigger=path     DecodeHangMs and DecodeFault wait for this file: the
+//                    first Decode after it exists hangs or faults
+//   CreateHang=1     the factory never returns; StartupHang=1: nor does the
+//                    first start-up (each logging "hang")
 //   DetachMs=N       unloading (FreeLibrary) takes this long
 //   Log=path         one line per event: load, create, startup, configure,
 //                    hang, release, unload
 #include "CByteBuffer.h"
+#include "Faults.h"
 #include "Kernel32.h"
 #include "PluginFiles.h"
 #include "relay/IB25Decoder.h"
@@ -24,7 +31,9 @@ HMODULE g_module = nullptr;
 
 struct StandInSettings {
     int startupFails, noInterface2, outputMode, failAfter, decodeHangMs, detachMs;
+    int decodeFault, createHang, startupHang;
     wchar_t log[1024];
+    wchar_t trigger[1024];
 };
 
 void LoadSettings(StandInSettings& s)
@@ -37,7 +46,22 @@ void LoadSettings(StandInSettings& s)
     s.failAfter = static_cast<int>(GetPrivateProfileIntW(L"B25", L"FailAfter", 0, ini));
     s.decodeHangMs = static_cast<int>(GetPrivateProfileIntW(L"B25", L"DecodeHangMs", 0, ini));
     s.detachMs = static_cast<int>(GetPrivateProfileIntW(L"B25", L"DetachMs", 0, ini));
+    s.decodeFault = static_cast<int>(GetPrivateProfileIntW(L"B25", L"DecodeFault", 0, ini));
+    s.createHang = static_cast<int>(GetPrivateProfileIntW(L"B25", L"CreateHang", 0, ini));
+    s.startupHang = static_cast<int>(GetPrivateProfileIntW(L"B25", L"StartupHang", 0, ini));
     GetPrivateProfileStringW(L"B25", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);
+    GetPrivateProfileStringW(L"B25", L"Trigger", L"", s.trigger, sizeof s.trigger / sizeof s.trigger[0], ini);
+}
+
+// True once the trigger file exists, or at once without one.
+bool Triggered(const StandInSettings& s)
+{
+    if (!s.trigger[0]) return true;
+    HANDLE file = CreateFileW(s.trigger, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
 }
 
 // The key after the n-th start-up; never 0, so the stream always changes.
@@ -55,6 +79,10 @@ public:
     BOOL32 StartUp(uint32_t value) override
     {
         AppendLogLine(s_.log, value == kDescramblerStartUpValue ? "startup" : "startup-bad-value");
+        if (s_.startupHang) {
+            AppendLogLine(s_.log, "hang");
+            Sleep(INFINITE);
+        }
         if (s_.startupFails) return 0;
         key_ = KeyAfterStartUp(++startUps_);
         return 1;
@@ -68,8 +96,12 @@ public:
     {
         *dst = nullptr;
         *dstSize = 0;
-        if (s_.decodeHangMs > 0 && !hung_) {
+        if ((s_.decodeHangMs > 0 || s_.decodeFault) && !hung_ && Triggered(s_)) {
             hung_ = true;
+            if (s_.decodeFault) {
+                AppendLogLine(s_.log, "fault");
+                RaiseSimFault(s_.decodeFault);
+            }
             AppendLogLine(s_.log, "hang");
             Sleep(static_cast<DWORD>(s_.decodeHangMs));
         }
@@ -116,6 +148,10 @@ extern "C" __declspec(dllexport) IB25Decoder* __cdecl CreateB25Decoder()
     StandInSettings s;
     LoadSettings(s);
     AppendLogLine(s.log, "create");
+    if (s.createHang) {
+        AppendLogLine(s.log, "hang");
+        Sleep(INFINITE);
+    }
     if (s.noInterface2) return new CStandIn1(s);
     return new CStandIn2(s);
 }

@@ -38,6 +38,10 @@ constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
 constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD MEM_COMMIT = 0x1000;
+constexpr DWORD MEM_RESERVE = 0x2000;
+constexpr DWORD MEM_RELEASE = 0x8000;
+constexpr DWORD PAGE_READWRITE = 0x04;
 // A macro, as in the system headers: a constant cannot hold a cast to a pointer,
 // and a variable would want a C runtime to initialise it.
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
@@ -67,3 +71,6 @@ KERNEL32_API HANDLE WINAPI GetProcessHeap();
 KERNEL32_API void* WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t size);
 KERNEL32_API void* WINAPI HeapReAlloc(HANDLE heap, DWORD flags, void* block, size_t size);
 KERNEL32_API BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, void* block);
+KERNEL32_API void WINAPI RaiseException(DWORD code, DWORD flags, DWORD count, const uintptr_t* arguments);
+KERNEL32_API void* WINAPI VirtualAlloc(void* address, size_t size, DWORD type, DWORD protect);
+KERNEL32_API BOOL WINAPI VirtualFree(void* address, size_t size, DWORD type);

@@ -11,6 +11,15 @@
 //   SlowMs=0            delay added to Open, Tune and FetchBlock
 //   OpenHangMs=0        Open sleeps this long (logging "hang" first); -1: Open
 //                       never returns
+//   HangHoldsLock=1     ...holding a lock of the module's, which unloading it
+//                       takes (as a device's detach code waits for its open)
+//   OpenFault=0, TuneFault=0, FetchFault=0   a fault in that call (logging
+//                       "fault" first): 1 an access violation, 2 a C++
+//                       exception that nothing in the plug-in catches
+//   FetchFaultAfterMs=0 ...in the first FetchBlock this long after Open
+//   NamesFreed=1        SpaceName and ChannelName return memory already freed
+//   WaitingLies=1       FetchBlock hands nothing and says more is waiting;
+//                       Close logs "fetches N", the number of calls
 //   FetchHangMs=0       the first FetchBlock after Open sleeps this long, then
 //                       hands out one block made before it slept
 //   FetchHangAfterMs=0  ...the first one this long after Open, instead

@@ -1,5 +1,6 @@
 #include "CSimTuner.h"
 
+#include "Faults.h"
 #include "PluginFiles.h"
 #include "Text.h"
 
@@ -10,6 +11,9 @@ constexpr size_t kOddSizes[] = {1, 187, 1000, 7, 48129, 189, 4093, 376};
 constexpr size_t kMaxLive = 16;
 SRWLOCK g_liveLock = {};
 CSimTuner* g_live[kMaxLive] = {};
+// Held by an Open that hangs with HangHoldsLock, and taken by the unload: a
+// device plug-in's detach code that waits for its open to give up.
+SRWLOCK g_openLock = {};
 }  // namespace
 
 CSimTuner::CSimTuner(const SimSettings& s) : settings_(s)
@@ -49,8 +53,14 @@ BOOL32 CSimTuner::Open()
 {
     Slow();
     if (settings_.openHangMs != 0) {
+        if (settings_.hangHoldsLock) AcquireSRWLockExclusive(&g_openLock);
         AppendLogLine(settings_.log, "hang");
         Sleep(settings_.openHangMs < 0 ? INFINITE : static_cast<DWORD>(settings_.openHangMs));
+        if (settings_.hangHoldsLock) ReleaseSRWLockExclusive(&g_openLock);
+    }
+    if (settings_.openFault) {
+        AppendLogLine(settings_.log, "fault");
+        RaiseSimFault(settings_.openFault);
     }
     AppendLogLine(settings_.log, "open");
     if (settings_.openFails) return 0;
@@ -71,6 +81,11 @@ BOOL32 CSimTuner::Open()
 
 void CSimTuner::Close()
 {
+    if (settings_.waitingLies) {
+        char line[40] = "fetches ";
+        AppendDecimal(line, sizeof line, fetches_);
+        AppendLogLine(settings_.log, line);
+    }
     AppendLogLine(settings_.log, "close");
     StopReader();
 }
@@ -121,6 +136,8 @@ DWORD WINAPI CSimTuner::ReaderMain(void* self)
 
 void CSimTuner::OnUnload()
 {
+    AcquireSRWLockExclusive(&g_openLock);
+    ReleaseSRWLockExclusive(&g_openLock);
     CSimTuner* live[kMaxLive] = {};
     AcquireSRWLockExclusive(&g_liveLock);
     for (size_t i = 0; i < kMaxLive; ++i) live[i] = g_live[i];
@@ -149,6 +166,15 @@ BOOL32 CSimTuner::FetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting)
     *data = nullptr;
     *size = 0;
     *waiting = 0;
+    ++fetches_;
+    if (settings_.waitingLies) {
+        *waiting = 1;
+        return 0;
+    }
+    if (settings_.fetchFault && ElapsedSeconds() * 1000.0 >= settings_.fetchFaultAfterMs) {
+        AppendLogLine(settings_.log, "fault");
+        RaiseSimFault(settings_.fetchFault);
+    }
     // A reader thread's buffer is handed out under its lock, a stall included.
     Lock();
     const BOOL32 got = FetchFromPending(data, size, waiting);
@@ -258,14 +284,25 @@ void CSimTuner::Stamp(uint8_t* block, size_t size)
 const wchar_t* CSimTuner::SpaceName(uint32_t space)
 {
     if (settings_.endlessSpaces) return Endless(L"Space", space);
-    return space < spaceCount_ ? spaces_[space].name : nullptr;
+    if (space >= spaceCount_) return nullptr;
+    return settings_.namesFreed ? Freed(spaces_[space].name) : spaces_[space].name;
+}
+
+const wchar_t* CSimTuner::Freed(const wchar_t* name)
+{
+    auto* copy = static_cast<wchar_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!copy) return name;
+    for (size_t i = 0; i < 64 && (copy[i] = name[i]); ++i) {
+    }
+    VirtualFree(copy, 0, MEM_RELEASE);
+    return copy;
 }
 
 const wchar_t* CSimTuner::ChannelName(uint32_t space, uint32_t channel)
 {
     if (settings_.endlessChannels || (settings_.endlessSpaces && space >= spaceCount_)) return Endless(L"Ch", channel);
     if (space >= spaceCount_ || channel >= spaces_[space].channels) return nullptr;
-    return channelNames_[space][channel];
+    return settings_.namesFreed ? Freed(channelNames_[space][channel]) : channelNames_[space][channel];
 }
 
 BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
@@ -276,6 +313,10 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     AppendText(line, sizeof line, " ");
     AppendDecimal(line, sizeof line, channel);
     AppendLogLine(settings_.log, line);
+    if (settings_.tuneFault) {
+        AppendLogLine(settings_.log, "fault");
+        RaiseSimFault(settings_.tuneFault);
+    }
     if (settings_.tuneFails) return 0;
     if (space >= spaceCount_ || channel >= spaces_[space].channels) return 0;
     Lock();

@@ -67,6 +67,8 @@ private:
     // The next packet of the generated stream, or of the replayed file.
     void NextPacket(uint8_t* out);
     const wchar_t* Endless(const wchar_t* prefix, uint32_t n);
+    // NamesFreed: a copy of the name in memory given back before it is returned.
+    const wchar_t* Freed(const wchar_t* name);
 
     SimSettings settings_;
     Space spaces_[kMaxSpaces] = {};
@@ -80,6 +82,7 @@ private:
     CByteBuffer pending_, block_;
     size_t oddIndex_ = 0;
     bool hung_ = false;
+    uint32_t fetches_ = 0;
     wchar_t endlessName_[32] = {};
     // The reader thread and the lock it shares with FetchBlock.
     HANDLE reader_ = nullptr;

@@ -24,6 +24,13 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.fetchHangMs = num(L"FetchHangMs", 0);
     s.fetchHangAfterMs = num(L"FetchHangAfterMs", 0);
     s.openHangMs = num(L"OpenHangMs", 0);
+    s.hangHoldsLock = num(L"HangHoldsLock", 0);
+    s.openFault = num(L"OpenFault", 0);
+    s.tuneFault = num(L"TuneFault", 0);
+    s.fetchFault = num(L"FetchFault", 0);
+    s.fetchFaultAfterMs = num(L"FetchFaultAfterMs", 0);
+    s.namesFreed = num(L"NamesFreed", 0);
+    s.waitingLies = num(L"WaitingLies", 0);
     s.readerThread = num(L"ReaderThread", 0);
     s.stamp = num(L"Stamp", 0);
     s.layout = num(L"Layout", 0);

@@ -8,6 +8,12 @@ struct SimSettings {
     int openFails, tuneFails, factoryNull, noInterface2;
     int fetchMode, slowMs, rateKBps, fetchHangMs, fetchHangAfterMs, stamp;
     int openHangMs;  // Open sleeps this long first; negative: it never returns
+    int hangHoldsLock;  // Open's sleep holds a lock of the module's, which its unload takes
+    // Faults (1: an access violation; 2: a C++ exception nothing catches) in
+    // Open, Tune, or the first FetchBlock fetchFaultAfterMs after Open.
+    int openFault, tuneFault, fetchFault, fetchFaultAfterMs;
+    int namesFreed;   // SpaceName and ChannelName point into memory already freed
+    int waitingLies;  // FetchBlock hands nothing but always says more is waiting
     // 1: a reader thread of the plug-in's own fills a buffer that FetchBlock
     // takes from, both under one lock, and unloading stops the readers of
     // objects never closed (taking their locks); 2: the same, but unloading

@@ -1,5 +1,6 @@
 #include "app/FakeTray.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -124,11 +125,30 @@ LRESULT CFakeTray::OnCopyData(const COPYDATASTRUCT& data)
     call.tip.assign(tip, wcsnlen(tip, kTipUnits));
     call.iconBits.assign(p + kRecordSize, p + data.cbData);
     EnterCriticalSection(&lock_);
-    const bool refuse = call.message == NIM_ADD && refuseAdds_ > 0;
-    if (refuse) --refuseAdds_;
+    const std::pair<HWND, UINT> icon{call.window, call.id};
+    auto at = std::find(held_.begin(), held_.end(), icon);
+    const bool held = at != held_.end();
+    bool refuse = false;
+    if (call.message == NIM_ADD) {
+        refuse = held || refuseAdds_ > 0;
+        if (!held && refuseAdds_ > 0) --refuseAdds_;
+        if (!refuse) held_.push_back(icon);
+    } else if (call.message == NIM_MODIFY) {
+        refuse = !held;
+    } else if (call.message == NIM_DELETE) {
+        refuse = !held;
+        if (held) held_.erase(at);
+    }
     calls_.push_back(call);
     LeaveCriticalSection(&lock_);
     return refuse ? FALSE : TRUE;
+}
+
+void CFakeTray::ForgetIcons()
+{
+    EnterCriticalSection(&lock_);
+    held_.clear();
+    LeaveCriticalSection(&lock_);
 }
 
 std::vector<uint8_t> CFakeTray::IconBits(const std::wstring& modulePath, int resourceId)

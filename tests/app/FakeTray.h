@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct CTrayCall {
@@ -30,6 +31,10 @@ public:
     // The next n NIM_ADD calls are refused, as by a notification area that
     // is not up yet.
     void RefuseAdds(int n);
+    // As a notification area that has restarted: it holds no icon. (It
+    // refuses NIM_ADD for an icon it holds, and NIM_MODIFY for one it does
+    // not, as the shell does.)
+    void ForgetIcons();
     std::vector<CTrayCall> Calls();
     // The bits Wine sends for an icon of the given resource of a module, at
     // the size the notification area shows.
@@ -43,6 +48,7 @@ private:
     CRITICAL_SECTION lock_;
     std::vector<CTrayCall> calls_;
     int refuseAdds_ = 0;
+    std::vector<std::pair<HWND, UINT>> held_;
     HANDLE thread_ = nullptr;
     HANDLE ready_ = nullptr;
     DWORD threadId_ = 0;

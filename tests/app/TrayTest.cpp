@@ -108,11 +108,36 @@ TEST(Tray, ARefusedIconIsAddedAgainAndTaskbarCreatedBringsItBack)
               0) << "a refused NIM_ADD was not tried again";
 
     // Explorer restarted: the new notification area announces itself.
+    tray.ForgetIcons();
     const size_t from = tray.Calls().size();
     PostMessageW(run.window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     EXPECT_GE(WaitForCall(tray, from, [&](const CTrayCall& c) {
         return c.message == NIM_ADD && c.window == run.window;
     }, 2000), 0) << "TaskbarCreated did not add the icon again";
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+// TaskbarCreated comes also while the icon is still there (a change of display
+// scaling): the add is refused for an icon the area holds, and the icon must
+// still follow the clients.
+TEST(Tray, AnAddRefusedForAnIconStillThereKeepsTheIconInStep)
+{
+    CFakeTray tray;
+    ASSERT_TRUE(tray.Ready());
+    CHostRun run(L"trayheld");
+    run.SetSim(TunerKind::Terrestrial, "RateKBps=8000\r\n");
+    ASSERT_TRUE(run.Start());
+    ASSERT_GE(WaitForCall(tray, 0, [](const CTrayCall& c) { return c.message == NIM_ADD; }, 5000), 0);
+    const size_t from = tray.Calls().size();
+    PostMessageW(run.window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    ASSERT_GE(WaitForCall(tray, from, [](const CTrayCall& c) { return c.message == NIM_ADD; }, 5000), 0);
+    const CIcons icons;
+    CStreamClient c;
+    ASSERT_EQ(c.Connect(TunerKind::Terrestrial), ClientError::None);
+    const size_t connected = tray.Calls().size();
+    EXPECT_GE(WaitForCall(tray, connected, [&](const CTrayCall& call) {
+        return call.message == NIM_MODIFY && call.iconBits == icons.busy;
+    }, 2 * kWithinTimerMs), 0) << "the icon no longer follows the clients";
     EXPECT_TRUE(run.Exit(15000));
 }
 

@@ -43,6 +43,11 @@ TEST(Catalogue, ListsWorkingPluginsAndLeavesOutFaultyOnes)
     AddSim(dir, L"BonDriver_File", "Log=" + fileLog + "\r\n");
     AddSim(dir, L"BONDRIVER_TCP", "", L".DLL");
     AddSim(dir, L"BonDriver_Udp", "OpenFails=1\r\n");
+    // A stale pointer for a name, and faults inside the plug-in's calls: each
+    // is left out, and the process goes on.
+    AddSim(dir, L"BonDriver_Freed", "NamesFreed=1\r\n");
+    AddSim(dir, L"BonDriver_OpenAv", "OpenFault=1\r\n");
+    AddSim(dir, L"BonDriver_OpenThrows", "OpenFault=2\r\n");
     ASSERT_TRUE(CopyFromBin(L"NoFactory.dll", dir, L"BonDriver_NoFactory.dll"));
     WriteTextFile(dir.File(L"BonDriver_Garbage.dll"), "this is not a DLL");
     CreateDirectoryW(dir.File(L"BonDriver_Folder.dll").c_str(), nullptr);

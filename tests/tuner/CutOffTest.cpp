@@ -51,21 +51,26 @@ TEST(CutOff, APluginCutOffInsideACallIsNeverUnloaded)
 
 // A descrambler whose Decode blocks (a card reader that does not answer): the
 // retune's purge cannot park the relay worker. The connection ends instead of
-// waiting for ever, and the kind serves the next client.
+// waiting for ever, and the kind serves the next client. The descrambler
+// hangs only once the client has its stream (the trigger file): hung before
+// the tuner's start, it would fail the open instead.
 TEST(CutOff, ARetuneBehindAStuckDescramblerEndsTheConnection)
 {
     CHostRun run(L"decodehang");
     run.SetSim(T, "RateKBps=8000\r\n");
-    run.AddDescrambler("DecodeHangMs=120000\r\n");
+    const std::wstring trigger = run.dir.File(L"hang-now");
+    run.AddDescrambler("DecodeHangMs=120000\r\nTrigger=" + std::string(trigger.begin(), trigger.end()) + "\r\n");
     ASSERT_TRUE(run.Start());
     {
-        CTunerClient c;
-        ASSERT_EQ(c.ConnectControl(T), ClientError::None);
-        ASSERT_EQ(c.ConnectData(), ClientError::None);
+        CStreamClient c;
+        ASSERT_EQ(c.Connect(T), ClientError::None);
+        DWORD got = 0;
+        ASSERT_EQ(c.Read(got), ClientError::None);
+        WriteTextFile(trigger, "");
         ASSERT_TRUE(WaitUntil([&] { return run.CountDescrambler("hang") == 1; }, 10000));
         const ULONGLONG start = GetTickCount64();
         uint32_t reply = 0;
-        EXPECT_EQ(c.Command(kCmdSelectChannel, 521143u, &reply, 30000), ClientError::Closed);
+        EXPECT_EQ(c.client.Command(kCmdSelectChannel, 521143u, &reply, 30000), ClientError::Closed);
         EXPECT_LT(GetTickCount64() - start, 15000u);
     }
     run.AddDescrambler("");
