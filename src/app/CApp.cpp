@@ -1,6 +1,7 @@
 #include "app/CApp.h"
 
 #include "app/WndProc.h"
+#include "config/DriverCatalogue.h"
 #include "res/resource.h"
 
 #include <commctrl.h>
@@ -63,6 +64,36 @@ void CApp::RebuildTuner(bool terrestrial, const CDriverInfo* driver)
 {
     ReplaceTuner(terrestrial, nullptr).reset();
     if (driver) ReplaceTuner(terrestrial, CTunerContext::Create(*driver, terrestrial ? 1 : 0, PipeNames(terrestrial)));
+}
+
+void CApp::AdoptLateDrivers()
+{
+    for (CDriverInfo& entry : TakeLateProbes()) lateDrivers_.push_back(std::move(entry));
+    if (lateDrivers_.empty()) return;
+    std::vector<size_t> adopted;
+    // The sheet edits copies of the record: both change together, and only
+    // while nobody edits them.
+    const bool done = setup.RunWhileHidden([&] {
+        for (CDriverInfo& entry : lateDrivers_) {
+            const size_t at = config.AdoptLateDriver(std::move(entry));
+            setup.AdoptLateDriver(config, at);
+            adopted.push_back(at);
+        }
+    });
+    if (!done) return;
+    lateDrivers_.clear();
+    // Without a settings file the sheet's first OK builds the contexts.
+    if (setup.firstRun) return;
+    for (const size_t at : adopted) {
+        for (const bool terrestrial : {true, false}) {
+            const int32_t index = terrestrial ? config.DriverIndexT : config.DriverIndexS;
+            if (index != static_cast<int32_t>(at)) continue;
+            AcquireSRWLockShared(&tunerLock_);
+            const bool served = static_cast<bool>(terrestrial ? tunerT : tunerS);
+            ReleaseSRWLockShared(&tunerLock_);
+            if (!served) RebuildTuner(terrestrial, &config.drivers[at]);
+        }
+    }
 }
 
 int RunApplication(HINSTANCE instance)

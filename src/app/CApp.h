@@ -50,18 +50,26 @@ public:
     bool AnyTunerInUse();
     // What the tray's tip tells of a kind.
     CTunerStatus TunerStatus(bool terrestrial);
+    // Adopts the plug-ins whose start-up probes came back late: into the
+    // settings record and the sheet, and a tuner context for a kind whose
+    // configured plug-in one of them is. Those the sheet keeps from it (it is
+    // in use) wait for the next call. Main thread.
+    void AdoptLateDrivers();
     // Puts `next` in the slot of its kind and hands back the context it held,
     // which the caller destroys once no reader can see it any more.
     std::unique_ptr<CTunerContext> ReplaceTuner(bool terrestrial, std::unique_ptr<CTunerContext> next);
 
 private:
     SRWLOCK tunerLock_ = SRWLOCK_INIT;
+    std::vector<CDriverInfo> lateDrivers_;
 };
 
 // Set right after the object is built; used by the window procedure.
 extern CApp* g_app;
 
 constexpr wchar_t kWindowClassName[] = L"TunerHost";
+// Posted to the window when a late probe has come back.
+constexpr UINT WM_LATE_PROBE = WM_APP + 1;
 
 // The entry sequence after the single-instance check: builds the object,
 // loads the settings, creates the hidden window and runs the loop.

@@ -1,6 +1,7 @@
 #include "app/WndProc.h"
 
 #include "app/CApp.h"
+#include "config/DriverCatalogue.h"
 #include "res/resource.h"
 
 namespace {
@@ -75,10 +76,14 @@ void OnCreate(HWND hwnd)
     }
 
     app.timerId = SetTimer(hwnd, IDT_ICON, kIconTimerPeriodMs, nullptr);
+    // Plug-ins slower to open than the catalogue waited for join once they
+    // answer; the icon and the sheet come first.
+    TellLateProbesTo(hwnd, WM_LATE_PROBE);
 }
 
 void OnTimer()
 {
+    g_app->AdoptLateDrivers();  // any the sheet kept from it before
     if (!g_app->trayIconShown) {
         AddTrayIcon();
         return;
@@ -105,6 +110,7 @@ void ShowTrayMenu()
 void OnDestroy()
 {
     CApp& app = *g_app;
+    TellLateProbesTo(nullptr, 0);
     if (app.timerId) {
         KillTimer(app.hWnd, app.timerId);
         app.timerId = 0;
@@ -156,6 +162,9 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_TIMER:
         OnTimer();
+        return 0;
+    case WM_LATE_PROBE:
+        g_app->AdoptLateDrivers();
         return 0;
     case WM_TRAYICON:
         if (lParam == WM_LBUTTONDOWN) g_app->setup.Show();

@@ -215,13 +215,37 @@ bool CConfig::LoadConfigForPath(const std::wstring& exePath)
         CDriverInfo& entry = drivers[i];
         if (EqualsIgnoreCase(entry.fileName, DriverNameT.c_str())) DriverIndexT = static_cast<int32_t>(i);
         if (EqualsIgnoreCase(entry.fileName, DriverNameS.c_str())) DriverIndexS = static_cast<int32_t>(i);
-        for (const CDriverInfo& stored : driverSettings) {
-            if (!EqualsIgnoreCase(stored.fileName, entry.fileName.c_str())) continue;
-            entry.CopySettingsFrom(stored);
-            entry.ClampSettings();
-        }
+        ApplyStoredSettings(entry);
     }
     return true;
+}
+
+void CConfig::ApplyStoredSettings(CDriverInfo& entry) const
+{
+    for (const CDriverInfo& stored : driverSettings) {
+        if (!EqualsIgnoreCase(stored.fileName, entry.fileName.c_str())) continue;
+        entry.CopySettingsFrom(stored);
+        entry.ClampSettings();
+    }
+}
+
+size_t CConfig::AdoptLateDriver(CDriverInfo entry)
+{
+    if (sectionListCut) {
+        const std::wstring section = entry.fileName + kSectionSuffix;
+        wchar_t probe[4] = {};
+        if (GetPrivateProfileSectionW(section.c_str(), probe, ARRAYSIZE(probe), iniPath.c_str()) != 0) {
+            CDriverInfo stored = ReadDriverSection(section);
+            stored.fileName = entry.fileName;
+            driverSettings.push_back(std::move(stored));
+        }
+    }
+    ApplyStoredSettings(entry);
+    const auto at = static_cast<int32_t>(drivers.size());
+    if (DriverIndexT < 0 && EqualsIgnoreCase(entry.fileName, DriverNameT.c_str())) DriverIndexT = at;
+    if (DriverIndexS < 0 && EqualsIgnoreCase(entry.fileName, DriverNameS.c_str())) DriverIndexS = at;
+    drivers.push_back(std::move(entry));
+    return static_cast<size_t>(at);
 }
 
 void CConfig::ReadConfig()

@@ -65,6 +65,14 @@ public:
 
     // The plug-in catalogue (DriverCatalogue.cpp).
     void ScanDrivers();
+    // An entry whose probe came back after start-up (see TakeLateProbes):
+    // its stored settings applied, appended to the catalogue, and made the
+    // kind's chosen entry where it is the configured plug-in still missing.
+    // Its position.
+    size_t AdoptLateDriver(CDriverInfo entry);
+
+private:
+    void ApplyStoredSettings(CDriverInfo& entry) const;
 };
 
 // True when a section name has the shape "BonDriver_<x>.dll_Config" (letter

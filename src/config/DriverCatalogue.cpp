@@ -1,6 +1,7 @@
 #include "config/DriverCatalogue.h"
 
 #include "common/BoundedCall.h"
+#include "common/CriticalSection.h"
 #include "common/ForeignCall.h"
 #include "common/PinModule.h"
 #include "common/Readable.h"
@@ -11,6 +12,7 @@
 #include <process.h>
 
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -119,6 +121,25 @@ bool ProbeLoaded(CDriverInfo& entry, const std::wstring& directory, CModule& mod
     return found;
 }
 
+// Plug-ins that speak to a server are pinned to one channel unless their
+// stored settings say otherwise.
+void MarkNetworkPlugin(CDriverInfo& entry)
+{
+    if (EqualsIgnoreCase(entry.fileName.c_str(), L"bondriver_tcp.dll") ||
+        EqualsIgnoreCase(entry.fileName.c_str(), L"bondriver_udp.dll"))
+        entry.FixChannel = 1;
+}
+
+// Probes that came back after start-up had given up waiting on them, and the
+// window told of each.
+struct CLateProbes {
+    CCriticalSection lock;
+    std::vector<CDriverInfo> entries;
+    HWND window = nullptr;
+    UINT message = 0;
+};
+CLateProbes g_late;
+
 // One probe on a thread of its own. The thread owns the job once the
 // catalogue has given up on it.
 struct CProbeJob {
@@ -138,22 +159,33 @@ unsigned __stdcall ProbeThread(void* param)
     BindForeignCall(&job->call);
     CModule module;
     job->found = ProbeLoaded(job->entry, job->directory, module);
+    // Back from every call: the module is let go, within a bound.
+    UnloadModuleWithin(module.Release());
     if (InterlockedCompareExchange(&job->state, CProbeJob::kDone, CProbeJob::kRunning) == CProbeJob::kAbandoned) {
-        // Come back after the catalogue gave up: the plug-in may still run
-        // code of its own, so it stays loaded for the rest of the process.
-        PinModule(module.Get());
-        module.Release();
+        // Come back after the catalogue gave up (a tuner whose firmware loads
+        // at boot, a server not up yet): the entry is the program's still.
+        if (job->found) {
+            MarkNetworkPlugin(job->entry);
+            HWND window = nullptr;
+            UINT message = 0;
+            {
+                CLock hold(g_late.lock);
+                g_late.entries.push_back(std::move(job->entry));
+                window = g_late.window;
+                message = g_late.message;
+            }
+            if (window) PostMessageW(window, message, 0, 0);
+        }
         delete job;
     }
-    // Otherwise the job is the catalogue's, and the module is let go here.
-    UnloadModuleWithin(module.Release());
-    return 0;
+    return 0;  // otherwise the job is the catalogue's
 }
 
 }  // namespace
 
 // On a thread of its own, bounded: a plug-in that does not come back within
-// kProbeBoundMs is left out, and its thread and module are left to it.
+// kProbeBoundMs is left out for now, and its thread and module are left to
+// it; should it come back with spaces, TakeLateProbes hands its entry out.
 bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory)
 {
     auto* job = new (std::nothrow) CProbeJob;
@@ -176,6 +208,24 @@ bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory)
     return found;
 }
 
+void TellLateProbesTo(HWND window, UINT message)
+{
+    bool waiting = false;
+    {
+        CLock hold(g_late.lock);
+        g_late.window = window;
+        g_late.message = message;
+        waiting = !g_late.entries.empty();
+    }
+    if (window && waiting) PostMessageW(window, message, 0, 0);
+}
+
+std::vector<CDriverInfo> TakeLateProbes()
+{
+    CLock hold(g_late.lock);
+    return std::exchange(g_late.entries, {});
+}
+
 void CConfig::ScanDrivers()
 {
     drivers.clear();
@@ -192,9 +242,7 @@ void CConfig::ScanDrivers()
         CDriverInfo entry;
         entry.fileName = found.cFileName;
         if (!ProbeDriver(entry, exeDirectory)) continue;
-        if (EqualsIgnoreCase(found.cFileName, L"bondriver_tcp.dll") ||
-            EqualsIgnoreCase(found.cFileName, L"bondriver_udp.dll"))
-            entry.FixChannel = 1;
+        MarkNetworkPlugin(entry);
         drivers.push_back(std::move(entry));
     } while (FindNextFileW(find.Get(), &found));
 }

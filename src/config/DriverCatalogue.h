@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Bounds on what a plug-in may list; a plug-in whose spaces or channels do
 // not end within them is left out, since its lists would never end.
@@ -21,6 +22,14 @@ constexpr DWORD kProbeBoundMs = 10000;
 // kProbeBoundMs; fills entry.spaces. True when at least one space with
 // channels was found.
 bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory);
+
+// A probe that outlasted its bound goes on. The entries of those that came
+// back since with spaces (the catalogue's defaults, FixChannel as a scan sets
+// it), taken once each.
+std::vector<CDriverInfo> TakeLateProbes();
+// From then on each late probe that comes back posts `message` to `window`,
+// and one is posted at once when some are waiting already.
+void TellLateProbesTo(HWND window, UINT message);
 
 // Copies a name the plug-in returned, bounded in length; false when its
 // memory cannot be read (a pointer to memory it has freed).

@@ -23,6 +23,15 @@ CPropSheet& CPropSheet::AddPage(CPSPage& page)
     return *this;
 }
 
+bool CPropSheet::RunWhileHidden(const std::function<void()>& fn)
+{
+    if (lock_ && WaitForSingleObject(lock_.Get(), 0) != WAIT_OBJECT_0) return false;
+    const bool idle = !visible && !hiding_;
+    if (idle) fn();
+    if (lock_) Unlock();
+    return idle;
+}
+
 void CPropSheet::Show()
 {
     if (!lock_) return;

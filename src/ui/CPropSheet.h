@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <functional>
 #include <vector>
 
 class CPSPage;
@@ -34,6 +35,10 @@ public:
     void RunHidden();
 
     CPropSheet& AddPage(CPSPage& page);
+    // Runs fn while the sheet is neither shown nor being confirmed, so that
+    // what the pages edit may be changed; false, without running it, when
+    // the sheet is in use (or starting): try again later. Never waits.
+    bool RunWhileHidden(const std::function<void()>& fn);
 
     CHandle thread;
     DWORD threadId = 0;

@@ -182,6 +182,16 @@ BOOL CSetup::Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& settings, b
     return 1;
 }
 
+void CSetup::AdoptLateDriver(const CConfig& config, size_t index)
+{
+    if (index != drivers.size() || index >= config.drivers.size()) return;
+    drivers.push_back(config.drivers[index]);
+    // A kind whose configured plug-in this is, still unchosen here, gets it.
+    if (DriverIndexT < 0 && config.DriverIndexT == static_cast<int32_t>(index)) DriverIndexT = config.DriverIndexT;
+    if (DriverIndexS < 0 && config.DriverIndexS == static_cast<int32_t>(index)) DriverIndexS = config.DriverIndexS;
+    RestoreUnopenedNames(config);
+}
+
 void CSetup::RestoreUnopenedNames(const CConfig& config)
 {
     unopenedNameT = config.DriverIndexT < 0 ? config.DriverNameT : std::wstring();

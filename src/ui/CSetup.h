@@ -72,6 +72,10 @@ public:
     // a settings file, so that until the first OK a cancel ends it.
     BOOL Prepare(HINSTANCE hInstance, HWND ownerWindow, CConfig& config, bool firstRun, RebuildTunerFn rebuildTuner);
     void OnHidden() override;
+    // A plug-in whose probe came back late, already adopted by the settings
+    // record at `index`: offered on the pages too. Only while the sheet is
+    // hidden (see RunWhileHidden).
+    void AdoptLateDriver(const CConfig& config, size_t index);
 
     std::wstring iniPath;
     CPSPBDT pageT;
