@@ -124,6 +124,16 @@ std::string CSimReplica::Check(const uint8_t* message, size_t size)
     return "";
 }
 
+ClientError ServedWithin(TunerKind kind, DWORD ms)
+{
+    CStreamClient c;
+    ClientError e = c.client.ConnectControl(kind, ms);
+    if (e == ClientError::None) e = c.client.ConnectData();
+    DWORD got = 0;
+    if (e == ClientError::None) e = c.Read(got, 5000);
+    return e;
+}
+
 ClientError CStreamClient::Connect(TunerKind kind)
 {
     ClientError e = client.ConnectControl(kind);

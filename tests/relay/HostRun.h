@@ -90,3 +90,7 @@ struct CStreamClient {
     // of the new one; nothing of the old may follow the first new byte.
     void VerifyAfterTune(int n, uint32_t space, uint32_t channel, bool xored = false);
 };
+
+// A client of the kind served within `ms`: connects, opens the data pipe,
+// reads a message.
+ClientError ServedWithin(TunerKind kind, DWORD ms);

@@ -9,17 +9,6 @@ namespace {
 
 const auto T = TunerKind::Terrestrial;
 
-// A client served within `ms`: connects, opens the data pipe, reads a message.
-ClientError ServedWithin(DWORD ms)
-{
-    CStreamClient c;
-    ClientError e = c.client.ConnectControl(T, ms);
-    if (e == ClientError::None) e = c.client.ConnectData();
-    DWORD got = 0;
-    if (e == ClientError::None) e = c.Read(got, 5000);
-    return e;
-}
-
 }  // namespace
 
 // FetchBlock stalls past the stop bounds and the reception thread is
@@ -42,7 +31,7 @@ TEST(CutOff, APluginCutOffInsideACallIsNeverUnloaded)
         }
         // The stalled tuner is closed at the end of that connection.
         run.SetSim(T, std::string("RateKBps=8000\r\n") + reader);
-        EXPECT_EQ(ServedWithin(30000), ClientError::None) << reader;
+        EXPECT_EQ(ServedWithin(T, 30000), ClientError::None) << reader;
         EXPECT_TRUE(run.host.Running()) << reader;
         EXPECT_EQ(run.Count(T, "unload"), 1) << reader;  // only the start-up probe's
         EXPECT_TRUE(run.Exit(30000)) << reader;
@@ -74,14 +63,15 @@ TEST(CutOff, ARetuneBehindAStuckDescramblerEndsTheConnection)
         EXPECT_LT(GetTickCount64() - start, 15000u);
     }
     run.AddDescrambler("");
-    EXPECT_EQ(ServedWithin(30000), ClientError::None);
+    EXPECT_EQ(ServedWithin(T, 30000), ClientError::None);
     EXPECT_EQ(run.CountDescrambler("release"), 0);  // the stuck instance is left alone
     EXPECT_TRUE(run.Exit(30000));
 }
 
 // Closing a client's tuner at exit may take longer than any one bound: here
-// the descrambler's unload takes 12 s. The control worker must be let finish
-// it; cut off inside the loader, it would leave TunerHost unable to exit.
+// the descrambler's unload takes 12 s. It is left to a thread of its own; the
+// control worker, cut off inside the loader, would leave TunerHost unable to
+// exit.
 TEST(CutOff, ASlowCloseAtExitIsLetFinish)
 {
     CHostRun run(L"slowclose");

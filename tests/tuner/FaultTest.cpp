@@ -11,17 +11,6 @@ namespace {
 const auto T = TunerKind::Terrestrial;
 const auto S = TunerKind::Satellite;
 
-// A client served within `ms`: connects, opens the data pipe, reads a message.
-ClientError ServedWithin(TunerKind kind, DWORD ms)
-{
-    CStreamClient c;
-    ClientError e = c.client.ConnectControl(kind, ms);
-    if (e == ClientError::None) e = c.client.ConnectData();
-    DWORD got = 0;
-    if (e == ClientError::None) e = c.Read(got, 5000);
-    return e;
-}
-
 // True when TunerHost ends the client's connection within ms (keep-alives
 // until one fails).
 bool EndedWithin(CTunerClient& c, DWORD ms)
@@ -59,12 +48,14 @@ TEST(Fault, APluginThatFaultsEndsOnlyItsOwnConnection)
             EXPECT_EQ(c.client.Command(2, 521143u, nullptr, 10000), ClientError::Closed);
         }
         EXPECT_EQ(run.Count(T, "fault"), ++faults);
-        // FetchBlock, on the reception thread, once the stream flows.
+        // FetchBlock, on the reception thread, once the stream flows (on a
+        // slow day, before the open is through: then the open fails).
         run.SetSim(T, std::string("RateKBps=8000\r\nFetchFaultAfterMs=1000\r\nFetchFault=") + kind + "\r\n");
         {
             CStreamClient c;
-            ASSERT_EQ(c.Connect(T), ClientError::None);
-            EXPECT_TRUE(EndedWithin(c.client, 15000)) << "the connection went on after FetchBlock faulted";
+            if (c.Connect(T) == ClientError::None)
+                EXPECT_TRUE(EndedWithin(c.client, 15000)) << "the connection went on after FetchBlock faulted";
+            EXPECT_TRUE(WaitUntil([&] { return run.Count(T, "fault") == faults + 1; }, 10000));
         }
         EXPECT_EQ(run.Count(T, "fault"), ++faults);
         run.SetSim(T, "RateKBps=8000\r\n");
