@@ -1,6 +1,7 @@
-"""ffprobe on tsserve's streams, the simulated plug-in replaying a file that
-ffmpeg made, and on its generated stream."""
+"""ffprobe, mpv and GStreamer on tsserve's streams, the simulated plug-in
+replaying a file that ffmpeg made, and ffprobe on its generated stream."""
 import json
+import re
 import subprocess
 import time
 
@@ -42,3 +43,29 @@ def case_replay(rig):
     flagged = sum(1 for p in s.packets() if p[3] & 0x20 and p[4] > 0 and p[5] & 0x80)
     check(flagged >= 1, "no discontinuity flag at the seam")
     check(took > 0.7 * 1_600_000 / 500_000, "1.6 MB came in %.1f s: the file was not paced by its PCRs" % took)
+    players(rig)
+
+
+def players(rig):
+    """mpv plays three playlist entries in a row, each tuned as it comes; and
+    GStreamer takes the live stream for what it is."""
+    urls = [rig.url("/stream/t/%d" % c) for c in (27, 28, 29)]
+    playlist = rig.path("three.m3u")
+    with open(playlist, "w") as f:
+        f.write("#EXTM3U\n" + "".join("#EXTINF:-1,%s\n%s\n" % (u[-2:], u) for u in urls))
+    started = time.time()
+    r = subprocess.run(["mpv", "--no-config", "--ytdl=no", "--vo=null", "--ao=null", "--length=2",
+                        "--playlist=" + playlist], capture_output=True, text=True, timeout=120,
+                       stdin=subprocess.DEVNULL)
+    out = r.stdout + r.stderr
+    check(re.findall(r"Playing: (\S+)", out) == urls and "HTTP error" not in out and "Failed" not in out
+          and out.count("Video --vid=1") == 3, "mpv:\n" + out[-3000:])
+    print("  mpv played three channels in a row in %.1f s" % (time.time() - started))
+    # GStreamer's HTTP source reads the answer as a stream of unknown length
+    # that takes no ranges. (Its "Seekable" line says what the MPEG-TS
+    # demuxer makes of a duration it estimates from the bitrate, whatever
+    # the server answers.)
+    r = subprocess.run(["gst-discoverer-1.0", urls[0]], capture_output=True, text=True, timeout=60,
+                       stdin=subprocess.DEVNULL)
+    check(r.returncode == 0 and "container #0: MPEG-2 Transport Stream" in r.stdout and "MPEG-2 Video" in r.stdout
+          and "MPEG-1 Layer 2" in r.stdout, "gst-discoverer-1.0:\n" + r.stdout[-2000:] + r.stderr[-1000:])
