@@ -62,7 +62,8 @@ std::vector<std::string> SsdpAnswers(const std::string& search, const std::vecto
     std::vector<std::string> answers;
     for (const CNetworkTuner* d : devices) {
         std::vector<std::pair<std::string, std::string>> targets;  // ST, USN
-        if (st == "ssdp:all" || st == "upnp:rootdevice") targets.emplace_back("upnp:rootdevice", d->udn + "::upnp:rootdevice");
+        if (st == "ssdp:all" || st == "upnp:rootdevice")
+            targets.emplace_back("upnp:rootdevice", d->udn + "::upnp:rootdevice");
         if (st == "ssdp:all" || st == d->udn) targets.emplace_back(d->udn, d->udn);
         if (st == "ssdp:all" || st == kMediaServer) targets.emplace_back(kMediaServer, d->udn + "::" + kMediaServer);
         for (const auto& [target, usn] : targets)

@@ -5,6 +5,7 @@
 #include "Documents.h"
 #include "Version.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -192,7 +193,8 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
         if (!Methods(req, c, kDocumentMethods)) return;
         if (!kind.Served())
             return Answer(c, 501, std::string("TunerHost serves no ") + (terrestrial ? "terrestrial" : "satellite") +
-                                      " tuner" + (kind.missing.empty() ? "" : ": its plug-in " + kind.missing + " is missing"));
+                                      " tuner" +
+                                      (kind.missing.empty() ? "" : ": its plug-in " + kind.missing + " is missing"));
         const auto value = ParseChannelArgument(Wide(text), terrestrial);
         const CListedChannel* channel = value ? kind.Find(*value) : nullptr;
         if (!channel)
@@ -279,7 +281,8 @@ void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terr
     std::string reason;
     // HEAD gets what GET would, short of the tune itself.
     if (!feed.MayJoin(channel, error, reason)) return Refuse(req, c, error, reason, lineup, feed, channel);
-    if (!IsTunerHostRunning()) return Refuse(req, c, JoinError::NotRunning, "TunerHost is not running", lineup, feed, channel);
+    if (!IsTunerHostRunning())
+        return Refuse(req, c, JoinError::NotRunning, "TunerHost is not running", lineup, feed, channel);
     // A live stream has neither a length nor ranges.
     const HttpFields fields{{"Cache-Control", "no-cache"}, {"Accept-Ranges", "none"}};
     if (req.method == "HEAD") {
@@ -339,7 +342,8 @@ bool CHttpService::Start(std::string& error)
         if (device && !KindOf(device->terrestrial).Served()) continue;
         where.port = device ? device->port : options_.port;
         if (!server_.Listen(where.host, where.port)) {
-            error = "cannot listen on " + ListenText(where) + (device ? std::string(" (the ") + device->friendlyName + " device's port)" : "") +
+            error = "cannot listen on " + ListenText(where) +
+                    (device ? std::string(", the ") + device->friendlyName + " network tuner's port" : "") +
                     " (is the port in use, or the address not this machine's?)";
             return false;
         }

@@ -33,7 +33,8 @@ private:
     void Handle(const CHttpRequest& req, CHttpConnection& c);
     void Index(const CHttpRequest& req, CHttpConnection& c);
     // A device's own documents; false for other paths.
-    bool HandleDevice(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device, const std::string& path);
+    bool HandleDevice(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device,
+                      const std::string& path);
     bool Allowed(const std::string& address) const;
     // "http://" and the Host the request names, or the address it came to.
     std::string BaseUrl(const CHttpRequest& req) const;
@@ -49,7 +50,10 @@ private:
                 const CTunerFeed& feed, const CListedChannel& channel);
     CTunerFeed& Feed(bool terrestrial) { return terrestrial ? terrestrial_ : satellite_; }
     const CLineup& LineupOf(bool terrestrial) const { return terrestrial ? lineupT_ : lineupS_; }
-    const CListedKind& KindOf(bool terrestrial) const { return terrestrial ? listing_.terrestrial : listing_.satellite; }
+    const CListedKind& KindOf(bool terrestrial) const
+    {
+        return terrestrial ? listing_.terrestrial : listing_.satellite;
+    }
     // The device the root's documents describe: the first kind served.
     const CNetworkTuner* DefaultDevice() const;
 

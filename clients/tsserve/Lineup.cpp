@@ -16,7 +16,8 @@ std::string ChannelNumber(const CListedChannel& channel, bool terrestrial)
         return !a.empty() && (a[0] == 'C' || a[0] == 'c') ? std::to_string(100 + std::stoi(a.substr(1))) : a;
     }
     const uint32_t transponder = (channel.value >> 4) & 0x1F;
-    if (static_cast<uint32_t>(channel.band) == kBandBS) return std::to_string(1000 + 10 * transponder + (channel.value & 7));
+    if (static_cast<uint32_t>(channel.band) == kBandBS)
+        return std::to_string(1000 + 10 * transponder + (channel.value & 7));
     return std::to_string(2000 + transponder);
 }
 

@@ -69,10 +69,10 @@ def case_viewers(rig):
 
 
 def change_channels(rig):
-    """A player leaves a channel and at once asks for another, while the tuner
-    has yet to write to it again: the new channel is tuned, not refused. The
-    stream is slow (one data message every 1.5 s), so that leaving shows only
-    when looked for."""
+    """A player leaves a channel and at once asks for another while the tuner
+    waits for its next data: the new channel is tuned, not refused. The
+    stream is slow (a data message every 1.5 s) and each viewer takes its
+    first message whole, so that it leaves between two writes."""
     rig.set_sim("T", "RateKBps=400\r\n")
     refused = rig.serve_output().count("refused")
     started = time.time()
@@ -81,10 +81,11 @@ def change_channels(rig):
         try:
             s.sendall(b"GET /stream/t/%s HTTP/1.1\r\nHost: x\r\n\r\n" % channel.encode())
             data = b""
-            while data.count(b"\r\n\r\n") == 0 or len(data) < data.index(b"\r\n\r\n") + 4 + 20 * 188:
+            while b"\r\n\r\n" not in data or len(data) - data.index(b"\r\n\r\n") - 4 < MESSAGE - 188:
                 chunk = s.recv(1 << 16)
                 check(chunk, "channel %s ended early: %r" % (channel, data[:100]))
                 data += chunk
+            time.sleep(0.1)
         finally:
             s.close()
         check(data.startswith(b"HTTP/1.1 200 "), "channel %s, change %d: %r" % (channel, i, data[:120]))
