@@ -32,9 +32,15 @@ bool CHttpServer::Listen(const std::string& host, int port)
         !found)
         return false;
     SOCKET s = socket(found->ai_family, SOCK_STREAM, IPPROTO_TCP);
-    // Exclusive: another server on the same port is an error, not a neighbour.
+    // Exclusive: another server on the same port is an error, not a
+    // neighbour. Then address reuse, which Windows refuses beside it; where
+    // sockets are POSIX ones underneath (Wine), it is what lets tsserve
+    // start again while its last connections linger in TIME_WAIT.
     BOOL yes = TRUE;
-    if (s != INVALID_SOCKET) setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<char*>(&yes), sizeof yes);
+    if (s != INVALID_SOCKET) {
+        setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<char*>(&yes), sizeof yes);
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&yes), sizeof yes);
+    }
     const bool ok = s != INVALID_SOCKET && bind(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0 &&
                     listen(s, kBacklog) == 0;
     freeaddrinfo(found);
