@@ -15,10 +15,32 @@ struct InstanceDeleter {
     void operator()(arib_instance_t* p) const { arib_instance_destroy(p); }
 };
 
+// libaribb24 keeps a control sequence's (CSI, 0x9B) parameter bytes in a
+// 256-entry array on the stack without a bound, and adds them up as decimal
+// digits in an int: a long run overflows both. Real sequences (caption
+// layout) have a few digits and SI text has none, so text is cut before a
+// CSI followed by more parameter bytes than fit safely in an int twice over.
+// Any 0x9B is taken for one, even where it might be another control's
+// parameter: that only cuts more.
+constexpr size_t kMaxCsiParameterBytes = 8;
+
+size_t SafeLength(std::span<const uint8_t> text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != 0x9B) continue;
+        size_t parameters = 0;
+        for (size_t k = i + 1; k < text.size() && (text[k] == 0x20 || (text[k] >= 0x30 && text[k] <= 0x3F)); ++k)
+            if (text[k] != 0x20) ++parameters;
+        if (parameters > kMaxCsiParameterBytes) return i;
+    }
+    return text.size();
+}
+
 }  // namespace
 
 std::string DecodeAribText(std::span<const uint8_t> text)
 {
+    text = text.first(SafeLength(text));
     if (text.empty()) return {};
     // An instance per string: a decoder keeps state (shifts, a half-read
     // kanji) that must not leak from one string into the next, and instances

@@ -73,3 +73,22 @@ TEST(AribText, WidthFoldingTouchesOnlyLettersDigitsAndTheIdeographicSpace)
     EXPECT_EQ(FoldWidth("\xEF\xBC"), "\xEF\xBC");
     EXPECT_EQ(FoldWidth("\xEF\xBC\x21"), "\xEF\xBC\x21");
 }
+
+TEST(AribText, LongControlSequencesAreCutBeforeTheDecoderSeesThem)
+{
+    // 日 then CSI with 300 parameter bytes and a final byte (GSM): libaribb24
+    // would write them past a 256-entry array on its stack. Then CSI with 12
+    // digits, which it would add up past an int.
+    Bytes overlong = {0x46, 0x7C, 0x9B};
+    overlong.insert(overlong.end(), 300, 0x32);
+    overlong.push_back(0x42);
+    EXPECT_EQ(DecodeAribText(overlong), "日");
+    Bytes wide = {0x4B, 0x5C, 0x9B};
+    wide.insert(wide.end(), 12, 0x39);
+    wide.push_back(0x42);
+    wide.insert(wide.end(), {0x46, 0x7C});
+    EXPECT_EQ(DecodeAribText(wide), "本");
+    // A short one (set the display format: 7;1) is left to the decoder, which
+    // skips it.
+    EXPECT_EQ(DecodeAribText(Bytes{0x46, 0x7C, 0x9B, 0x37, 0x3B, 0x31, 0x20, 0x53, 0x4B, 0x5C}), "日本");
+}
