@@ -81,6 +81,16 @@ TEST(TsEvents, PresentFollowingEventsWithTitleGenreAndComponents)
     EXPECT_TRUE(e.audio[0].mainComponent);
     EXPECT_EQ(e.audio[0].samplingRate, 7);
     EXPECT_EQ(e.audio[0].language, "jpn");
+    EXPECT_EQ(e.audio[0].language2, "");
+
+    // Dual mono in two languages: both codes, then the text (日本).
+    const Bytes dual = Desc(0xC4, {0xF2, 0x02, 0x11, 0x0F, 0xFF, 0xFF, 'j', 'p', 'n', 'e', 'n', 'g', 0x46, 0x7C, 0x4B, 0x5C});
+    const Eit bilingual = Parse(EitSection(0x50, 0, Event(0x1003, JstTime(2024, 1, 1, 23, 0, 0), BcdDuration(0, 30, 0), dual)));
+    const AudioComponent& a = bilingual.events[0].audio.at(0);
+    EXPECT_TRUE(a.multiLingual);
+    EXPECT_STREQ(AudioStereo(a), "bilingual");
+    EXPECT_EQ(a.language2, "eng");
+    EXPECT_EQ(a.text, "日本");
 
     // The following event: its duration not yet known.
     const Eit following = Parse(EitSection(0x4E, 1, Event(0x1002, JstTime(2024, 1, 1, 22, 0, 0), {0xFF, 0xFF, 0xFF}, {})));

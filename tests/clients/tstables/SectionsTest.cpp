@@ -96,6 +96,16 @@ TEST(TsSections, LossDropsOnlyTheSectionItCut)
     Bytes damaged = ts;
     damaged[188 + 1] |= 0x80;
     EXPECT_EQ(Assemble(damaged), (std::vector<Bytes>{sections[1], sections[2]}));
+
+    // A section without a CRC has only the counter to tell it was cut: its
+    // end and the next one's start are lost, and what follows would
+    // otherwise complete it.
+    auto noCrc = CSectionBuilder::Short(0x7E, false);
+    for (int i = 0; i < 247; ++i) noCrc.U8(static_cast<uint8_t>(i));
+    const Bytes pair = Packetize(0x11, {noCrc.Build(), Filler(600)}, cc);
+    Bytes cut(pair.begin(), pair.begin() + 188);
+    cut.insert(cut.end(), pair.begin() + 2 * 188, pair.end());
+    EXPECT_TRUE(Assemble(cut).empty());
 }
 
 TEST(TsSections, LyingPacketsAndSectionsAreDroppedNeverReadPast)
@@ -117,7 +127,13 @@ TEST(TsSections, LyingPacketsAndSectionsAreDroppedNeverReadPast)
     Bytes badCrc = Packetize(0x11, {good}, cc);
     badCrc[5 + 20] ^= 0x55;
     const Bytes after = Packetize(0x11, {good}, cc);
-    const Bytes all = Cat({ts, adapt, huge, badCrc, after});
+    // Last, so that a read past it leaves the buffer: an adaptation field
+    // that fills the packet, with a section start flag but no room for the
+    // pointer.
+    Bytes full = Packetize(0x11, {good}, cc);
+    full[3] |= 0x20;
+    full[4] = 183;
+    const Bytes all = Cat({ts, adapt, huge, badCrc, after, full});
     CSectionAssembler a;
     EXPECT_EQ(Assemble(all, a), std::vector<Bytes>{good});
     EXPECT_EQ(a.dropped(), 2u);  // the two that had begun: huge and bad CRC
@@ -127,10 +143,15 @@ TEST(TsSections, StuffingEndsTheSectionsOfAPacket)
 {
     uint8_t cc = 0;
     Bytes ts = Packetize(0x11, {Filler(30)}, cc);
-    // After the stuffing byte, bytes that would look like a section are not one.
+    // After the stuffing byte, bytes that would look like a section are not
+    // one, nor is the stuffing the start of a section that the next packet
+    // would be taken to cut.
     const Bytes ghost = Filler(30);
     std::memcpy(&ts[5 + 30 + 1], ghost.data(), ghost.size());
-    EXPECT_EQ(Assemble(ts).size(), 1u);
+    const Bytes next = Packetize(0x11, {Filler(40)}, cc);
+    CSectionAssembler a;
+    EXPECT_EQ(Assemble(Cat({ts, next}), a), (std::vector<Bytes>{Filler(30), Filler(40)}));
+    EXPECT_EQ(a.dropped(), 0u);
 }
 
 TEST(TsSections, DemuxResyncsFiltersPidsAndReportsEachVersionOnce)
