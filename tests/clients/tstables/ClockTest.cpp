@@ -34,8 +34,8 @@ TEST(TsClock, JstTimesAreCarriedAsUtcWithTheirOffset)
 TEST(TsClock, TdtAndTotGiveTheBroadcastClock)
 {
     BroadcastTime t;
-    const auto tdt = CSection::FromBytes(CSectionBuilder::Short(0x70, false).Add(JstTime(2024, 1, 1, 21, 0, 0)).Build());
-    ASSERT_TRUE(ParseTimeTable(*tdt, t));
+    const CSection tdt = Parsed(CSectionBuilder::Short(0x70, false).Add(JstTime(2024, 1, 1, 21, 0, 0)).Build());
+    ASSERT_TRUE(ParseTimeTable(tdt, t));
     EXPECT_EQ(t.utc, k20240101Noon);
     EXPECT_EQ(t.utcOffset, 9 * 3600);
     EXPECT_FALSE(t.fromTot);
@@ -43,7 +43,7 @@ TEST(TsClock, TdtAndTotGiveTheBroadcastClock)
     // TOT: time, a local time offset descriptor, and a CRC.
     const Bytes offset = Desc(0x58, {'J', 'P', 'N', 0x02, 0x00, 0x00, 0xE4, 0xD6, 0, 0, 0, 0x00, 0x00});
     const Bytes tot = CSectionBuilder::Short(0x73, true).Add(JstTime(2024, 1, 1, 21, 0, 1)).Loop(offset).Build();
-    ASSERT_TRUE(ParseTimeTable(*CSection::FromBytes(tot), t));
+    ASSERT_TRUE(ParseTimeTable(Parsed(tot), t));
     EXPECT_EQ(t.utc, k20240101Noon + 1);
     EXPECT_TRUE(t.fromTot);
     ASSERT_EQ(t.descriptors.size(), 1u);
@@ -54,10 +54,10 @@ TEST(TsClock, TdtAndTotGiveTheBroadcastClock)
     EXPECT_FALSE(CSection::FromBytes(badCrc));
     // A descriptor loop past the section, a time that is none, a TDT cut short.
     const Bytes past = CSectionBuilder::Short(0x73, true).Add(JstTime(2024, 1, 1, 21, 0, 1)).U16(0xF008).Add({0x58, 0}).Build();
-    EXPECT_FALSE(ParseTimeTable(*CSection::FromBytes(past), t));
+    EXPECT_FALSE(ParseTimeTable(Parsed(past), t));
     const Bytes undefined = CSectionBuilder::Short(0x70, false).Add({0xFF, 0xFF, 0xFF, 0xFF, 0xFF}).Build();
-    EXPECT_FALSE(ParseTimeTable(*CSection::FromBytes(undefined), t));
+    EXPECT_FALSE(ParseTimeTable(Parsed(undefined), t));
     const Bytes cut = CSectionBuilder::Short(0x70, false).Add({0xE4, 0xD6, 0x21}).Build();
-    EXPECT_FALSE(ParseTimeTable(*CSection::FromBytes(cut), t));
+    EXPECT_FALSE(ParseTimeTable(Parsed(cut), t));
     EXPECT_EQ(t.utc, k20240101Noon + 1);
 }

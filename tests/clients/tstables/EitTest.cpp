@@ -15,13 +15,6 @@ const Bytes kWeather = {0x45, 0x37, 0x35, 0x24, 0x4D, 0x3D, 0x4A, 0x73};        
 const Bytes kContents = {0x48, 0x56, 0x41, 0x48, 0x46, 0x62, 0x4D, 0x46};              // 番組内容
 const Bytes kCast = {0x3D, 0x50, 0x31, 0x69, 0x3C, 0x54};                              // 出演者
 
-Bytes Event(uint16_t id, const Bytes& start, const Bytes& duration, const Bytes& descriptors)
-{
-    return Cat({{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)}, start, duration,
-                {static_cast<uint8_t>(0x80 | descriptors.size() >> 8), static_cast<uint8_t>(descriptors.size())},
-                descriptors});
-}
-
 Bytes EitSection(uint8_t table, uint8_t number, const Bytes& events, uint8_t version = 0)
 {
     return CSectionBuilder::Long(table, 0x0400, version, number, 1).U16(0x7FE0).U16(0x7FE1).U8(number).U8(table).Add(events).Build();
@@ -43,8 +36,7 @@ Bytes Extended(uint8_t number, uint8_t last, const std::vector<std::pair<Bytes, 
 Eit Parse(const Bytes& b)
 {
     Eit eit;
-    const auto s = CSection::FromBytes(b);
-    EXPECT_TRUE(s && ParseEit(*s, eit));
+    EXPECT_TRUE(ParseEit(Parsed(b), eit));
     return eit;
 }
 
@@ -55,7 +47,7 @@ TEST(TsEvents, PresentFollowingEventsWithTitleGenreAndComponents)
     const Bytes video = Desc(0x50, {0xF1, 0xB3, 0x00, 'j', 'p', 'n'});                            // 1080i 16:9
     const Bytes audio = Desc(0xC4, {0xF2, 0x03, 0x10, 0x0F, 0xFF, 0x7F, 'j', 'p', 'n'});          // stereo, 48 kHz
     const Bytes content = Desc(0x54, {0x00, 0xFF, 0x3F, 0xFF});
-    const Eit present = Parse(EitSection(0x4E, 0, Event(0x1001, JstTime(2024, 1, 1, 21, 0, 0), BcdDuration(1, 0, 0),
+    const Eit present = Parse(EitSection(0x4E, 0, EventEntry(0x1001, JstTime(2024, 1, 1, 21, 0, 0), BcdDuration(1, 0, 0),
                                                         Cat({ShortEvent(kNews7, kWeather), content, video, audio}))));
     EXPECT_TRUE(present.isPresentFollowing());
     EXPECT_EQ(present.serviceId, 0x0400);
@@ -85,7 +77,7 @@ TEST(TsEvents, PresentFollowingEventsWithTitleGenreAndComponents)
 
     // Dual mono in two languages: both codes, then the text (日本).
     const Bytes dual = Desc(0xC4, {0xF2, 0x02, 0x11, 0x0F, 0xFF, 0xFF, 'j', 'p', 'n', 'e', 'n', 'g', 0x46, 0x7C, 0x4B, 0x5C});
-    const Eit bilingual = Parse(EitSection(0x50, 0, Event(0x1003, JstTime(2024, 1, 1, 23, 0, 0), BcdDuration(0, 30, 0), dual)));
+    const Eit bilingual = Parse(EitSection(0x50, 0, EventEntry(0x1003, JstTime(2024, 1, 1, 23, 0, 0), BcdDuration(0, 30, 0), dual)));
     const AudioComponent& a = bilingual.events[0].audio.at(0);
     EXPECT_TRUE(a.multiLingual);
     EXPECT_STREQ(AudioStereo(a), "bilingual");
@@ -93,7 +85,7 @@ TEST(TsEvents, PresentFollowingEventsWithTitleGenreAndComponents)
     EXPECT_EQ(a.text, "日本");
 
     // The following event: its duration not yet known.
-    const Eit following = Parse(EitSection(0x4E, 1, Event(0x1002, JstTime(2024, 1, 1, 22, 0, 0), {0xFF, 0xFF, 0xFF}, {})));
+    const Eit following = Parse(EitSection(0x4E, 1, EventEntry(0x1002, JstTime(2024, 1, 1, 22, 0, 0), {0xFF, 0xFF, 0xFF}, {})));
     EXPECT_FALSE(following.events[0].durationSeconds);
     EXPECT_FALSE(following.events[0].hasShortEvent);
 }
@@ -121,7 +113,7 @@ TEST(TsEvents, ExtendedItemsJoinAcrossDescriptors)
     // descriptors, the second item continuing the first; 出演者: 東京.
     const Bytes d0 = Extended(0, 1, {{kContents, {0x46, 0x7C, 0x4B, 0x5C, 0x31}}});
     const Bytes d1 = Extended(1, 1, {{{}, {0x47, 0x32, 0x68}}, {kCast, {0x45, 0x6C, 0x35, 0x7E}}});
-    const Eit eit = Parse(EitSection(0x58, 0, Event(0x1001, JstTime(2024, 1, 1, 21, 0, 0), BcdDuration(1, 0, 0), Cat({d1, d0}))));
+    const Eit eit = Parse(EitSection(0x58, 0, EventEntry(0x1001, JstTime(2024, 1, 1, 21, 0, 0), BcdDuration(1, 0, 0), Cat({d1, d0}))));
     const auto& parts = eit.events[0].extendedParts;
     ASSERT_EQ(parts.size(), 2u);
     const auto items = JoinExtendedItems({&parts[0], &parts[1]});
@@ -139,18 +131,18 @@ TEST(TsEvents, LyingEventsAreDroppedNeverReadPast)
     const Bytes loopPast = CSectionBuilder::Long(0x4E, 1).U16(1).U16(1).U8(0).U8(0x4E)
                                .Add(Cat({{0x10, 0x01}, JstTime(2024, 1, 1, 0, 0, 0), BcdDuration(0, 30, 0), {0x80, 0x40}, ShortEvent({}, {})}))
                                .Build();
-    EXPECT_FALSE(ParseEit(*CSection::FromBytes(loopPast), eit));
+    EXPECT_FALSE(ParseEit(Parsed(loopPast), eit));
     // A descriptor past its loop.
     const Bytes descPast = EitSection(0x4E, 0, Cat({{0x10, 0x01}, JstTime(2024, 1, 1, 0, 0, 0), BcdDuration(0, 30, 0), {0x80, 0x03}, {0x4D, 0x09, 'j'}}));
-    EXPECT_FALSE(ParseEit(*CSection::FromBytes(descPast), eit));
+    EXPECT_FALSE(ParseEit(Parsed(descPast), eit));
     // An event cut short, and a table that is not the actual stream's EIT.
-    EXPECT_FALSE(ParseEit(*CSection::FromBytes(EitSection(0x50, 0, {0x10, 0x01, 0xE4})), eit));
-    EXPECT_FALSE(ParseEit(*CSection::FromBytes(EitSection(0x4F, 0, {})), eit));
+    EXPECT_FALSE(ParseEit(Parsed(EitSection(0x50, 0, {0x10, 0x01, 0xE4})), eit));
+    EXPECT_FALSE(ParseEit(Parsed(EitSection(0x4F, 0, {})), eit));
     // Text lengths inside a descriptor that lie: the descriptor is ignored,
     // the event kept.
     const Bytes shortPast = Desc(0x4D, {'j', 'p', 'n', 0x20, 0x41});
     const Bytes itemPast = Desc(0x4E, {0x00, 'j', 'p', 'n', 0x04, 0x01, 0x41, 0x09, 0x41, 0x00});
-    const Eit kept = Parse(EitSection(0x4E, 0, Event(7, JstTime(2024, 1, 1, 0, 0, 0), BcdDuration(0, 30, 0), Cat({shortPast, itemPast}))));
+    const Eit kept = Parse(EitSection(0x4E, 0, EventEntry(7, JstTime(2024, 1, 1, 0, 0, 0), BcdDuration(0, 30, 0), Cat({shortPast, itemPast}))));
     ASSERT_EQ(kept.events.size(), 1u);
     EXPECT_FALSE(kept.events[0].hasShortEvent);
     EXPECT_TRUE(kept.events[0].extendedParts.empty());

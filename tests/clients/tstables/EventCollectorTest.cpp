@@ -17,14 +17,13 @@ Eit Section(uint8_t table, uint8_t number, const std::vector<Bytes>& events)
     auto b = CSectionBuilder::Long(table, 0x0400, 0, number, number | 1).U16(0x7FE0).U16(0x7FE1).U8(number).U8(table);
     for (const Bytes& e : events) b.Add(e);
     Eit eit;
-    EXPECT_TRUE(ParseEit(*CSection::FromBytes(b.Build()), eit));
+    EXPECT_TRUE(ParseEit(Parsed(b.Build()), eit));
     return eit;
 }
 
 Bytes Event(uint16_t id, int hour, const Bytes& descriptors)
 {
-    return Cat({{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)}, JstTime(2024, 1, 1, hour, 0, 0), BcdDuration(1, 0, 0),
-                {0x80, static_cast<uint8_t>(descriptors.size())}, descriptors});
+    return EventEntry(id, JstTime(2024, 1, 1, hour, 0, 0), BcdDuration(1, 0, 0), descriptors);
 }
 
 Bytes Title(const Bytes& title)

@@ -9,13 +9,6 @@ using namespace tstables;
 
 namespace {
 
-CSection Section(const Bytes& b)
-{
-    auto s = CSection::FromBytes(b);
-    EXPECT_TRUE(s);
-    return *s;
-}
-
 Bytes Ca(uint16_t system, uint16_t pid)
 {
     return Desc(0x09, {static_cast<uint8_t>(system >> 8), static_cast<uint8_t>(system),
@@ -32,7 +25,7 @@ TEST(TsPsi, PatListsProgramsAndTheNitPid)
                         .U16(0x0408).U16(0xFFF1)   // reserved bits set: PID 0x1FF1
                         .Build();
     Pat pat;
-    ASSERT_TRUE(ParsePat(Section(b), pat));
+    ASSERT_TRUE(ParsePat(Parsed(b), pat));
     EXPECT_EQ(pat.transportStreamId, 0x7FE0);
     EXPECT_EQ(pat.version, 5);
     EXPECT_EQ(pat.nitPid, 0x0010);
@@ -42,8 +35,8 @@ TEST(TsPsi, PatListsProgramsAndTheNitPid)
     EXPECT_EQ(pat.programs[1].pmtPid, 0x1FF1);
 
     // A loop that ends inside an entry, or another table.
-    EXPECT_FALSE(ParsePat(Section(CSectionBuilder::Long(0x00, 1).U16(0x0400).U16(0xE1F0).U16(0x0401).Build()), pat));
-    EXPECT_FALSE(ParsePat(Section(CSectionBuilder::Long(0x02, 1).U16(0x0400).U16(0xE1F0).Build()), pat));
+    EXPECT_FALSE(ParsePat(Parsed(CSectionBuilder::Long(0x00, 1).U16(0x0400).U16(0xE1F0).U16(0x0401).Build()), pat));
+    EXPECT_FALSE(ParsePat(Parsed(CSectionBuilder::Long(0x02, 1).U16(0x0400).U16(0xE1F0).Build()), pat));
     EXPECT_EQ(pat.transportStreamId, 0x7FE0);  // left as it was
 }
 
@@ -57,7 +50,7 @@ TEST(TsPsi, PmtKeepsStreamsDescriptorsAndEcmPids)
                         .U8(0x06).U16(0xE130).Loop({})                            // captions
                         .Build();
     Pmt pmt;
-    ASSERT_TRUE(ParsePmt(Section(b), pmt));
+    ASSERT_TRUE(ParsePmt(Parsed(b), pmt));
     EXPECT_EQ(pmt.programNumber, 0x0400);
     EXPECT_EQ(pmt.version, 2);
     EXPECT_EQ(pmt.pcrPid, 0x0111);
@@ -77,11 +70,11 @@ TEST(TsPsi, PmtWhoseLoopsLieIsRefused)
     Pmt pmt;
     // A stream's descriptor loop longer than what is left of the section.
     auto lying = CSectionBuilder::Long(0x02, 1).U16(0xE111).Loop({}).U8(0x02).U16(0xE111).U16(0xF010).U8(0x52).U8(1).U8(0);
-    EXPECT_FALSE(ParsePmt(Section(lying.Build()), pmt));
+    EXPECT_FALSE(ParsePmt(Parsed(lying.Build()), pmt));
     // A descriptor longer than its loop.
     auto past = CSectionBuilder::Long(0x02, 1).U16(0xE111).Loop({0x09, 0x08, 0, 5, 0xE9, 1}).U8(0x02).U16(0xE111).Loop({});
-    EXPECT_FALSE(ParsePmt(Section(past.Build()), pmt));
+    EXPECT_FALSE(ParsePmt(Parsed(past.Build()), pmt));
     // A stream entry cut short.
-    EXPECT_FALSE(ParsePmt(Section(CSectionBuilder::Long(0x02, 1).U16(0xE111).Loop({}).U8(0x02).U16(0xE111).Build()), pmt));
+    EXPECT_FALSE(ParsePmt(Parsed(CSectionBuilder::Long(0x02, 1).U16(0xE111).Loop({}).U8(0x02).U16(0xE111).Build()), pmt));
     EXPECT_EQ(pmt.streams.size(), 0u);
 }

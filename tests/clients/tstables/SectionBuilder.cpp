@@ -3,6 +3,7 @@
 #include "Crc32.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 CSectionBuilder CSectionBuilder::Long(uint8_t tableId, uint16_t extension, uint8_t version, uint8_t number, uint8_t last)
 {
@@ -68,6 +69,19 @@ Bytes Cat(std::initializer_list<Bytes> parts)
 Bytes Desc(uint8_t tag, const Bytes& body)
 {
     return Cat({{tag, static_cast<uint8_t>(body.size())}, body});
+}
+
+tstables::CSection Parsed(const Bytes& b)
+{
+    auto section = tstables::CSection::FromBytes(b);
+    if (!section) throw std::invalid_argument("not a section");
+    return *section;
+}
+
+Bytes EventEntry(uint16_t id, const Bytes& start, const Bytes& duration, const Bytes& descriptors)
+{
+    return Cat({{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)}, start, duration,
+                {static_cast<uint8_t>(0x80 | descriptors.size() >> 8), static_cast<uint8_t>(descriptors.size())}, descriptors});
 }
 
 Bytes Counted(const Bytes& text)

@@ -1,6 +1,8 @@
 // Test sections laid out by hand as ISO/IEC 13818-1, ETSI EN 300 468 and
 // ARIB STD-B10 draw them, with a real CRC-32, and carried in TS packets.
 #pragma once
+#include "Section.h"
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -34,6 +36,11 @@ Bytes Cat(std::initializer_list<Bytes> parts);
 Bytes Desc(uint8_t tag, const Bytes& body);
 // A byte for its length, then the bytes (a text field of SI).
 Bytes Counted(const Bytes& text);
+// The section these bytes make; throws if they make none (the test's own
+// bytes are wrong).
+tstables::CSection Parsed(const Bytes& b);
+// An entry of an EIT's event loop: id, start, duration, running (4), descriptors.
+Bytes EventEntry(uint16_t id, const Bytes& start, const Bytes& duration, const Bytes& descriptors);
 // JST date and time as MJD and BCD, and a BCD duration.
 Bytes JstTime(int year, int month, int day, int hour, int minute, int second);
 Bytes BcdDuration(int hours, int minutes, int seconds);

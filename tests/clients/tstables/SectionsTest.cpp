@@ -183,10 +183,10 @@ TEST(TsSections, DemuxResyncsFiltersPidsAndReportsEachVersionOnce)
 TEST(TsSections, VersionsTrackContentAndCompleteness)
 {
     CSectionVersions versions;
-    const auto s0 = *CSection::FromBytes(Filler(40, 0x42, 3, 0));
-    const auto s1 = *CSection::FromBytes(Filler(41, 0x42, 3, 1));
-    const auto changed = *CSection::FromBytes(Filler(42, 0x42, 3, 0));  // same version, other content
-    const auto next = *CSection::FromBytes(Filler(40, 0x42, 4, 0));
+    const auto s0 = Parsed(Filler(40, 0x42, 3, 0));
+    const auto s1 = Parsed(Filler(41, 0x42, 3, 1));
+    const auto changed = Parsed(Filler(42, 0x42, 3, 0));  // same version, other content
+    const auto next = Parsed(Filler(40, 0x42, 4, 0));
     EXPECT_TRUE(versions.IsNew(0x11, s0));
     EXPECT_FALSE(versions.IsNew(0x11, s0));
     EXPECT_TRUE(versions.IsNew(0x12, s0));  // another PID's table

@@ -9,13 +9,6 @@ using namespace tstables;
 
 namespace {
 
-CSection Section(const Bytes& b)
-{
-    auto s = CSection::FromBytes(b);
-    EXPECT_TRUE(s);
-    return *s;
-}
-
 // ＮＨＫ and ＮＨＫ総合１ (see AribTextTest), 東京 (rows 37/21 cells 76/94).
 const Bytes kNhk = {0x0E, 0x4E, 0x48, 0x4B};
 const Bytes kNhkSogo = {0x0E, 0x4E, 0x48, 0x4B, 0x0F, 0x41, 0x6D, 0x39, 0x67, 0x0E, 0x31};
@@ -39,7 +32,7 @@ TEST(TsServiceInfo, SdtGivesNamesTypesAndEitFlags)
                         .Add(SdtEntry(0x0408, 0, 0x8000, Desc(0x48, {0x01, 0x00, 0x09, 0x41})))  // name past its descriptor
                         .Build();
     Sdt sdt;
-    ASSERT_TRUE(ParseSdt(Section(b), sdt));
+    ASSERT_TRUE(ParseSdt(Parsed(b), sdt));
     EXPECT_EQ(sdt.transportStreamId, 0x7FE0);
     EXPECT_EQ(sdt.originalNetworkId, 0x7FE0);
     EXPECT_EQ(sdt.version, 7);
@@ -63,7 +56,7 @@ TEST(TsServiceInfo, SdtGivesNamesTypesAndEitFlags)
 
     // A service's descriptor loop past the section is refused whole.
     const Bytes lying = CSectionBuilder::Long(0x42, 1).U16(1).U8(0xFF).U16(0x0400).U8(0xFF).U16(0x8020).Add(Desc(0x48, {1, 0, 0})).Build();
-    EXPECT_FALSE(ParseSdt(Section(lying), sdt));
+    EXPECT_FALSE(ParseSdt(Parsed(lying), sdt));
     EXPECT_EQ(sdt.services.size(), 3u);
 }
 
@@ -77,7 +70,7 @@ TEST(TsServiceInfo, NitGivesNetworkNameKeyIdAndServiceNumbers)
                           serviceList, tsInfo});
     const Bytes b = CSectionBuilder::Long(0x40, 0x7FE0, 1).Loop(Desc(0x40, kTokyo)).Loop(ts).Build();
     Nit nit;
-    ASSERT_TRUE(ParseNit(Section(b), nit));
+    ASSERT_TRUE(ParseNit(Parsed(b), nit));
     EXPECT_EQ(nit.networkId, 0x7FE0);
     EXPECT_EQ(nit.networkName, "東京");
     ASSERT_EQ(nit.transportStreams.size(), 1u);
@@ -102,13 +95,13 @@ TEST(TsServiceInfo, NitWhoseLoopsLieIsRefused)
     Nit nit;
     // The transport stream loop runs past the section.
     const Bytes past = CSectionBuilder::Long(0x40, 1).Loop({}).U16(0xF010).U16(1).U16(1).U16(0xF000).Build();
-    EXPECT_FALSE(ParseNit(Section(past), nit));
+    EXPECT_FALSE(ParseNit(Parsed(past), nit));
     // A transport stream's descriptors run past its loop.
     const Bytes inner = CSectionBuilder::Long(0x40, 1).Loop({}).Loop({0, 1, 0, 1, 0xF0, 0x09, 0x41, 0x03, 0, 1, 1}).Build();
-    EXPECT_FALSE(ParseNit(Section(inner), nit));
+    EXPECT_FALSE(ParseNit(Parsed(inner), nit));
     // A TS information descriptor that lies is left out, the rest kept.
     const Bytes badInfo = Desc(0xCD, {0x01, 0x0A, 0x41});
     const Bytes ok = CSectionBuilder::Long(0x40, 1).Loop({}).Loop(Cat({{0, 1, 0, 1, 0xF0, static_cast<uint8_t>(badInfo.size())}, badInfo})).Build();
-    ASSERT_TRUE(ParseNit(Section(ok), nit));
+    ASSERT_TRUE(ParseNit(Parsed(ok), nit));
     EXPECT_FALSE(nit.transportStreams[0].remoteControlKeyId);
 }

@@ -20,8 +20,7 @@ const Bytes kKana = {0xCB, 0xDB, 0xF3, 0x25, 0x46, 0x1D, 0x4B, 0x21, 0x21};     
 
 Bytes Event(uint16_t id, const Bytes& descriptors)
 {
-    return Cat({{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)}, JstTime(2024, 1, 1, 21, 0, 0), BcdDuration(1, 0, 0),
-                {static_cast<uint8_t>(0x80 | descriptors.size() >> 8), static_cast<uint8_t>(descriptors.size())}, descriptors});
+    return EventEntry(id, JstTime(2024, 1, 1, 21, 0, 0), BcdDuration(1, 0, 0), descriptors);
 }
 
 Bytes Eit(uint8_t table, const Bytes& events)
