@@ -1,7 +1,8 @@
 // A guide's events gathered from EIT sections (present/following and
 // schedule, in any order): one entry per event, the latest section's values
 // winning, the extended text put together from its parts wherever they came
-// from, and each service's present and following event.
+// from, and each service's present and following event. Not for use by
+// several threads at once (nor are the other classes here; DecodeAribText is).
 //
 //   CEventCollector guide;
 //   guide.Add(eit);                                   // each new EIT section
@@ -57,9 +58,9 @@ public:
     // From the present/following table; null when not known.
     const GuideEvent* Present(const ServiceKey& service) const;
     const GuideEvent* Following(const ServiceKey& service) const;
-    // Forgets events over before `utc` (start plus duration), except a
-    // present one; and events without a start that are neither present nor
-    // following. Returns how many it forgot.
+    // Forgets events over before `utc` (start plus duration; an undefined
+    // duration counts as none) and events without a start, but never a
+    // service's present or following event. Returns how many it forgot.
     size_t DropEndedBefore(int64_t utc);
     void Clear();
 
