@@ -6,8 +6,9 @@
 # both from Debian's source packages: Debian ships them only as Linux
 # libraries, so their source comes from `apt-get source` into .deps/, where
 # the build looks for it and compiles it for each target.
-# clang's runtimes (libclang-rt-14-dev) give the native sanitizer and fuzzer
-# runs of the stream-table library.
+# clang's runtimes (libclang-rt-14-dev) and Debian's built GoogleTest
+# (libgtest-dev) serve the native sanitizer and fuzzer runs of the
+# stream-table library (tests/native).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
