@@ -5,12 +5,19 @@
 # The HTTP tests drive tsserve with players and tools nobody here wrote: mpv,
 # GStreamer (gst-discoverer-1.0) and SiliconDust's hdhomerun_config with its
 # library, libhdhomerun.
+# tsserve's ARIB text decoder is libaribb24 from Debian's source package:
+# Debian ships it only as a Linux library, so its source comes from
+# `apt-get source` into .deps/, where the build looks for it and compiles it
+# for each target.
+# clang's runtimes (libclang-rt-14-dev) and Debian's built GoogleTest
+# (libgtest-dev) serve the native sanitizer and fuzzer runs of the
+# stream-table library (tests/native).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 clang lld llvm wine wine64 xvfb xauth googletest fonts-ipafont-gothic fonts-wine x11-apps
           imagemagick unzip curl ffmpeg fonts-dejavu-core mpv hdhomerun-config gstreamer1.0-plugins-base-apps
-          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad)
+          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad dpkg-dev libclang-rt-14-dev libgtest-dev)
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -33,4 +40,46 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Source packages come from the machine's deb-src entries; where it has none,
+# Debian's own are added.
+deb_src_ready=0
+ensure_deb_src() {
+  [ "$deb_src_ready" = 1 ] && return
+  if ! grep -rqsE '^(deb-src|Types: *deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm bookworm-updates' \
+      'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' '' \
+      'Types: deb-src' 'URIs: http://deb.debian.org/debian-security' 'Suites: bookworm-security' \
+      'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
+      $sudo_cmd tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+  fi
+  $sudo_cmd apt-get update -qq
+  deb_src_ready=1
+}
+
+# libaribb24's source (ARIB STD-B24 text to UTF-8), once per work tree. Where
+# the Debian revision's own small tarball cannot be had, apt has still fetched
+# and checked the upstream tarball that Debian ships, and that is unpacked.
+aribb24="$root/.deps/aribb24"
+if [ ! -f "$aribb24/src/decoder.c" ]; then
+  ensure_deb_src
+  echo "setup: fetching libaribb24's source into $aribb24"
+  work=$(mktemp -d)
+  chmod 755 "$work"
+  (cd "$work" && apt-get source -qq aribb24) >"$work/log" 2>&1 || true
+  if ! ls -d "$work"/aribb24-*/src >/dev/null 2>&1 && ls "$work"/aribb24_*.orig.tar.gz >/dev/null 2>&1; then
+    (cd "$work" && tar xzf aribb24_*.orig.tar.gz) >>"$work/log" 2>&1 || true
+  fi
+  src=$(ls -d "$work"/aribb24-*/ 2>/dev/null | head -n 1)
+  if [ -z "$src" ] || [ ! -f "$src/src/decoder.c" ] || [ ! -f "$src/COPYING" ]; then
+    cat "$work/log" >&2
+    echo "setup: could not get libaribb24's source" >&2
+    rm -rf "$work"
+    exit 1
+  fi
+  mkdir -p "$aribb24"
+  cp -r "$src/src" "$src/COPYING" "$src/README.md" "$aribb24/"
+  sed -n 's/^Version: //p' "$work"/aribb24_*.dsc | head -n 1 > "$aribb24/VERSION"
+  rm -rf "$work"
 fi
