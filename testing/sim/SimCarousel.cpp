@@ -198,20 +198,26 @@ bool CSimCarousel::QueueScheduleSection(uint32_t unix)
     return true;
 }
 
+// The sources take turns, so that at a low rate, when more is due than the
+// slots hold, each still gets its share.
 void CSimCarousel::NextPacket(uint8_t* out, const CSimClock& clock)
 {
     if (!tuned_) return WriteNull(out);
     QueueDue(clock.Ms(), clock.Unix());
-    if (pcrNext_ > 0) {
-        --pcrNext_;
-        return WritePcr(out, transport_.services[pcrNext_].pcrPid, clock);
+    CSectionPacketizer* const tables[] = {&patOut_, &pmtOut_[0], &pmtOut_[1], &pmtOut_[2],
+                                          &sdtOut_, &nitOut_,    &totOut_,    &eitOut_};
+    constexpr uint32_t kSources = 1 + sizeof tables / sizeof tables[0];  // the PCRs first
+    for (uint32_t i = 0; i < kSources; ++i) {
+        const uint32_t source = (turn_ + i) % kSources;
+        if (source == 0 && pcrNext_ > 0) {
+            --pcrNext_;
+            WritePcr(out, transport_.services[pcrNext_].pcrPid, clock);
+        } else if (source == 0 || !tables[source - 1]->NextPacket(out)) {
+            continue;
+        }
+        turn_ = source + 1;
+        return;
     }
-    if (patOut_.NextPacket(out)) return;
-    for (uint32_t k = 0; k < transport_.serviceCount; ++k)
-        if (pmtOut_[k].NextPacket(out)) return;
-    CSectionPacketizer* const rest[] = {&sdtOut_, &nitOut_, &totOut_, &eitOut_};
-    for (CSectionPacketizer* p : rest)
-        if (p->NextPacket(out)) return;
     WriteNull(out);
 }
 

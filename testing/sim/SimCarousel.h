@@ -58,5 +58,6 @@ private:
     uint8_t patQueue_[512] = {}, pmtQueue_[kSimMaxServices][512] = {}, sdtQueue_[2048] = {};
     uint8_t nitQueue_[8192] = {}, totQueue_[256] = {}, eitQueue_[16384] = {};
     CSectionPacketizer patOut_, pmtOut_[kSimMaxServices], sdtOut_, nitOut_, totOut_, eitOut_;
-    uint32_t pcrNext_ = 0;  // which service's PCR goes next
+    uint32_t pcrNext_ = 0;  // the services whose PCR is due, counted down
+    uint32_t turn_ = 0;     // the source that goes first in the next slot
 };

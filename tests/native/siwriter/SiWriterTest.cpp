@@ -27,10 +27,17 @@ std::vector<uint8_t> SectionOf(size_t size, uint8_t tag)
 
 }  // namespace
 
-TEST(SiWriter, CrcIsMpeg2s)
+TEST(SiWriter, CrcAndTimesAsTheStandardsSay)
 {
     const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(Crc32Mpeg(check, sizeof check), 0x0376E6E7u);
+    // 12:10:05 UTC on 14 March 2025 is 21:10:05 in Japan, on MJD 60748.
+    uint8_t jst[5];
+    SiJstTime(1741954205, jst);
+    EXPECT_EQ(std::vector<uint8_t>(jst, jst + 5), (std::vector<uint8_t>{0xED, 0x4C, 0x21, 0x10, 0x05}));
+    SiJstTime(1741954205 + 3 * 3600, jst);  // past midnight there: the next day
+    EXPECT_EQ(std::vector<uint8_t>(jst, jst + 5), (std::vector<uint8_t>{0xED, 0x4D, 0x00, 0x10, 0x05}));
+    EXPECT_EQ(SiBcdDuration(5400), 0x013000u);
 }
 
 // Sections of every size around the packet's edges come back whole, in

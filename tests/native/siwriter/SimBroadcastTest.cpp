@@ -195,9 +195,16 @@ void CheckGuide(const Walk& w)
         for (uint8_t table : {0x50, 0x51, 0x58, 0x59}) {
             std::set<uint8_t> segments;
             for (const TestSection* section : Find(w, 0x12, table, s.id)) {
+                // A section per segment, numbered 8 apart, its events in it.
                 segments.insert(section->Number());
+                EXPECT_EQ(section->Number() % 8, 0);
                 EXPECT_EQ(section->Last(), 0xF8);
-                for (const TestEvent& e : TestReadEit(*section))
+                const std::vector<TestEvent> events = TestReadEit(*section);
+                ASSERT_FALSE(events.empty());
+                uint8_t start[5];
+                SiJstTime(kStart - (kStart + 9 * 3600) % 86400 + ((table & 1) * 32 + section->Number() / 8) * 10800, start);
+                EXPECT_EQ(std::vector<uint8_t>(events[0].start, events[0].start + 5), std::vector<uint8_t>(start, start + 5));
+                for (const TestEvent& e : events)
                     EXPECT_EQ(TestEventTitle(e).empty(), table >= 0x58) << "titles in the basic tables only";
             }
             EXPECT_EQ(segments.size(), 32u) << "table " << int(table) << " of " << s.id;
@@ -230,3 +237,20 @@ INSTANTIATE_TEST_SUITE_P(Channels, SimBroadcast,
                                            std::pair{SimBand::Bs, 0u}, std::pair{SimBand::Bs, 2u},
                                            std::pair{SimBand::Bs, 7u}, std::pair{SimBand::Bs, 15u},
                                            std::pair{SimBand::Cs, 0u}, std::pair{SimBand::Cs, 13u}));
+
+// At a rate too low for every table's repetition, each kind still comes.
+TEST(SimBroadcastSlow, EveryTableStillComes)
+{
+    CSimStream s;
+    s.SetRate(300 * 1000);  // 50 table slots a second, fewer than PAT, PMTs and PCRs alone would take
+    s.SetChannel(0, 14, SimBand::Uhf);
+    CTestSections tables({0x00, 0x10, 0x11, 0x12, 0x14, 0x01F0});
+    uint8_t p[188];
+    for (uint64_t i = 0; i < 10 * 300 * 1000 / 188; ++i) {
+        s.NextPacket(p);
+        if (SimIsTableSlot(i)) tables.Packet(p);
+    }
+    std::map<uint8_t, size_t> count;
+    for (const TestSection& section : tables.sections) ++count[section.TableId()];
+    for (uint8_t id : {0x00, 0x02, 0x40, 0x42, 0x4E, 0x73}) EXPECT_GE(count[id], 2u) << int(id);
+}

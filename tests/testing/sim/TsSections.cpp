@@ -50,8 +50,9 @@ void CTestSections::Take(uint16_t pid, Pid& s, const uint8_t* data, size_t size,
         s.pending.insert(s.pending.end(), data, data + size);
         return extract();
     }
+    // A packet that says a section starts in it has at least its first byte.
     const size_t pointer = data[0];
-    if (1 + pointer > size) {
+    if (1 + pointer >= size) {
         ++pointerErrors;
         s.pending.clear();
         s.started = false;
