@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <set>
 
 namespace {
@@ -66,6 +68,11 @@ TEST(SimTables, ReachAClientThroughTunerHost)
             }
             if (s.TableId() == 0x40) {
                 EXPECT_EQ(s.Extension(), t.networkId);
+            }
+            if (s.TableId() == 0x73) {  // the plug-in's clock is the system's, in Japan's time
+                auto bcd = [&](size_t at) { return (s.bytes[at] >> 4) * 10 + (s.bytes[at] & 0x0F); };
+                const long long tot = (s.U16(3) - 40587LL) * 86400 + bcd(5) * 3600 + bcd(6) * 60 + bcd(7) - 9 * 3600;
+                EXPECT_LT(std::llabs(tot - static_cast<long long>(std::time(nullptr))), 120);
             }
             if (s.TableId() != 0x42) continue;
             const std::vector<TestSdtService> services = TestReadSdt(s);
