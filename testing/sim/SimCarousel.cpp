@@ -1,6 +1,5 @@
 #include "SimCarousel.h"
 
-#include "AribText.h"
 #include "SimGuide.h"
 
 namespace {
@@ -8,11 +7,6 @@ namespace {
 constexpr uint8_t kVersion = 1;  // of the tables that do not change
 constexpr uint32_t kSegmentsPerTable = 32;  // three-hour segments: four days
 constexpr uint32_t kScheduleTables = 4;     // basic days 0-3 and 4-7, extended the same
-
-SiText Encode(const char* utf8, uint8_t* out, size_t capacity)
-{
-    return {out, static_cast<uint8_t>(AribEncode(utf8, out, capacity < 255 ? capacity : 255))};
-}
 
 }  // namespace
 
@@ -70,11 +64,11 @@ void CSimCarousel::BuildFixedTables()
     SiProgram programs[kSimMaxServices + 1] = {{0, kSiNitPid}};
     uint8_t names[kSimMaxServices][64], provider[64];
     SiSdtService services[kSimMaxServices];
-    const SiText providerText = Encode(t.provider, provider, sizeof provider);
+    const SiText providerText = SimEncode(t.provider, provider, sizeof provider);
     for (uint32_t k = 0; k < t.serviceCount; ++k) {
         const SimService& s = t.services[k];
         programs[k + 1] = {s.id, s.pmtPid};
-        services[k] = {s.id, s.type, providerText, Encode(s.name, names[k], sizeof names[k])};
+        services[k] = {s.id, s.type, providerText, SimEncode(s.name, names[k], sizeof names[k])};
         pmtSize_[k] = WritePmt(pmt_[k], sizeof pmt_[k], s.id, kVersion, s.pcrPid, s.streams, s.streamCount);
     }
     patSize_ = WritePat(pat_, sizeof pat_, t.tsid, kVersion, programs, t.serviceCount + 1);
@@ -101,11 +95,11 @@ void CSimCarousel::BuildNit()
         for (uint32_t k = 0; k < t.serviceCount; ++k)
             services[n][k] = {t.services[k].id, t.services[k].type, t.services[k].partialReception};
         entries[n] = {t.tsid, t.networkId, services[n], t.serviceCount, t.remoteKey,
-                      Encode(t.tsName, names[n], sizeof names[n])};
+                      SimEncode(t.tsName, names[n], sizeof names[n])};
         ++n;
     }
     nitSize_ = WriteNit(nit_, sizeof nit_, transport_.networkId, kVersion,
-                        Encode(transport_.networkName, network, sizeof network), entries, n);
+                        SimEncode(transport_.networkName, network, sizeof network), entries, n);
 }
 
 void CSimCarousel::QueueDue(uint32_t ms, uint32_t unix)

@@ -1,6 +1,5 @@
 #include "SimGuide.h"
 
-#include "AribText.h"
 #include "Text.h"
 
 const char* const kSimCastLabel = "出演者";
@@ -55,11 +54,6 @@ void AppendDate(char* out, size_t capacity, uint32_t t)
     AppendText(out, capacity, "日（");
     AppendText(out, capacity, kWeekdays[(days + 4) % 7]);  // 1970-01-01 was a Thursday
     AppendText(out, capacity, "）");
-}
-
-SiText Encode(const char* utf8, uint8_t* out, size_t capacity)
-{
-    return {out, static_cast<uint8_t>(AribEncode(utf8, out, capacity < 255 ? capacity : 255))};
 }
 
 }  // namespace
@@ -137,14 +131,14 @@ void SimDescribeEvent(const SimService& s, const SimEventTime& t, uint8_t runnin
     e.duration = t.duration;
     e.running = running;
     SimEventTitle(s, t, utf8, sizeof utf8);
-    e.title = Encode(utf8, out.title, sizeof out.title);
+    e.title = SimEncode(utf8, out.title, sizeof out.title);
     SimEventSummary(t, utf8, sizeof utf8);
-    e.text = Encode(utf8, out.text, sizeof out.text);
-    out.extended[0] = {Encode(kSimCastLabel, out.itemNames[0], sizeof out.itemNames[0]),
-                       Encode(kSimCast, out.items[0], sizeof out.items[0])};
+    e.text = SimEncode(utf8, out.text, sizeof out.text);
+    out.extended[0] = {SimEncode(kSimCastLabel, out.itemNames[0], sizeof out.itemNames[0]),
+                       SimEncode(kSimCast, out.items[0], sizeof out.items[0])};
     SimEventContents(s, t, utf8, sizeof utf8);
-    out.extended[1] = {Encode(kSimContentsLabel, out.itemNames[1], sizeof out.itemNames[1]),
-                       Encode(utf8, out.items[1], sizeof out.items[1])};
+    out.extended[1] = {SimEncode(kSimContentsLabel, out.itemNames[1], sizeof out.itemNames[1]),
+                       SimEncode(utf8, out.items[1], sizeof out.items[1])};
     e.items = out.extended;
     e.itemCount = 2;
     e.genre = kThemeInfo[s.theme].genre;

@@ -1,5 +1,6 @@
 #include "SimLineup.h"
 
+#include "AribText.h"
 #include "Text.h"
 
 namespace {
@@ -181,6 +182,11 @@ bool SimDescribeTransport(SimBand band, uint32_t index, SimTransport& t)
         Name(t.tsName, b->label, "", b->firstNumber + index, 2);
     }
     return true;
+}
+
+SiText SimEncode(const char* utf8, uint8_t* out, size_t capacity)
+{
+    return {out, static_cast<uint8_t>(AribEncode(utf8, out, capacity < 255 ? capacity : 255))};
 }
 
 void SimAppendWideNumber(char* to, size_t capacity, uint32_t value, int minDigits)

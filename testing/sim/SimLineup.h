@@ -49,5 +49,8 @@ struct SimTransport {
 // False for a band or index that the plug-in does not have.
 bool SimDescribeTransport(SimBand band, uint32_t index, SimTransport& out);
 
+// UTF-8 text in ARIB code into `out`, as a table's text field (255 bytes at most).
+SiText SimEncode(const char* utf8, uint8_t* out, size_t capacity);
+
 // Appends a number in full-width digits, as names and titles write them.
 void SimAppendWideNumber(char* to, size_t capacity, uint32_t value, int minDigits = 1);

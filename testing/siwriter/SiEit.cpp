@@ -7,12 +7,6 @@ namespace {
 constexpr size_t kMaxEitSection = 4096;
 constexpr uint8_t kJapanese[3] = {'j', 'p', 'n'};
 
-void Text8(CSectionWriter& w, SiText t)
-{
-    w.U8(t.length);
-    w.Bytes(t.data, t.length);
-}
-
 // The items in as many extended event descriptors as they need, an item
 // never split; the descriptors are numbered.
 void ExtendedEvent(CSectionWriter& w, const SiEvent& e)
@@ -36,8 +30,8 @@ void ExtendedEvent(CSectionWriter& w, const SiEvent& e)
             const SiExtendedItem& item = e.items[next];
             const size_t size = 2 + item.description.length + item.text.length;
             if (used && used + size > kMaxItems) break;
-            Text8(w, item.description);
-            Text8(w, item.text);
+            w.Text8(item.description);
+            w.Text8(item.text);
             used += size;
         }
         w.SetAt(itemsAt, static_cast<uint8_t>(used));  // their byte count, known now
@@ -50,8 +44,8 @@ void BasicParts(CSectionWriter& w, const SiEvent& e)
 {
     size_t d = w.BeginDescriptor(0x4D);  // short event
     w.Bytes(kJapanese, 3);
-    Text8(w, e.title);
-    Text8(w, e.text);
+    w.Text8(e.title);
+    w.Text8(e.text);
     w.EndDescriptor(d);
     if (e.videoType) {
         d = w.BeginDescriptor(0x50);  // component

@@ -67,6 +67,12 @@ void CSectionWriter::Bytes(const uint8_t* data, size_t length)
     for (size_t i = 0; i < length; ++i) U8(data[i]);
 }
 
+void CSectionWriter::Text8(SiText t)
+{
+    U8(t.length);
+    Bytes(t.data, t.length);
+}
+
 size_t CSectionWriter::OpenLoop()
 {
     const size_t mark = size_;

@@ -6,6 +6,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// Text in a table: ARIB-coded bytes (AribText.h).
+struct SiText {
+    const uint8_t* data;
+    uint8_t length;
+};
+
 // MPEG-2 section CRC (polynomial 0x04C11DB7, no reflection, initial all ones).
 uint32_t Crc32Mpeg(const uint8_t* data, size_t length);
 
@@ -24,6 +30,8 @@ public:
     void U24(uint32_t v);
     void U32(uint32_t v);
     void Bytes(const uint8_t* data, size_t length);
+    // Text after its 8-bit length.
+    void Text8(SiText t);
 
     // A loop whose byte count goes into the 12 bits after four reserved
     // ones ("reserved 4, length 12"): Open returns its mark, Close fills it.

@@ -6,12 +6,6 @@ namespace {
 
 constexpr size_t kMaxPsiSection = 1024;  // PAT, PMT, SDT, NIT, TOT
 
-void Text8(CSectionWriter& w, SiText t)
-{
-    w.U8(t.length);
-    w.Bytes(t.data, t.length);
-}
-
 uint8_t Bcd(uint32_t v)
 {
     return static_cast<uint8_t>(((v / 10) << 4) | (v % 10));
@@ -121,13 +115,13 @@ size_t WriteSdt(uint8_t* out, size_t capacity, uint16_t tsid, uint16_t networkId
     w.U8(0xFF);
     for (size_t i = 0; i < count; ++i) {
         w.U16(services[i].id);
-        w.U8(0xFF);  // reserved, no user flags, EIT schedule and present/following
+        w.U8(0xE3);  // reserved, no user-defined flags, EIT schedule and present/following
         // Running, free: status 4 in the top three bits of the loop length.
         const size_t loop = w.OpenLoop();
         const size_t d = w.BeginDescriptor(0x48);  // service
         w.U8(services[i].type);
-        Text8(w, services[i].provider);
-        Text8(w, services[i].name);
+        w.Text8(services[i].provider);
+        w.Text8(services[i].name);
         w.EndDescriptor(d);
         w.CloseLoop(loop);
         w.SetAt(loop, static_cast<uint8_t>(0x80 | (w.At(loop) & 0x0F)));

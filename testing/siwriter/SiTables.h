@@ -7,10 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-struct SiText {
-    const uint8_t* data;
-    uint8_t length;
-};
+#include "SiSection.h"
 
 constexpr uint16_t kSiNitPid = 0x0010;
 constexpr uint16_t kSiSdtPid = 0x0011;
