@@ -32,6 +32,8 @@ for f in "$root"/build-{x86_64,i686}/bin/{BonDriver_Sim,b25decoder}.dll; do
 done
 . "$root/scripts/wine-env.sh"
 status=0
+# The SI writer and the simulated plug-in's stream, natively with the sanitizers.
+"$root/tests/native/siwriter/run.sh" || status=1
 run_ctest() {
   local arch=$1
   shift

@@ -1,5 +1,6 @@
 """ffprobe, mpv and GStreamer on tsserve's streams, the simulated plug-in
-replaying a file that ffmpeg made, and ffprobe on its generated stream."""
+replaying a file that ffmpeg made; ffprobe on its generated stream, through
+tsserve and as tsrec records it."""
 import json
 import re
 import subprocess
@@ -26,12 +27,21 @@ def case_replay(rig):
     check(len(programs) == 1 and programs[0]["program_num"] == 27, str(programs))
     codecs = sorted(s["codec_name"] for s in programs[0]["streams"])
     check(codecs == ["mp2", "mpeg2video"], "streams " + str(codecs))
-    # The generated stream has no timestamps, so ffprobe reads it to its end: three seconds of it.
-    data = subprocess.run("curl -s --max-time 3 '%s' | ffprobe -v error -show_programs -of json -" % rig.url(
-        "/stream/s/4010"), shell=True, capture_output=True, timeout=60)
-    programs = json.loads(data.stdout)["programs"]
-    check(len(programs) == 1 and programs[0]["program_num"] == 1 and programs[0]["pmt_pid"] == 0x1000
-          and programs[0]["streams"][0]["id"] == "0x100", "generated stream: " + str(programs))
+    # The generated stream, three seconds recorded by tsrec: ffprobe finds its
+    # services by the PAT and PMTs, and their names in the SDT. FFmpeg reads
+    # SDT text as ISO 6937, not ARIB: a name written in two-byte JIS codes
+    # through GL, as "ＢＳ試験１０１" is, comes out as those codes' bytes.
+    r = rig.run("tsrec.exe", "-s", "-c", "4010", "-t", "3", "-o", "gen.ts")
+    check(r.returncode == 0, "tsrec: " + r.stdout)
+    r = subprocess.run(["ffprobe", "-v", "error", "-show_programs", "-of", "json", rig.path("gen.ts")],
+                       capture_output=True, timeout=60)
+    programs = {p["program_num"]: p for p in json.loads(r.stdout)["programs"]}
+    check(sorted(programs) == [101, 102, 801], "generated stream's programs: " + str(sorted(programs)))
+    for number, pmt, video, name in ((101, 0x1F0, "0x100", "#B#S;n83#1#0#1"), (102, 0x1F1, "0x120", "#B#S;n83#1#0#2")):
+        p = programs[number]
+        streams = {s["id"]: s["codec_name"] for s in p["streams"]}
+        check(p["pmt_pid"] == pmt and streams.get(video) == "mpeg2video" and p["tags"]["service_name"] == name,
+              "program %d: %s" % (number, {k: p[k] for k in ("pmt_pid", "pcr_pid", "tags")}))
     # A looped file plays on at its own rate (500 kB/s): the seam keeps every
     # counter and flags the clock's jump.
     started = time.time()
