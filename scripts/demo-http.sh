@@ -70,6 +70,8 @@ echo
 echo "   Open in VLC or mpv:  $url"
 echo "   The playlist:        http://127.0.0.1:40080/playlist.m3u"
 echo "   The start page:      http://127.0.0.1:40080/"
+echo "   Network tuners for media servers (HDHomeRun's HTTP interface):"
+echo "                        http://127.0.0.1:40081 (terrestrial), http://127.0.0.1:40082 (satellite)"
 echo
 if [ -t 0 ]; then
   echo "== serving until Ctrl+C"

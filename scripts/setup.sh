@@ -2,14 +2,22 @@
 # Installs what building, testing and the demo need on Debian 12, if missing.
 # 32-bit Wine (wine32:i386) only where the machine executes 32-bit code: on a
 # machine that cannot, it would break Wine's launcher for 64-bit programs too.
-# tsserve's HTTP library is cpp-httplib from Debian's source package: Debian
-# ships its implementation only as a Linux library, so the full header comes
-# from `apt-get source` into .deps/, where the build looks for it.
+# The HTTP tests drive tsserve with players and tools nobody here wrote: mpv,
+# GStreamer (gst-discoverer-1.0) and SiliconDust's hdhomerun_config with its
+# library, libhdhomerun.
+# tsserve's ARIB text decoder is libaribb24 from Debian's source package:
+# Debian ships it only as a Linux library, so its source comes from
+# `apt-get source` into .deps/, where the build looks for it and compiles it
+# for each target.
+# clang's runtimes (libclang-rt-14-dev) and Debian's built GoogleTest
+# (libgtest-dev) serve the native sanitizer and fuzzer runs of the
+# stream-table library (tests/native).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 clang lld llvm wine wine64 xvfb xauth googletest fonts-ipafont-gothic fonts-wine x11-apps
-          imagemagick unzip curl ffmpeg fonts-dejavu-core dpkg-dev)
+          imagemagick unzip curl ffmpeg fonts-dejavu-core mpv hdhomerun-config gstreamer1.0-plugins-base-apps
+          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad dpkg-dev libclang-rt-14-dev libgtest-dev libaribb24-dev)
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -34,11 +42,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# cpp-httplib's source, once per work tree, as Debian patched it.
-httplib="$root/.deps/cpp-httplib"
-if [ ! -f "$httplib/httplib.h" ]; then
-  # Source-package entries taken from the machine's own binary sources (the
-  # same mirror, proxy or snapshot, suites and keys), where it has none yet.
+# Source packages come from the machine's deb-src entries; where it has none,
+# they are taken from its own binary sources (the same mirror, proxy or
+# snapshot, suites and keys).
+deb_src_ready=0
+ensure_deb_src() {
+  [ "$deb_src_ready" = 1 ] && return
   if ! grep -rqsE '^(deb-src|Types: *deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     derived=$(python3 "$root/scripts/debsrc.py")
     if [ -z "$derived" ]; then
@@ -48,20 +57,34 @@ if [ ! -f "$httplib/httplib.h" ]; then
     echo "setup: adding source-package entries for APT's configured sources"
     printf '%s\n' "$derived" | $sudo_cmd tee /etc/apt/sources.list.d/tunerhost-deb-src.sources >/dev/null
   fi
-  echo "setup: fetching cpp-httplib's source into $httplib"
   # A source of the machine's that serves no source packages only warns here;
-  # whether cpp-httplib's source came is checked below.
+  # whether each source came is checked where it is fetched.
   $sudo_cmd apt-get update -qq || echo "setup: apt-get update reported errors (see above)" >&2
+  deb_src_ready=1
+}
+
+# libaribb24's source (ARIB STD-B24 text to UTF-8), once per work tree. Where
+# the Debian revision's own small tarball cannot be had, apt has still fetched
+# and checked the upstream tarball that Debian ships, and that is unpacked.
+aribb24="$root/.deps/aribb24"
+if [ ! -f "$aribb24/src/decoder.c" ]; then
+  ensure_deb_src
+  echo "setup: fetching libaribb24's source into $aribb24"
   work=$(mktemp -d)
   chmod 755 "$work"
-  if ! (cd "$work" && apt-get source -qq cpp-httplib) >"$work/log" 2>&1 || ! ls "$work"/cpp-httplib-*/httplib.h >/dev/null 2>&1; then
+  (cd "$work" && apt-get source -qq aribb24) >"$work/log" 2>&1 || true
+  if ! ls -d "$work"/aribb24-*/src >/dev/null 2>&1 && ls "$work"/aribb24_*.orig.tar.gz >/dev/null 2>&1; then
+    (cd "$work" && tar xzf aribb24_*.orig.tar.gz) >>"$work/log" 2>&1 || true
+  fi
+  src=$(ls -d "$work"/aribb24-*/ 2>/dev/null | head -n 1)
+  if [ -z "$src" ] || [ ! -f "$src/src/decoder.c" ] || [ ! -f "$src/COPYING" ]; then
     cat "$work/log" >&2
-    echo "setup: could not get cpp-httplib's source" >&2
+    echo "setup: could not get libaribb24's source" >&2
     rm -rf "$work"
     exit 1
   fi
-  mkdir -p "$httplib"
-  cp "$work"/cpp-httplib-*/httplib.h "$work"/cpp-httplib-*/LICENSE "$httplib/"
-  sed -n '1,/^ --/p' "$work"/cpp-httplib-*/debian/changelog | head -n 1 > "$httplib/VERSION"
+  mkdir -p "$aribb24"
+  cp -r "$src/src" "$src/COPYING" "$src/README.md" "$aribb24/"
+  sed -n 's/^Version: //p' "$work"/aribb24_*.dsc | head -n 1 > "$aribb24/VERSION"
   rm -rf "$work"
 fi

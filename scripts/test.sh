@@ -1,7 +1,9 @@
 #!/bin/bash
 # Builds both targets and runs every test under Wine: the x86_64 build, then
 # the i686 build where this machine executes 32-bit code (each in its own
-# build folder, prefix and Wine server). Options after the script go to ctest.
+# build folder, prefix and Wine server), then the stream-table library
+# natively under the sanitizers and its fuzzers, for a bounded time
+# (tests/native/run.sh). Options after the script go to ctest.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -30,6 +32,8 @@ for f in "$root"/build-{x86_64,i686}/bin/{BonDriver_Sim,b25decoder}.dll; do
 done
 . "$root/scripts/wine-env.sh"
 status=0
+# The SI writer and the simulated plug-in's stream, natively with the sanitizers.
+"$root/tests/native/siwriter/run.sh" || status=1
 run_ctest() {
   local arch=$1
   shift
@@ -46,4 +50,6 @@ if [ "$run32" = 1 ]; then
 else
   echo "== SKIPPED: the tests of the i686 build were not run: $skip_reason. It was built and linked only."
 fi
+echo "== the stream-table library natively (ASan, UBSan, libFuzzer)"
+"$root/tests/native/run.sh" || status=1
 exit $status

@@ -38,17 +38,33 @@ std::wstring OwnDirectory()
     return p.substr(0, p.rfind(L'\\') + 1);
 }
 
-int FreePort()
+bool Bindable(int port)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<u_short>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int length = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    const bool ok = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     closesocket(s);
-    return ntohs(a.sin_port);
+    return ok;
+}
+
+// A free port with the two above it free too: tsserve's network tuners take them.
+int FreePort()
+{
+    for (;;) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        int length = sizeof a;
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+        closesocket(s);
+        const int port = ntohs(a.sin_port);
+        if (port <= 65533 && Bindable(port + 1) && Bindable(port + 2)) return port;
+    }
 }
 
 bool Listening(int port)

@@ -2,19 +2,17 @@
 // its connection for as long as the viewer watches, so a fixed pool would
 // turn viewers away. Past the limit, connections wait for a thread.
 #pragma once
-#include "HttpLib.h"
-
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 
-class CConnectionThreads : public httplib::TaskQueue {
+class CConnectionThreads {
 public:
     explicit CConnectionThreads(size_t maxThreads) : maxThreads_(maxThreads) {}
-    void enqueue(std::function<void()> job) override;
+    void Enqueue(std::function<void()> job);
     // Waits for every connection to end.
-    void shutdown() override;
+    void Shutdown();
 
 private:
     void Run(std::function<void()> job);

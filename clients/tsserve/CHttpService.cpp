@@ -1,26 +1,36 @@
 #include "CHttpService.h"
 
-#include "CConnectionThreads.h"
 #include "CEventLog.h"
 #include "ChannelArgument.h"
-#include "HttpLib.h"
+#include "Documents.h"
 #include "Version.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-constexpr size_t kMaxConnections = 256;
-constexpr DWORD kTakeSliceMs = 500;      // how often a waiting stream looks whether the server stops
-constexpr size_t kWritePiece = 64 * 1024;  // each send is bounded by the write time-out
-constexpr time_t kWriteTimeoutSeconds = 5;
+constexpr DWORD kWaitSliceMs = 100;          // how often a waiting viewer's connection is looked at
+constexpr ULONGLONG kHeadDeadlineMs = 4000;  // a stream's head goes out by then, tune or not
+constexpr size_t kWritePiece = 64 * 1024;
 
 const char* kText = "text/plain; charset=utf-8";
+const char* kJson = "application/json";
+const char* kDocumentMethods = "GET, HEAD";
 
-void Answer(httplib::Response& res, int status, const std::string& reason)
+void Answer(CHttpConnection& c, int status, const std::string& reason, const HttpFields& extra = {})
 {
-    res.status = status;
-    res.set_content(reason + "\n", kText);
+    c.Send(status, kText, reason + "\n", extra);
+}
+
+// False, with 405 answered, when the method is not one of `allowed`.
+bool Methods(const CHttpRequest& req, CHttpConnection& c, const char* allowed)
+{
+    const std::string list = std::string(", ") + allowed + ",";
+    if (list.find(", " + req.method + ",") != std::string::npos) return true;
+    Answer(c, 405, std::string("this page answers ") + allowed + " only", {{"Allow", allowed}});
+    return false;
 }
 
 std::wstring Wide(const std::string& s)
@@ -40,17 +50,15 @@ bool ValidHost(const std::string& host)
     return true;
 }
 
-std::string DeviceId(const ServeOptions& o)
+// Stable from run to run on one machine and port, and different on others.
+uint32_t DeviceSeed(const ServeOptions& o)
 {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = ARRAYSIZE(name);
     GetComputerNameW(name, &size);
     uint32_t h = 2166136261u;
     for (const wchar_t* p = name; *p; ++p) h = (h ^ static_cast<uint32_t>(*p)) * 16777619u;
-    h = (h ^ static_cast<uint32_t>(o.port)) * 16777619u;
-    char id[12];
-    std::snprintf(id, sizeof id, "%08X", h);
-    return id;
+    return (h ^ static_cast<uint32_t>(o.port)) * 16777619u;
 }
 
 CFeedSettings FeedSettings(const ServeOptions& o)
@@ -58,13 +66,19 @@ CFeedSettings FeedSettings(const ServeOptions& o)
     CFeedSettings s;
     s.maxLagMs = static_cast<ULONGLONG>(o.lagSeconds * 1000);
     s.firstDataMs = static_cast<DWORD>(o.tuneWaitSeconds * 1000);
+    s.stallMs = s.firstDataMs;
     return s;
 }
 
-std::string Peer(const httplib::Request& req)
+std::string Peer(const CHttpRequest& req)
 {
-    const bool v6 = req.remote_addr.find(':') != std::string::npos;
-    return (v6 ? "[" + req.remote_addr + "]" : req.remote_addr) + ":" + std::to_string(req.remote_port);
+    const bool v6 = req.remoteAddr.find(':') != std::string::npos;
+    return (v6 ? "[" + req.remoteAddr + "]" : req.remoteAddr) + ":" + std::to_string(req.remotePort);
+}
+
+bool StartsWith(const std::string& s, const char* prefix)
+{
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 }  // namespace
@@ -73,12 +87,19 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
     : options_(options),
       listing_(listing),
       log_(log),
-      device_{DeviceId(options), TUNERHOST_VERSION},
+      lineupT_(MakeLineup(listing_.terrestrial)),
+      lineupS_(MakeLineup(listing_.satellite)),
+      deviceT_(MakeNetworkTuner(true, DeviceSeed(options), options.port + 1)),
+      deviceS_(MakeNetworkTuner(false, DeviceSeed(options), options.port + 2)),
       terrestrial_(TunerKind::Terrestrial, FeedSettings(options), log),
       satellite_(TunerKind::Satellite, FeedSettings(options), log),
-      server_(new httplib::Server)
+      server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); })
 {
-    Routes();
+    std::vector<const CNetworkTuner*> devices;
+    if (listing_.terrestrial.Served()) devices.push_back(&deviceT_);
+    if (listing_.satellite.Served()) devices.push_back(&deviceS_);
+    discovery_ = std::make_unique<CDiscovery>(options_.host, devices, TUNERHOST_VERSION,
+                                              [this](const std::string& a) { return Allowed(a); }, log_);
 }
 
 CHttpService::~CHttpService()
@@ -86,182 +107,249 @@ CHttpService::~CHttpService()
     Stop();
 }
 
-bool CHttpService::Allowed(const httplib::Request& req) const
+bool CHttpService::Allowed(const std::string& address) const
 {
     if (options_.allow.empty()) return true;
     for (const CAddressRange& range : options_.allow)
-        if (range.Contains(req.remote_addr)) return true;
+        if (range.Contains(address)) return true;
     return false;
 }
 
-std::string CHttpService::BaseUrl(const httplib::Request& req) const
+std::string CHttpService::BaseUrl(const CHttpRequest& req) const
 {
-    const std::string host = req.get_header_value("Host");
+    const std::string host = req.Field("Host");
     if (ValidHost(host)) return "http://" + host;
-    const bool v6 = req.local_addr.find(':') != std::string::npos;
-    return "http://" + (v6 ? "[" + req.local_addr + "]" : req.local_addr) + ":" + std::to_string(req.local_port);
+    const bool v6 = req.localAddr.find(':') != std::string::npos;
+    return "http://" + (v6 ? "[" + req.localAddr + "]" : req.localAddr) + ":" + std::to_string(req.localPort);
 }
 
-void CHttpService::Routes()
+const CNetworkTuner* CHttpService::DefaultDevice() const
 {
-    httplib::Server& s = *server_;
-    s.new_task_queue = [] { return new CConnectionThreads(kMaxConnections); };
-    s.set_read_timeout(5, 0);
-    s.set_write_timeout(kWriteTimeoutSeconds, 0);
-    s.set_keep_alive_timeout(5);
-    s.set_keep_alive_max_count(20);
-    s.set_payload_max_length(4096);
-    s.set_idle_interval(0, 200000);
-
-    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        CRequestBudget::RequestRead();
-        // Nothing here has byte ranges: a live stream has none, and the
-        // documents are small. Players ask for "bytes=0-" and get everything.
-        const_cast<httplib::Request&>(req).ranges.clear();
-        if (!Allowed(req)) {
-            Answer(res, 403, "this address may not use tsserve");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (req.method != "GET" && req.method != "HEAD") {
-            Answer(res, 405, "only GET is served");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    // After each response, the connection may read its next request.
-    s.set_logger([](const httplib::Request&, const httplib::Response&) { CRequestBudget::StartRequest(); });
-    s.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        const char* reason = res.status == 404 ? "no such page: see / for the channel list"
-                             : res.status == 400 ? "malformed request"
-                             : res.status == 414 ? "request line too long"
-                             : res.status == 413 ? "request too large"
-                                                 : httplib::detail::status_message(res.status);
-        Answer(res, res.status, reason);
-        return httplib::Server::HandlerResponse::Handled;
-    }));
-
-    s.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(IndexHtml(listing_, terrestrial_.Status(), satellite_.Status(), device_),
-                        "text/html; charset=utf-8");
-    });
-    s.Get("/playlist.m3u", [this](const httplib::Request& req, httplib::Response& res) {
-        // ?kind=t or ?kind=s: one tuner kind, for clients that take one tuner per playlist.
-        const std::string kind = req.get_param_value("kind");
-        if (!kind.empty() && kind != "t" && kind != "s") {
-            Answer(res, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
-            return;
-        }
-        res.set_content(PlaylistM3u(listing_, BaseUrl(req), kind.empty() ? "ts" : kind), "audio/x-mpegurl; charset=utf-8");
-    });
-    s.Get("/status.json", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(StatusJson(listing_, terrestrial_.Status(), satellite_.Status()), "application/json");
-    });
-    s.Get("/discover.json", [this](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(DiscoverJson(listing_, BaseUrl(req), device_), "application/json");
-    });
-    s.Get("/lineup.json", [this](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(LineupJson(listing_, BaseUrl(req)), "application/json");
-    });
-    s.Get("/lineup_status.json", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(LineupStatusJson(listing_), "application/json");
-    });
-    s.Get(R"(/stream/([ts])/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
-        const bool terrestrial = req.matches[1] == "t";
-        const CListedKind& kind = terrestrial ? listing_.terrestrial : listing_.satellite;
-        const std::string text = req.matches[2];
-        if (!kind.Served()) {
-            Answer(res, 501, std::string("TunerHost serves no ") + (terrestrial ? "terrestrial" : "satellite") +
-                                 " tuner" + (kind.missing.empty() ? "" : ": its plug-in " + kind.missing + " is missing"));
-            return;
-        }
-        const auto value = ParseChannelArgument(Wide(text), terrestrial);
-        const CListedChannel* channel = value ? kind.Find(*value) : nullptr;
-        if (!channel) {
-            Answer(res, 404, std::string("unknown ") + (terrestrial ? "terrestrial channel " : "satellite TSID ") + text +
-                                 ": see /playlist.m3u for the channels");
-            return;
-        }
-        Stream(req, res, terrestrial, *channel, false);
-    });
-    s.Get(R"(/auto/v([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
-        const std::string guide = req.matches[1];
-        for (const CListedKind* kind : {&listing_.terrestrial, &listing_.satellite})
-            for (const CListedBand& band : kind->bands)
-                for (const CListedChannel& c : band.channels)
-                    if (_stricmp(c.argument.c_str(), guide.c_str()) == 0) {
-                        Stream(req, res, kind->terrestrial, c, true);
-                        return;
-                    }
-        Answer(res, 404, "unknown guide number " + guide + ": see /lineup.json");
-    });
+    if (listing_.terrestrial.Served()) return &deviceT_;
+    if (listing_.satellite.Served()) return &deviceS_;
+    return nullptr;
 }
 
-void CHttpService::Stream(const httplib::Request& req, httplib::Response& res, bool terrestrial,
-                          const CListedChannel& channel, bool lineup)
+std::string CHttpService::HostPart(const CHttpRequest& req) const
 {
-    res.status = 200;
-    if (req.method == "HEAD") {
-        res.set_header("Content-Type", "video/mp2t");
+    const std::string host = req.Field("Host");
+    if (ValidHost(host)) {
+        if (host[0] == '[') return host.substr(0, host.find(']') + 1);
+        return host.substr(0, host.find(':'));
+    }
+    const bool v6 = req.localAddr.find(':') != std::string::npos;
+    return v6 ? "[" + req.localAddr + "]" : req.localAddr;
+}
+
+std::string CHttpService::DeviceBase(const CHttpRequest& req, const CNetworkTuner& device) const
+{
+    return "http://" + HostPart(req) + ":" + std::to_string(device.port);
+}
+
+const CNetworkTuner* CHttpService::DeviceAt(int port) const
+{
+    for (const CNetworkTuner* d : {&deviceT_, &deviceS_})
+        if (d->port == port && KindOf(d->terrestrial).Served()) return d;
+    return nullptr;
+}
+
+void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c)
+{
+    const CServedKind t{&listing_.terrestrial, &lineupT_, &deviceT_, DeviceBase(req, deviceT_), terrestrial_.Status()};
+    const CServedKind s{&listing_.satellite, &lineupS_, &deviceS_, DeviceBase(req, deviceS_), satellite_.Status()};
+    c.Send(200, "text/html; charset=utf-8", IndexHtml(t, s, TUNERHOST_VERSION));
+}
+
+void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
+{
+    if (!Allowed(req.remoteAddr)) return Answer(c, 403, "this address may not use tsserve");
+    const std::string& path = req.path;
+    // On a device's own port, its documents; on the main port, the first kind's.
+    const CNetworkTuner* own = DeviceAt(req.localPort);
+
+    if (path == "/") {
+        if (Methods(req, c, kDocumentMethods)) Index(req, c);
         return;
     }
+    if (path == "/playlist.m3u") {
+        if (!Methods(req, c, kDocumentMethods)) return;
+        // ?kind=t or ?kind=s: one tuner kind, for clients that take one tuner per playlist.
+        const std::string kind = req.Param("kind");
+        if (req.HasParam("kind") && kind != "t" && kind != "s")
+            return Answer(c, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
+        return c.Send(200, "audio/x-mpegurl; charset=utf-8",
+                      PlaylistM3u(lineupT_, lineupS_, BaseUrl(req), kind.empty() ? "ts" : kind));
+    }
+    if (path == "/status.json") {
+        if (!Methods(req, c, kDocumentMethods)) return;
+        return c.Send(200, kJson, StatusJson(listing_, terrestrial_.Status(), satellite_.Status()));
+    }
+    if (StartsWith(path, "/stream/")) {
+        const bool terrestrial = StartsWith(path, "/stream/t/");
+        const std::string text = path.substr(std::strlen("/stream/t/"));
+        if ((!terrestrial && !StartsWith(path, "/stream/s/")) || text.empty() || text.find('/') != std::string::npos)
+            return Answer(c, 404, "no such page: see / for the channel list");
+        const CListedKind& kind = KindOf(terrestrial);
+        if (!Methods(req, c, kDocumentMethods)) return;
+        if (!kind.Served())
+            return Answer(c, 501, std::string("TunerHost serves no ") + (terrestrial ? "terrestrial" : "satellite") +
+                                      " tuner" +
+                                      (kind.missing.empty() ? "" : ": its plug-in " + kind.missing + " is missing"));
+        const auto value = ParseChannelArgument(Wide(text), terrestrial);
+        const CListedChannel* channel = value ? kind.Find(*value) : nullptr;
+        if (!channel)
+            return Answer(c, 404, std::string("unknown ") + (terrestrial ? "terrestrial channel " : "satellite TSID ") +
+                                      text + ": see /playlist.m3u for the channels");
+        return Stream(req, c, terrestrial, *channel, false);
+    }
+    if (StartsWith(path, "/auto/v")) {
+        // A device has its own kind's numbers; the main port, whose numbers
+        // are distinct across both kinds, finds either.
+        const std::string number = path.substr(std::strlen("/auto/v"));
+        for (bool terrestrial : {true, false}) {
+            if (own && own->terrestrial != terrestrial) continue;
+            if (const CLineupEntry* e = LineupOf(terrestrial).Find(number)) {
+                if (Methods(req, c, kDocumentMethods)) Stream(req, c, terrestrial, *e->channel, true);
+                return;
+            }
+        }
+        return Answer(c, 404, "unknown guide number " + number + ": see lineup.json");
+    }
+    if (const CNetworkTuner* device = own ? own : DefaultDevice())
+        if (HandleDevice(req, c, *device, path)) return;
+    Answer(c, 404, "no such page: see / for the channel list");
+}
+
+bool CHttpService::HandleDevice(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device,
+                                const std::string& path)
+{
+    const std::string base = DeviceBase(req, device);
+    if (path == "/discover.json") {
+        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, DiscoverJson(device, base, TUNERHOST_VERSION));
+        return true;
+    }
+    if (path == "/lineup.json") {
+        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, LineupJson(LineupOf(device.terrestrial), base));
+        return true;
+    }
+    if (path == "/lineup_status.json") {
+        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, LineupStatusJson(device));
+        return true;
+    }
+    if (path == "/lineup.post") {
+        // Media servers ask for a channel scan here; the lineup is the
+        // channel list already, so there is nothing to wait for.
+        if (Methods(req, c, "POST")) c.Send(200, kText, "");
+        return true;
+    }
+    if (path == "/device.xml") {
+        if (Methods(req, c, kDocumentMethods))
+            c.Send(200, "text/xml; charset=utf-8", DeviceXml(device, base, TUNERHOST_VERSION));
+        return true;
+    }
+    return false;
+}
+
+void CHttpService::Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason,
+                          bool lineup, const CTunerFeed& feed, const CListedChannel& channel)
+{
+    int status = 502;
+    HttpFields extra;
+    switch (error) {
+    case JoinError::Busy:
+    case JoinError::TunerBusy:
+        status = lineup ? 503 : 409;
+        // What media servers look for in a network tuner's answer.
+        if (lineup) extra.emplace_back("X-HDHomeRun-Error", "805 All Tuners In Use");
+        log_.Line(std::string(feed.KindName()) + ": refused " + Peer(req) + " for " + channel.argument + ": " + reason);
+        break;
+    case JoinError::NotRunning: status = 503; break;
+    case JoinError::NotServed: status = 501; break;
+    case JoinError::TunerFailed: status = 502; break;
+    case JoinError::NoData: status = 504; break;
+    case JoinError::Stopping: status = 503; break;
+    case JoinError::None: break;
+    }
+    Answer(c, status, reason, extra);
+}
+
+void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial, const CListedChannel& channel,
+                          bool lineup)
+{
     CTunerFeed& feed = Feed(terrestrial);
     JoinError error = JoinError::None;
     std::string reason;
-    const std::string peer = Peer(req);
-    std::shared_ptr<CViewer> viewer = feed.Join(channel, peer, error, reason);
-    if (!viewer) {
-        int status = 502;
-        switch (error) {
-        case JoinError::Busy:
-        case JoinError::TunerBusy:
-            status = lineup ? 503 : 409;
-            // What media servers look for in a network tuner's answer.
-            if (lineup) res.set_header("X-HDHomeRun-Error", "805 All Tuners In Use");
-            break;
-        case JoinError::NotRunning: status = 503; break;
-        case JoinError::NotServed: status = 501; break;
-        case JoinError::TunerFailed: status = 502; break;
-        case JoinError::NoData: status = 504; break;
-        case JoinError::Stopping: status = 503; break;
-        case JoinError::None: break;
-        }
-        if (error == JoinError::Busy || error == JoinError::TunerBusy)
-            log_.Line(std::string(feed.KindName()) + ": refused " + peer + " for " + channel.argument + ": " + reason);
-        Answer(res, status, reason);
+    // HEAD gets what GET would, short of the tune itself.
+    if (!feed.MayJoin(channel, error, reason)) return Refuse(req, c, error, reason, lineup, feed, channel);
+    if (!IsTunerHostRunning())
+        return Refuse(req, c, JoinError::NotRunning, "TunerHost is not running", lineup, feed, channel);
+    // A live stream has neither a length nor ranges.
+    const HttpFields fields{{"Cache-Control", "no-cache"}, {"Accept-Ranges", "none"}};
+    if (req.method == "HEAD") {
+        c.StartStream("video/mp2t", fields);
         return;
     }
-    res.set_header("Cache-Control", "no-cache");
-    res.set_header("Connection", "close");
-    res.set_content_provider(
-        "video/mp2t",
-        [viewer](size_t, httplib::DataSink& sink) {
-            const uint8_t* data = nullptr;
-            size_t size = 0;
-            ChunkPtr hold;
-            switch (viewer->Take(data, size, hold, kTakeSliceMs)) {
-            case CViewer::Next::Idle: return true;
-            case CViewer::Next::Ended: return false;
-            case CViewer::Next::Data: break;
-            }
-            for (size_t at = 0; at < size;) {
-                const size_t n = size - at < kWritePiece ? size - at : kWritePiece;
-                if (!sink.write(reinterpret_cast<const char*>(data + at), n)) return false;
-                viewer->AddSent(n);
-                at += n;
-            }
-            return true;
-        },
-        [viewer, &feed](bool) { feed.Leave(viewer); });
+    const std::string peer = Peer(req);
+    std::shared_ptr<CViewer> viewer = feed.Join(channel, peer, [&c] { return c.Gone(); }, error, reason);
+    if (!viewer) return Refuse(req, c, error, reason, lineup, feed, channel);
+
+    // The tune may take longer than clients wait for an answer: past the
+    // deadline the head goes out, and a tune that fails after it ends the
+    // stream without data.
+    bool headSent = false;
+    for (;;) {
+        const CViewer::Phase phase = viewer->WaitStart(kWaitSliceMs, error, reason);
+        if (phase == CViewer::Phase::Started) break;
+        if (phase == CViewer::Phase::Failed) {
+            feed.Leave(viewer);
+            if (!headSent) return Refuse(req, c, error, reason, lineup, feed, channel);
+            log_.Line(std::string(feed.KindName()) + ": the stream to " + peer + " ended without data: " + reason);
+            return;
+        }
+        if (c.Gone() || c.Stopping()) return feed.Leave(viewer);
+        if (!headSent && GetTickCount64() - req.receivedMs >= kHeadDeadlineMs) {
+            headSent = true;
+            if (!c.StartStream("video/mp2t", fields)) return feed.Leave(viewer);
+        }
+    }
+    if (!headSent && !c.StartStream("video/mp2t", fields)) return feed.Leave(viewer);
+    for (;;) {
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+        ChunkPtr hold;
+        const CViewer::Next next = viewer->Take(data, size, hold, kWaitSliceMs);
+        if (next == CViewer::Next::Ended) break;
+        // A viewer that left while no data came is seen here, not at the next write.
+        if (next == CViewer::Next::Idle) {
+            if (c.Gone() || c.Stopping()) break;
+            continue;
+        }
+        bool sent = true;
+        for (size_t at = 0; sent && at < size; at += kWritePiece) {
+            const size_t n = size - at < kWritePiece ? size - at : kWritePiece;
+            sent = c.Write(data + at, n);
+            if (sent) viewer->AddSent(n);
+        }
+        if (!sent) break;
+    }
+    feed.Leave(viewer);
 }
 
 bool CHttpService::Start(std::string& error)
 {
-    if (!server_->bind_to_port(options_.host.c_str(), options_.port)) {
-        error = "cannot listen on " + ListenText(options_) + " (is the port in use, or the address not this machine's?)";
-        return false;
+    ServeOptions where = options_;
+    for (const CNetworkTuner* device : {static_cast<const CNetworkTuner*>(nullptr), &deviceT_, &deviceS_}) {
+        if (device && !KindOf(device->terrestrial).Served()) continue;
+        where.port = device ? device->port : options_.port;
+        if (!server_.Listen(where.host, where.port)) {
+            error = "cannot listen on " + ListenText(where) +
+                    (device ? std::string(", the ") + device->friendlyName + " network tuner's port" : "") +
+                    " (is the port in use, or the address not this machine's?)";
+            return false;
+        }
     }
-    listener_ = std::thread([this] { server_->listen_after_bind(); });
+    server_.Start();
+    discovery_->Start();
     return true;
 }
 
@@ -270,8 +358,8 @@ void CHttpService::Stop()
     // The feeds end their viewers first, so that no stream waits for data.
     terrestrial_.Shutdown();
     satellite_.Shutdown();
-    server_->stop();
-    if (listener_.joinable()) listener_.join();
+    discovery_->Stop();
+    server_.Stop();
 }
 
 std::string CHttpService::StatusLine() const

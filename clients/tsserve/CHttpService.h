@@ -1,20 +1,17 @@
-// tsserve's HTTP side: the routes, their status codes, and the streams,
-// each fed by the tuner kind's CTunerFeed.
+// tsserve's HTTP side: the routes, their status codes, the streams (each
+// fed by its tuner kind's CTunerFeed), and the network tuner devices with
+// their discovery.
 #pragma once
+#include "CDiscovery.h"
+#include "CHttpServer.h"
 #include "CTunerFeed.h"
 #include "ChannelList.h"
-#include "Documents.h"
+#include "Lineup.h"
+#include "NetworkTuner.h"
 #include "ServeOptions.h"
 
 #include <memory>
 #include <string>
-#include <thread>
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
 
 class CEventLog;
 
@@ -33,21 +30,42 @@ public:
     std::string StatusLine() const;
 
 private:
-    void Routes();
-    bool Allowed(const httplib::Request& req) const;
-    std::string BaseUrl(const httplib::Request& req) const;
-    // /stream/... and the lineup's /auto/...: the same stream, but a busy
+    void Handle(const CHttpRequest& req, CHttpConnection& c);
+    void Index(const CHttpRequest& req, CHttpConnection& c);
+    // A device's own documents; false for other paths.
+    bool HandleDevice(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device,
+                      const std::string& path);
+    bool Allowed(const std::string& address) const;
+    // "http://" and the Host the request names, or the address it came to.
+    std::string BaseUrl(const CHttpRequest& req) const;
+    std::string HostPart(const CHttpRequest& req) const;  // without the port
+    std::string DeviceBase(const CHttpRequest& req, const CNetworkTuner& device) const;
+    // The served device whose port this is; null for the main port.
+    const CNetworkTuner* DeviceAt(int port) const;
+    // /stream/... and the lineup's /auto/v...: the same stream, but a busy
     // tuner is answered as network tuners answer it for the latter.
-    void Stream(const httplib::Request& req, httplib::Response& res, bool terrestrial, const CListedChannel& channel,
+    void Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial, const CListedChannel& channel,
                 bool lineup);
+    void Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason, bool lineup,
+                const CTunerFeed& feed, const CListedChannel& channel);
     CTunerFeed& Feed(bool terrestrial) { return terrestrial ? terrestrial_ : satellite_; }
+    const CLineup& LineupOf(bool terrestrial) const { return terrestrial ? lineupT_ : lineupS_; }
+    const CListedKind& KindOf(bool terrestrial) const
+    {
+        return terrestrial ? listing_.terrestrial : listing_.satellite;
+    }
+    // The device the root's documents describe: the first kind served.
+    const CNetworkTuner* DefaultDevice() const;
 
     const ServeOptions options_;
     const CChannelListing listing_;
     CEventLog& log_;
-    CDeviceInfo device_;
+    const CLineup lineupT_;  // point into listing_
+    const CLineup lineupS_;
+    const CNetworkTuner deviceT_;
+    const CNetworkTuner deviceS_;
     CTunerFeed terrestrial_;
     CTunerFeed satellite_;
-    std::unique_ptr<httplib::Server> server_;
-    std::thread listener_;
+    CHttpServer server_;
+    std::unique_ptr<CDiscovery> discovery_;
 };

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 
 namespace {
 
-constexpr DWORD kConnectMs = 10000;  // TunerHost may still be closing the tuner of the last connection
-constexpr DWORD kReadSliceMs = 250;  // how soon the reader notices it is to stop
+constexpr DWORD kConnectMs = 10000;      // TunerHost may still be closing the tuner of the last connection
+constexpr DWORD kConnectSliceMs = 250;   // how soon an abandoned open gives up
+constexpr ULONGLONG kOtherClientMs = 3000;  // a pipe busy this long is held by another client
+constexpr DWORD kReadSliceMs = 250;      // how soon the reader notices it is to stop
 
 std::string Plural(size_t n, const char* one)
 {
@@ -18,6 +21,11 @@ std::string Plural(size_t n, const char* one)
 std::string Describe(const CListedChannel& c)
 {
     return c.name.empty() ? c.argument : c.argument + " (" + c.name + ")";
+}
+
+bool SameChannel(const CListedChannel& a, const CListedChannel& b)
+{
+    return a.band == b.band && a.index == b.index;
 }
 
 }  // namespace
@@ -38,143 +46,185 @@ std::string CTunerFeed::BusyReason() const
            Plural(viewers_.size(), "viewer") + "; only that channel can be watched until they leave";
 }
 
-std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, const std::string& peer, JoinError& error,
-                                          std::string& reason)
+bool CTunerFeed::Wanted(const CListedChannel& channel) const
 {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        if (shutdown_) {
-            error = JoinError::Stopping;
-            reason = "tsserve is stopping";
-            return nullptr;
-        }
-        if (state_ == State::Closing) {
-            changed_.wait(lock);
-            continue;
-        }
-        if (state_ != State::Idle) {
-            if (channel_.band != channel.band || channel_.index != channel.index) {
-                error = JoinError::Busy;
-                reason = BusyReason();
-                return nullptr;
-            }
-            if (state_ == State::Opening) {
-                changed_.wait(lock);
-                continue;
-            }
-            auto viewer = std::make_shared<CViewer>(peer, channel.argument);
-            viewers_.push_back(viewer);
-            log_.Line(std::string(KindName()) + ": viewer " + peer + " joined " + Describe(channel_) + " (" +
-                      Plural(viewers_.size(), "viewer") + ")");
-            error = JoinError::None;
-            return viewer;
-        }
-        break;
-    }
+    return !shutdown_ && !viewers_.empty() && SameChannel(channel_, channel);
+}
 
-    // The first viewer: open the tuner, tune, and wait for the stream.
-    state_ = State::Opening;
-    channel_ = channel;
-    std::thread previous = std::move(reader_);
-    lock.unlock();
-    if (previous.joinable()) previous.join();
-    ChunkPtr first;
-    const ClientError e = Open(channel.value, first);
-    lock.lock();
-    if (e != ClientError::None || shutdown_) {
-        client_.CloseData();
-        client_.CloseControl();
-        state_ = State::Idle;
-        changed_.notify_all();
-        const std::string kind = KindName();
-        switch (e) {
-        case ClientError::None:
-            error = JoinError::Stopping;
-            reason = "tsserve is stopping";
-            break;
-        case ClientError::NotRunning:
-            error = JoinError::NotRunning;
-            reason = "TunerHost is not running";
-            break;
-        case ClientError::NotServed:
-            error = JoinError::NotServed;
-            reason = "TunerHost serves no " + kind + " tuner (no plug-in chosen for it?)";
-            break;
-        case ClientError::Busy:
-            error = JoinError::TunerBusy;
-            reason = "another client of TunerHost holds the " + kind + " tuner";
-            break;
-        case ClientError::Timeout:
-            error = JoinError::NoData;
-            reason = "no stream came from " + kind + " channel " + Describe(channel) + " within " +
-                     std::to_string(settings_.firstDataMs / 1000) + " s: the tuner could not tune it";
-            break;
-        case ClientError::ChallengeMismatch:
-            error = JoinError::TunerFailed;
-            reason = "the " + kind + " pipe did not answer as TunerHost does";
-            break;
-        case ClientError::TunerFailed:
-            error = JoinError::TunerFailed;
-            reason = "the " + kind + " tuner failed to open (its plug-in refused)";
-            break;
-        default:
-            error = JoinError::TunerFailed;
-            reason = std::string("the ") + kind + " tuner's connection failed: " + ::Describe(e);
-            break;
-        }
-        log_.Line(kind + ": could not open the tuner for " + Describe(channel) + ": " + reason);
+void CTunerFeed::DropGone()
+{
+    for (size_t i = viewers_.size(); i-- > 0;) {
+        const std::shared_ptr<CViewer> viewer = viewers_[i];
+        if (!viewer->Gone()) continue;
+        viewer->End("");
+        RemoveLocked(viewer, "left");
+    }
+}
+
+bool CTunerFeed::MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutdown_) {
+        error = JoinError::Stopping;
+        reason = "tsserve is stopping";
+        return false;
+    }
+    if (!viewers_.empty() && !SameChannel(channel_, channel)) DropGone();
+    if (!viewers_.empty() && !SameChannel(channel_, channel)) {
+        error = JoinError::Busy;
+        reason = BusyReason();
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, const std::string& peer,
+                                          std::function<bool()> gone, JoinError& error, std::string& reason)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutdown_) {
+        error = JoinError::Stopping;
+        reason = "tsserve is stopping";
         return nullptr;
     }
-    checker_ = CTsChecker();
-    bytes_ = rateFromBytes_ = 0;
-    rateFromMs_ = GetTickCount64();
-    rate_ = 0;
-    ++sessions_;
-    state_ = State::Streaming;
-    auto viewer = std::make_shared<CViewer>(peer, channel.argument);
+    if (!viewers_.empty() && !SameChannel(channel_, channel)) DropGone();
+    if (!viewers_.empty() && !SameChannel(channel_, channel)) {
+        error = JoinError::Busy;
+        reason = BusyReason();
+        return nullptr;
+    }
+    // The first viewer names the channel; a session of another one that is
+    // still opening or closing gives way to it.
+    if (viewers_.empty()) channel_ = channel;
+    auto viewer = std::make_shared<CViewer>(peer, channel.argument, std::move(gone));
     viewers_.push_back(viewer);
-    log_.Line(std::string(KindName()) + ": opened the tuner on " + Describe(channel));
-    log_.Line(std::string(KindName()) + ": viewer " + peer + " joined " + Describe(channel) + " (1 viewer)");
-    reader_ = std::thread(&CTunerFeed::ReaderMain, this, first);
-    changed_.notify_all();
+    if (state_ == State::Streaming && SameChannel(session_, channel)) viewer->Start();
+    log_.Line(std::string(KindName()) + ": viewer " + peer + " joined " + Describe(channel) + " (" +
+              Plural(viewers_.size(), "viewer") + ")");
+    if (!running_) {
+        // The last session's thread has finished or is about to: it leaves
+        // its lock for good before it clears running_.
+        if (thread_.joinable()) thread_.join();
+        try {
+            thread_ = std::thread(&CTunerFeed::SessionMain, this);
+            running_ = true;
+        } catch (const std::system_error&) {
+            viewers_.clear();
+            error = JoinError::TunerFailed;
+            reason = "tsserve could not start a thread for the tuner";
+            return nullptr;
+        }
+    }
     error = JoinError::None;
     return viewer;
 }
 
+void CTunerFeed::SessionMain()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!shutdown_ && !viewers_.empty()) {
+        const CListedChannel channel = channel_;
+        session_ = channel;
+        state_ = State::Opening;
+        lock.unlock();
+        ChunkPtr first;
+        bool abandoned = false;
+        const ClientError e = Open(channel, first, abandoned);
+        lock.lock();
+        if (e == ClientError::None && Wanted(channel)) {
+            checker_ = CTsChecker();
+            bytes_ = rateFromBytes_ = 0;
+            rateFromMs_ = GetTickCount64();
+            rate_ = 0;
+            ++sessions_;
+            state_ = State::Streaming;
+            log_.Line(std::string(KindName()) + ": opened the tuner on " + Describe(channel));
+            for (const auto& viewer : viewers_) viewer->Start();
+            Distribute(first);
+            lock.unlock();
+            const std::string ended = Stream();
+            client_.CloseData();
+            client_.CloseControl();
+            lock.lock();
+            if (!ended.empty()) {
+                // Viewers waiting for another channel by now stay for the next session.
+                for (size_t i = viewers_.size(); i-- > 0;) {
+                    const std::shared_ptr<CViewer> viewer = viewers_[i];
+                    if (!viewer->Started()) continue;
+                    viewer->End(ended);
+                    log_.Line(std::string(KindName()) + ": viewer " + viewer->Peer() + " ended: " + ended);
+                    viewers_.erase(viewers_.begin() + static_cast<std::ptrdiff_t>(i));
+                }
+            }
+            log_.Line(std::string(KindName()) + ": released the tuner" + (ended.empty() ? "" : ": " + ended));
+            continue;
+        }
+        client_.CloseData();
+        client_.CloseControl();
+        if (e == ClientError::None || abandoned || !Wanted(channel)) continue;
+        JoinError error = JoinError::TunerFailed;
+        const std::string reason = FailureReason(e, KindName(), channel, settings_.firstDataMs, error);
+        for (const auto& viewer : viewers_) viewer->Fail(error, reason);
+        viewers_.clear();
+        log_.Line(std::string(KindName()) + ": could not open the tuner for " + Describe(channel) + ": " + reason);
+    }
+    state_ = State::Idle;
+    running_ = false;
+}
+
 // The tune comes before the data pipe is offered, so that every message read
 // is of the new channel.
-ClientError CTunerFeed::Open(uint32_t value, ChunkPtr& first)
+ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned)
 {
-    ClientError e = client_.ConnectControl(kind_, kConnectMs);
+    auto giveUp = [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abandoned = !Wanted(channel);
+        return abandoned;
+    };
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG busySince = 0;
+    ClientError e;
+    for (;;) {
+        e = client_.ConnectControl(kind_, kConnectSliceMs);
+        if (e != ClientError::Busy && e != ClientError::NotServed) break;
+        // Between two clients TunerHost's pipe is missing, or busy for as
+        // long as it takes to see the last one gone; longer, another client holds it.
+        const ULONGLONG now = GetTickCount64();
+        if (e == ClientError::Busy && !busySince) busySince = now;
+        if (e != ClientError::Busy) busySince = 0;
+        if ((busySince && now - busySince >= kOtherClientMs) || now - start >= kConnectMs || giveUp()) break;
+    }
     if (e == ClientError::None) e = client_.Challenge();
     if (e == ClientError::None) e = client_.Command(kCmdPauseData);
-    if (e == ClientError::None) e = client_.Command(kCmdSelectChannel, value, nullptr);
+    if (e == ClientError::None) e = client_.Command(kCmdSelectChannel, channel.value, nullptr);
     if (e == ClientError::None) e = client_.Command(kCmdRearmData);
     if (e == ClientError::None) e = client_.OpenData(kConnectMs);
     if (e != ClientError::None) return e == ClientError::Timeout ? ClientError::Io : e;
     auto chunk = std::make_shared<CChunk>();
     chunk->bytes.resize(kDataMessageSize);
-    DWORD got = 0;
-    e = client_.ReadData(chunk->bytes.data(), kDataMessageSize, got, settings_.firstDataMs);
-    if (e != ClientError::None) return e;
-    chunk->bytes.resize(got);
+    const ULONGLONG until = GetTickCount64() + settings_.firstDataMs;
+    for (;;) {
+        DWORD got = 0;
+        e = client_.ReadData(chunk->bytes.data(), kDataMessageSize, got, kReadSliceMs);
+        if (e == ClientError::None) {
+            chunk->bytes.resize(got);
+            break;
+        }
+        if (e != ClientError::Timeout || GetTickCount64() >= until || giveUp()) return e;
+    }
     chunk->receivedMs = GetTickCount64();
     first = chunk;
     return ClientError::None;
 }
 
-void CTunerFeed::ReaderMain(ChunkPtr first)
+std::string CTunerFeed::Stream()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        Distribute(first);
-    }
-    std::string ended;
     std::shared_ptr<CChunk> chunk;
+    ULONGLONG lastData = GetTickCount64();
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (state_ != State::Streaming) break;
+            if (state_ != State::Streaming) return "";
         }
         if (!chunk) {
             chunk = std::make_shared<CChunk>();
@@ -182,29 +232,51 @@ void CTunerFeed::ReaderMain(ChunkPtr first)
         }
         DWORD got = 0;
         const ClientError e = client_.ReadData(chunk->bytes.data(), kDataMessageSize, got, kReadSliceMs);
-        if (e == ClientError::Timeout) continue;
-        if (e != ClientError::None) {
-            ended = std::string("TunerHost ended the connection (") + ::Describe(e) + ")";
-            break;
+        const ULONGLONG now = GetTickCount64();
+        if (e == ClientError::Timeout) {
+            if (now - lastData < settings_.stallMs) continue;
+            return "no data came from TunerHost for " + std::to_string(settings_.stallMs / 1000) +
+                   " s (has the tuner lost its signal?)";
         }
+        if (e != ClientError::None) return std::string("TunerHost ended the connection (") + ::Describe(e) + ")";
+        lastData = now;
         chunk->bytes.resize(got);
-        chunk->receivedMs = GetTickCount64();
+        chunk->receivedMs = now;
         std::lock_guard<std::mutex> lock(mutex_);
+        if (state_ != State::Streaming) return "";
         Distribute(chunk);
         chunk.reset();
     }
-    client_.CloseData();
-    client_.CloseControl();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& viewer : viewers_) {
-        viewer->End(ended.empty() ? "the tuner was closed" : ended);
-        log_.Line(std::string(KindName()) + ": viewer " + viewer->Peer() + " ended: " +
-                  (ended.empty() ? "tsserve is stopping" : ended));
+}
+
+std::string CTunerFeed::FailureReason(ClientError e, const char* kindName, const CListedChannel& channel,
+                                      DWORD firstDataMs, JoinError& error)
+{
+    const std::string kind = kindName;
+    switch (e) {
+    case ClientError::NotRunning:
+        error = JoinError::NotRunning;
+        return "TunerHost is not running";
+    case ClientError::NotServed:
+        error = JoinError::NotServed;
+        return "TunerHost serves no " + kind + " tuner (no plug-in chosen for it?)";
+    case ClientError::Busy:
+        error = JoinError::TunerBusy;
+        return "another client of TunerHost holds the " + kind + " tuner";
+    case ClientError::Timeout:
+        error = JoinError::NoData;
+        return "no stream came from " + kind + " channel " + Describe(channel) + " within " +
+               std::to_string(firstDataMs / 1000) + " s: the tuner could not tune it";
+    case ClientError::ChallengeMismatch:
+        error = JoinError::TunerFailed;
+        return "the " + kind + " pipe did not answer as TunerHost does";
+    case ClientError::TunerFailed:
+        error = JoinError::TunerFailed;
+        return "the " + kind + " tuner failed to open (its plug-in refused)";
+    default:
+        error = JoinError::TunerFailed;
+        return "the " + kind + " tuner's connection failed: " + ::Describe(e);
     }
-    viewers_.clear();
-    log_.Line(std::string(KindName()) + ": released the tuner" + (ended.empty() ? "" : ": " + ended));
-    state_ = State::Idle;
-    changed_.notify_all();
 }
 
 void CTunerFeed::Distribute(const ChunkPtr& chunk)
@@ -260,8 +332,8 @@ CFeedStatus CTunerFeed::Status() const
     s.state = state_ == State::Idle ? "idle" : state_ == State::Opening ? "opening"
               : state_ == State::Streaming ? "streaming" : "closing";
     if (state_ != State::Idle) {
-        s.channel = channel_.argument;
-        s.channelName = channel_.name;
+        s.channel = session_.argument;
+        s.channelName = session_.name;
     }
     const ULONGLONG now = GetTickCount64();
     s.bytes = bytes_;
@@ -276,14 +348,14 @@ CFeedStatus CTunerFeed::Status() const
 
 void CTunerFeed::Shutdown()
 {
-    std::thread reader;
+    std::thread thread;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         shutdown_ = true;
         for (const auto& viewer : viewers_) viewer->End("tsserve is stopping");
+        viewers_.clear();
         if (state_ == State::Streaming) state_ = State::Closing;
-        reader = std::move(reader_);
-        changed_.notify_all();
+        thread = std::move(thread_);
     }
-    if (reader.joinable()) reader.join();
+    if (thread.joinable()) thread.join();
 }

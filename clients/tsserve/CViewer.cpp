@@ -44,6 +44,40 @@ bool CViewer::Push(const ChunkPtr& chunk, ULONGLONG maxLagMs, size_t maxBytes)
     return true;
 }
 
+void CViewer::Start()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    started_ = true;
+    ready_.notify_all();
+}
+
+void CViewer::Fail(JoinError error, const std::string& reason)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) return;
+    ended_ = true;
+    error_ = error;
+    endReason_ = reason;
+    ready_.notify_all();
+}
+
+CViewer::Phase CViewer::WaitStart(DWORD ms, JoinError& error, std::string& reason)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return started_ || ended_; });
+    if (started_) return Phase::Started;
+    if (!ended_) return Phase::Waiting;
+    error = error_;
+    reason = endReason_;
+    return Phase::Failed;
+}
+
+bool CViewer::Started() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return started_;
+}
+
 void CViewer::End(const std::string& reason)
 {
     std::lock_guard<std::mutex> lock(mutex_);

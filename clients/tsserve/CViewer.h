@@ -1,5 +1,6 @@
-// One viewer of a tuner's stream: a bounded queue of the data messages it
-// has yet to be sent. The messages themselves are shared by all viewers.
+// One viewer of a tuner's stream: whether its tune has begun, and a bounded
+// queue of the data messages it has yet to be sent. The messages themselves
+// are shared by all viewers.
 #pragma once
 #include <windows.h>
 
@@ -7,10 +8,23 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+// Why a viewer could not have its stream.
+enum class JoinError {
+    None,
+    Busy,         // the kind is in use on another channel
+    NotRunning,   // TunerHost is not running
+    NotServed,    // TunerHost serves no tuner of this kind
+    TunerFailed,  // the tuner did not open, or whatever answered is not TunerHost
+    TunerBusy,    // another client of TunerHost holds the tuner
+    NoData,       // tuned, but no stream came
+    Stopping,
+};
 
 // A data message as it came from TunerHost, and when.
 struct CChunk {
@@ -21,7 +35,21 @@ using ChunkPtr = std::shared_ptr<const CChunk>;
 
 class CViewer {
 public:
-    CViewer(std::string peer, std::string channel) : peer_(std::move(peer)), channel_(std::move(channel)) {}
+    // gone: whether the viewer's connection has closed; asked by the feed
+    // before it turns another channel away.
+    CViewer(std::string peer, std::string channel, std::function<bool()> gone)
+        : peer_(std::move(peer)), channel_(std::move(channel)), gone_(std::move(gone))
+    {
+    }
+
+    // From the feed: the tune brought data, the stream begins; or it failed.
+    void Start();
+    void Fail(JoinError error, const std::string& reason);
+    enum class Phase { Waiting, Started, Failed };
+    // Waits up to ms for the tune's outcome; on Failed, why.
+    Phase WaitStart(DWORD ms, JoinError& error, std::string& reason);
+    bool Started() const;
+    bool Gone() const { return gone_ && gone_(); }
 
     // From the feed: queues a message. False when the viewer has fallen more
     // than maxLagMs behind or queued more than maxBytes; it is then ended.
@@ -45,13 +73,16 @@ public:
 private:
     const std::string peer_;
     const std::string channel_;
+    const std::function<bool()> gone_;
     const ULONGLONG joinedMs_ = GetTickCount64();
     mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<ChunkPtr> queue_;
     size_t queuedBytes_ = 0;
     bool synced_ = false;
+    bool started_ = false;
     bool ended_ = false;
+    JoinError error_ = JoinError::Stopping;  // why a viewer ended before its start
     std::string endReason_;
     std::atomic<uint64_t> sent_{0};
 };

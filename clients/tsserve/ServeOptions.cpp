@@ -48,7 +48,8 @@ bool ParseListen(const std::string& text, ServeOptions& o)
     if (colon == std::string::npos) return false;
     std::string host = text.substr(0, colon);
     long port = 0;
-    if (!ParseInt(text.substr(colon + 1), 1, 65535, port)) return false;
+    // The network tuners take the two ports above.
+    if (!ParseInt(text.substr(colon + 1), 1, 65533, port)) return false;
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     else if (host.find(':') != std::string::npos) return false;  // IPv6 needs brackets
     uint8_t bytes[16];
@@ -100,7 +101,8 @@ bool ParseServeOptions(int argc, wchar_t** argv, ServeOptions& o, std::string& e
         const std::string value = Narrow(argv[++i]);
         if (a == L"--listen") {
             if (!ParseListen(value, o)) {
-                error = "--listen takes ADDRESS:PORT, such as 0.0.0.0:40080 or [::1]:40080, not " + value;
+                error = "--listen takes ADDRESS:PORT (PORT up to 65533), such as 0.0.0.0:40080 or [::1]:40080, not " +
+                        value;
                 return false;
             }
         } else if (a == L"--allow") {
@@ -140,15 +142,18 @@ void PrintUsage()
         "usage: tsserve [--listen ADDRESS:PORT] [--allow RANGE]... [--dir DIR] [--lag SECONDS]\n"
         "               [--tune-wait SECONDS]\n"
         "  Serves TunerHost's tuners over HTTP: /playlist.m3u, /stream/t/CHANNEL,\n"
-        "  /stream/s/TSID, /status.json, and the network-tuner documents /discover.json,\n"
-        "  /lineup.json and /lineup_status.json. Ctrl+C ends it.\n"
+        "  /stream/s/TSID and /status.json on PORT; and a network tuner for media\n"
+        "  servers per tuner kind, at http://ADDRESS:PORT+1 (terrestrial) and PORT+2\n"
+        "  (satellite), which HDHomeRun discovery (UDP 65001) and SSDP (UDP 1900) on\n"
+        "  ADDRESS find. Ctrl+C ends it.\n"
         "  --listen ADDRESS:PORT  where to listen (default 127.0.0.1:40080; 0.0.0.0:40080\n"
         "                         for every IPv4 address of this machine)\n"
         "  --allow RANGE          answer only these peers, e.g. 192.168.1.0/24 (repeatable;\n"
         "                         others get 403)\n"
         "  --dir DIR              TunerHost's folder, for the channel list (default: tsserve's)\n"
         "  --lag SECONDS          a viewer this far behind the stream is disconnected (default 4)\n"
-        "  --tune-wait SECONDS    how long a tune may take to bring data (default 10)\n"
+        "  --tune-wait SECONDS    how long a tune may take to bring data, and how long\n"
+        "                         data may stop before the streams end (default 10)\n"
         "exit codes: 0 ended by Ctrl+C, 1 usage, 2 TunerHost's settings unreadable,\n"
         "  3 cannot listen\n",
         stderr);

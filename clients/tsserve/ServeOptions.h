@@ -25,7 +25,7 @@ struct ServeOptions {
     std::vector<CAddressRange> allow;  // empty: every peer
     std::wstring hostDirectory;        // where TunerHost.exe and its settings are
     double lagSeconds = 4.0;           // how far a viewer may fall behind
-    double tuneWaitSeconds = 10.0;     // how long a tune may take to bring data
+    double tuneWaitSeconds = 10.0;     // how long a tune may take to bring data, and data may stop
 };
 
 // False with a message on bad input.

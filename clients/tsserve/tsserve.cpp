@@ -74,14 +74,14 @@ int wmain(int argc, wchar_t** argv)
     const bool everyAddress = options.host == "0.0.0.0" || options.host == "::";
     const std::string url = everyAddress ? "http://<this machine>:" + std::to_string(options.port)
                                          : "http://" + ListenText(options);
+    const std::string host = url.substr(0, url.rfind(':') + 1);
+    auto kind = [&](const CListedKind& k, int devicePort) {
+        return k.Served() ? k.plugin + ", " + std::to_string(CountChannels(k)) + " channels, network tuner " + host +
+                                std::to_string(devicePort)
+                          : std::string("not served");
+    };
     log.Line("serving " + url + "/ (playlist " + url + "/playlist.m3u); terrestrial: " +
-             (listing.terrestrial.Served() ? listing.terrestrial.plugin + ", " +
-                                                 std::to_string(CountChannels(listing.terrestrial)) + " channels"
-                                           : "not served") +
-             "; satellite: " +
-             (listing.satellite.Served() ? listing.satellite.plugin + ", " +
-                                               std::to_string(CountChannels(listing.satellite)) + " channels"
-                                         : "not served") +
+             kind(listing.terrestrial, options.port + 1) + "; satellite: " + kind(listing.satellite, options.port + 2) +
              "; Ctrl+C ends");
     while (WaitForSingleObject(stop.Get(), 1000) == WAIT_TIMEOUT) log.Status(service.StatusLine());
     log.Finish();

@@ -6,12 +6,6 @@
 
 namespace {
 
-bool HostRunning()
-{
-    CHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kInstanceMutexName));
-    return static_cast<bool>(mutex);
-}
-
 bool IsGone(DWORD error)
 {
     return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_NO_DATA;
@@ -34,7 +28,7 @@ ClientError OpenPipe(const wchar_t* name, DWORD access, DWORD timeoutMs, CFileHa
         if (error == ERROR_PIPE_BUSY) {
             sawBusy = true;
         } else if (error == ERROR_FILE_NOT_FOUND) {
-            if (!HostRunning()) return ClientError::NotRunning;
+            if (!IsTunerHostRunning()) return ClientError::NotRunning;
         } else {
             return ClientError::Io;
         }
@@ -44,6 +38,12 @@ ClientError OpenPipe(const wchar_t* name, DWORD access, DWORD timeoutMs, CFileHa
 }
 
 }  // namespace
+
+bool IsTunerHostRunning()
+{
+    CHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kInstanceMutexName));
+    return static_cast<bool>(mutex);
+}
 
 const char* Describe(ClientError error)
 {

@@ -24,6 +24,9 @@ enum class ClientError {
 
 const char* Describe(ClientError error);
 
+// Whether a TunerHost process runs (its single-instance mutex exists).
+bool IsTunerHostRunning();
+
 // The host's control and data pipe commands.
 enum : uint8_t {
     kCmdPauseData = 0,

@@ -18,6 +18,10 @@ union LARGE_INTEGER {
     long long QuadPart;
 };
 
+struct SYSTEMTIME {
+    uint16_t wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
+};
+
 struct SRWLOCK {
     void* Ptr;
 };
@@ -62,6 +66,7 @@ KERNEL32_API BOOL WINAPI CloseHandle(HANDLE handle);
 KERNEL32_API BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 KERNEL32_API BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 KERNEL32_API void WINAPI Sleep(DWORD ms);
+KERNEL32_API void WINAPI GetSystemTime(SYSTEMTIME* time);
 KERNEL32_API HANDLE WINAPI CreateThread(void* security, size_t stackSize, DWORD(WINAPI* start)(void*), void* param,
                                         DWORD flags, DWORD* id);
 KERNEL32_API DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD ms);

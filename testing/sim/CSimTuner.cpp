@@ -2,6 +2,7 @@
 
 #include "Faults.h"
 #include "PluginFiles.h"
+#include "SimNow.h"
 #include "Text.h"
 
 namespace {
@@ -29,6 +30,7 @@ CSimTuner::CSimTuner(const SimSettings& s) : settings_(s)
         AddSpace(L"BS", L"BS", 1, 23, 2, L"");
         AddSpace(L"CS110", L"ND", 2, 24, 2, L"");
     }
+    if (spaceCount_) stream_.SetChannel(0, 0, SimBandOf(spaces_[0].name));
 }
 
 void CSimTuner::AddSpace(const wchar_t* name, const wchar_t* prefix, uint32_t from, uint32_t to, int minDigits,
@@ -73,6 +75,8 @@ BOOL32 CSimTuner::Open()
         }
         if (settings_.rateKBps < 0 && source_.PcrRate() > 0) rate_ = source_.PcrRate();
     }
+    stream_.SetClock(SimNowUnix());
+    stream_.SetRate(static_cast<uint32_t>(static_cast<int32_t>(rate_)));
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
     if (settings_.readerThread) StartReader();
@@ -320,7 +324,7 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     if (settings_.tuneFails) return 0;
     if (space >= spaceCount_ || channel >= spaces_[space].channels) return 0;
     Lock();
-    stream_.SetChannel(space, channel);
+    stream_.SetChannel(space, channel, SimBandOf(spaces_[space].name));
     pending_.Clear();
     Unlock();
     return 1;

@@ -1,77 +1,77 @@
 #include "SimStream.h"
 
-uint32_t Crc32Mpeg(const uint8_t* data, size_t length)
+void CSimStream::SetChannel(uint32_t space, uint32_t channel, SimBand band)
 {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= static_cast<uint32_t>(data[i]) << 24;
-        for (int b = 0; b < 8; ++b) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    space_ = space;
+    channel_ = channel;
+    if (!SimDescribeTransport(band, channel, transport_)) transport_ = {};
+    carousel_.Tune(transport_, clock_);
+
+    // The payload PIDs with their weights: the first video most, other video
+    // less, audio and data least. A channel without services still has the
+    // first.
+    uint32_t weight[kMaxStreams] = {}, streams = 0;
+    for (uint32_t k = 0; k < transport_.serviceCount; ++k) {
+        const SimService& s = transport_.services[k];
+        for (uint32_t i = 0; i < s.streamCount; ++i) {
+            const uint8_t type = s.streams[i].streamType;
+            streamPid_[streams] = s.streams[i].pid;
+            weight[streams++] = type == 0x02 || type == 0x1B ? (k == 0 ? 6 : 3) : 1;
+        }
     }
-    return crc;
-}
-
-namespace {
-size_t FinishSection(uint8_t* s, size_t lengthBeforeCrc)
-{
-    const size_t sectionLength = lengthBeforeCrc + 4 - 3;
-    s[1] = static_cast<uint8_t>(0xB0 | ((sectionLength >> 8) & 0x0F));
-    s[2] = static_cast<uint8_t>(sectionLength & 0xFF);
-    const uint32_t crc = Crc32Mpeg(s, lengthBeforeCrc);
-    for (int i = 0; i < 4; ++i) s[lengthBeforeCrc + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
-    return lengthBeforeCrc + 4;
-}
-}  // namespace
-
-void CSimStream::WriteHeader(uint8_t* out, uint16_t pid, bool unitStart)
-{
-    const int index = pid == 0 ? 0 : pid == kSimPmtPid ? 1 : 2;
-    out[0] = 0x47;
-    out[1] = static_cast<uint8_t>((unitStart ? 0x40 : 0) | ((pid >> 8) & 0x1F));
-    out[2] = static_cast<uint8_t>(pid & 0xFF);
-    out[3] = static_cast<uint8_t>(0x10 | (cc_[index] & 0x0F));
-    cc_[index] = static_cast<uint8_t>((cc_[index] + 1) & 0x0F);
-}
-
-void CSimStream::WritePsi(uint8_t* out, uint16_t pid, const uint8_t* section, size_t length)
-{
-    WriteHeader(out, pid, true);
-    out[4] = 0;  // pointer field
-    __builtin_memset(out + 5, 0xFF, kTsPacketSize - 5);
-    __builtin_memcpy(out + 5, section, length);
+    if (!streams) {
+        streamPid_[0] = kSimPayloadPid;
+        weight[streams++] = 1;
+    }
+    // Spread evenly over the round: each time the stream furthest behind its share.
+    int32_t credit[kMaxStreams] = {};
+    int32_t total = 0;
+    for (uint32_t i = 0; i < streams; ++i) total += static_cast<int32_t>(weight[i]);
+    for (uint32_t i = 0; i < kMaxStreams; ++i) perRound_[i] = 0;
+    for (uint32_t j = 0; j < kPattern; ++j) {
+        uint32_t best = 0;
+        for (uint32_t i = 0; i < streams; ++i) {
+            credit[i] += static_cast<int32_t>(weight[i]);
+            if (credit[i] > credit[best]) best = i;
+        }
+        credit[best] -= total;
+        patternStream_[j] = static_cast<uint8_t>(best);
+        patternBefore_[j] = perRound_[best]++;
+    }
 }
 
 void CSimStream::NextPacket(uint8_t* out)
 {
-    const uint64_t slot = sequence_ % kSimPsiInterval;
-    const uint16_t tsid = static_cast<uint16_t>(0x4000 + space_ * 0x100 + channel_);
-    if (slot == 0) {
-        uint8_t s[16] = {0x00, 0, 0, static_cast<uint8_t>(tsid >> 8), static_cast<uint8_t>(tsid), 0xC1, 0, 0,
-                         0x00, 0x01, static_cast<uint8_t>(0xE0 | (kSimPmtPid >> 8)), static_cast<uint8_t>(kSimPmtPid)};
-        WritePsi(out, 0, s, FinishSection(s, 12));
-    } else if (slot == 1) {
-        uint8_t s[24] = {0x02, 0, 0, 0x00, 0x01, 0xC1, 0, 0,
-                         static_cast<uint8_t>(0xE0 | (kSimPayloadPid >> 8)), static_cast<uint8_t>(kSimPayloadPid),
-                         0xF0, 0x00,
-                         0x06, static_cast<uint8_t>(0xE0 | (kSimPayloadPid >> 8)), static_cast<uint8_t>(kSimPayloadPid),
-                         0xF0, 0x00};
-        WritePsi(out, kSimPmtPid, s, FinishSection(s, 17));
-    } else {
-        WriteHeader(out, kSimPayloadPid, false);
-        SimPayload p{kSimMagic, space_, channel_, sequence_};
-        __builtin_memcpy(out + 4, &p.magic, 4);
-        __builtin_memcpy(out + 8, &p.space, 4);
-        __builtin_memcpy(out + 12, &p.channel, 4);
-        __builtin_memcpy(out + 16, &p.sequence, 8);
-        for (size_t i = 24; i < kTsPacketSize; ++i) out[i] = static_cast<uint8_t>(sequence_ + i);
-    }
+    if (SimIsTableSlot(sequence_)) carousel_.NextPacket(out, clock_);
+    else WritePayload(out);
+    clock_.Tick();
     ++sequence_;
+}
+
+void CSimStream::WritePayload(uint8_t* out)
+{
+    // The payload packets before this one; shifts and masks only, which
+    // 32-bit code does without runtime helpers.
+    const uint64_t index = sequence_ - 2 * (sequence_ / kSimPsiInterval) - 2;
+    const uint32_t at = static_cast<uint32_t>(index % kPattern);
+    const uint32_t rounds = static_cast<uint32_t>(index / kPattern);
+    const uint32_t stream = patternStream_[at];
+    const uint16_t pid = streamPid_[stream];
+    out[0] = 0x47;
+    out[1] = static_cast<uint8_t>((pid >> 8) & 0x1F);
+    out[2] = static_cast<uint8_t>(pid & 0xFF);
+    out[3] = static_cast<uint8_t>(0x10 | ((rounds * perRound_[stream] + patternBefore_[at]) & 0x0F));
+    SimPayload p{kSimMagic, space_, channel_, sequence_};
+    __builtin_memcpy(out + 4, &p.magic, 4);
+    __builtin_memcpy(out + 8, &p.space, 4);
+    __builtin_memcpy(out + 12, &p.channel, 4);
+    __builtin_memcpy(out + 16, &p.sequence, 8);
+    for (size_t i = 24; i < kTsPacketSize; ++i) out[i] = static_cast<uint8_t>(sequence_ + i);
 }
 
 bool ParseSimPayload(const uint8_t* packet, SimPayload& out, bool stamped)
 {
-    if (packet[0] != 0x47) return false;
-    const uint16_t pid = static_cast<uint16_t>(((packet[1] & 0x1F) << 8) | packet[2]);
-    if (pid != kSimPayloadPid) return false;
+    if (packet[0] != 0x47 || (packet[3] & 0x30) != 0x10) return false;
     __builtin_memcpy(&out.magic, packet + 4, 4);
     __builtin_memcpy(&out.space, packet + 8, 4);
     __builtin_memcpy(&out.channel, packet + 12, 4);

@@ -39,10 +39,15 @@ private:
 int CountLines(const std::wstring& path, const char* event);
 
 // Checks received data messages against the simulated plug-in's stream,
-// regenerated here: whole messages, every byte as produced, one channel.
+// regenerated here: whole messages, every byte of the payload packets as
+// produced, one channel. The table slots hold what the plug-in's clock made
+// them: there only a packet's start is checked.
 class CSimReplica {
 public:
-    CSimReplica(uint32_t space, uint32_t channel) : space_(space), channel_(channel) { stream_.SetChannel(space, channel); }
+    CSimReplica(uint32_t space, uint32_t channel, SimBand band = SimBand::Uhf) : space_(space), channel_(channel)
+    {
+        stream_.SetChannel(space, channel, band);
+    }
     // Empty when the message is right; otherwise what is wrong.
     std::string Check(const uint8_t* message, size_t size);
     uint64_t Bytes() const { return bytes_; }
@@ -75,6 +80,7 @@ bool WaitUntil(Pred pred, DWORD ms)
 // A client that has opened the tuner and its data pipe.
 struct CStreamClient {
     CTunerClient client;
+    TunerKind kind = TunerKind::Terrestrial;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kDataMessageSize);
 
     ClientError Connect(TunerKind kind);

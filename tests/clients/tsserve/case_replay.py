@@ -1,6 +1,8 @@
-"""ffprobe on tsserve's streams, the simulated plug-in replaying a file that
-ffmpeg made, and on its generated stream."""
+"""ffprobe, mpv and GStreamer on tsserve's streams, the simulated plug-in
+replaying a file that ffmpeg made; ffprobe on its generated stream, through
+tsserve and as tsrec records it."""
 import json
+import re
 import subprocess
 import time
 
@@ -25,12 +27,21 @@ def case_replay(rig):
     check(len(programs) == 1 and programs[0]["program_num"] == 27, str(programs))
     codecs = sorted(s["codec_name"] for s in programs[0]["streams"])
     check(codecs == ["mp2", "mpeg2video"], "streams " + str(codecs))
-    # The generated stream has no timestamps, so ffprobe reads it to its end: three seconds of it.
-    data = subprocess.run("curl -s --max-time 3 '%s' | ffprobe -v error -show_programs -of json -" % rig.url(
-        "/stream/s/4010"), shell=True, capture_output=True, timeout=60)
-    programs = json.loads(data.stdout)["programs"]
-    check(len(programs) == 1 and programs[0]["program_num"] == 1 and programs[0]["pmt_pid"] == 0x1000
-          and programs[0]["streams"][0]["id"] == "0x100", "generated stream: " + str(programs))
+    # The generated stream, three seconds recorded by tsrec: ffprobe finds its
+    # services by the PAT and PMTs, and their names in the SDT. FFmpeg reads
+    # SDT text as ISO 6937, not ARIB: a name written in two-byte JIS codes
+    # through GL, as "ＢＳ試験１０１" is, comes out as those codes' bytes.
+    r = rig.run("tsrec.exe", "-s", "-c", "4010", "-t", "3", "-o", "gen.ts")
+    check(r.returncode == 0, "tsrec: " + r.stdout)
+    r = subprocess.run(["ffprobe", "-v", "error", "-show_programs", "-of", "json", rig.path("gen.ts")],
+                       capture_output=True, timeout=60)
+    programs = {p["program_num"]: p for p in json.loads(r.stdout)["programs"]}
+    check(sorted(programs) == [101, 102, 801], "generated stream's programs: " + str(sorted(programs)))
+    for number, pmt, video, name in ((101, 0x1F0, "0x100", "#B#S;n83#1#0#1"), (102, 0x1F1, "0x120", "#B#S;n83#1#0#2")):
+        p = programs[number]
+        streams = {s["id"]: s["codec_name"] for s in p["streams"]}
+        check(p["pmt_pid"] == pmt and streams.get(video) == "mpeg2video" and p["tags"]["service_name"] == name,
+              "program %d: %s" % (number, {k: p[k] for k in ("pmt_pid", "pcr_pid", "tags")}))
     # A looped file plays on at its own rate (500 kB/s): the seam keeps every
     # counter and flags the clock's jump.
     started = time.time()
@@ -42,3 +53,29 @@ def case_replay(rig):
     flagged = sum(1 for p in s.packets() if p[3] & 0x20 and p[4] > 0 and p[5] & 0x80)
     check(flagged >= 1, "no discontinuity flag at the seam")
     check(took > 0.7 * 1_600_000 / 500_000, "1.6 MB came in %.1f s: the file was not paced by its PCRs" % took)
+    players(rig)
+
+
+def players(rig):
+    """mpv plays three playlist entries in a row, each tuned as it comes; and
+    GStreamer takes the live stream for what it is."""
+    urls = [rig.url("/stream/t/%d" % c) for c in (27, 28, 29)]
+    playlist = rig.path("three.m3u")
+    with open(playlist, "w") as f:
+        f.write("#EXTM3U\n" + "".join("#EXTINF:-1,%s\n%s\n" % (u[-2:], u) for u in urls))
+    started = time.time()
+    r = subprocess.run(["mpv", "--no-config", "--ytdl=no", "--vo=null", "--ao=null", "--length=2",
+                        "--playlist=" + playlist], capture_output=True, text=True, timeout=120,
+                       stdin=subprocess.DEVNULL)
+    out = r.stdout + r.stderr
+    check(re.findall(r"Playing: (\S+)", out) == urls and "HTTP error" not in out and "Failed" not in out
+          and out.count("Video --vid=1") == 3, "mpv:\n" + out[-3000:])
+    print("  mpv played three channels in a row in %.1f s" % (time.time() - started))
+    # GStreamer's HTTP source reads the answer as a stream of unknown length
+    # that takes no ranges. (Its "Seekable" line says what the MPEG-TS
+    # demuxer makes of a duration it estimates from the bitrate, whatever
+    # the server answers.)
+    r = subprocess.run(["gst-discoverer-1.0", urls[0]], capture_output=True, text=True, timeout=60,
+                       stdin=subprocess.DEVNULL)
+    check(r.returncode == 0 and "container #0: MPEG-2 Transport Stream" in r.stdout and "MPEG-2 Video" in r.stdout
+          and "MPEG-1 Layer 2" in r.stdout, "gst-discoverer-1.0:\n" + r.stdout[-2000:] + r.stderr[-1000:])

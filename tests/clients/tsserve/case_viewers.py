@@ -1,5 +1,7 @@
-"""Viewers sharing one tuner: ten of them on one connection to TunerHost, and
-one that stops reading."""
+"""Viewers sharing one tuner: ten of them on one connection to TunerHost, a
+player changing channel, one viewer that stops reading, and a tuner whose
+data stops."""
+import socket
 import subprocess
 import time
 
@@ -28,8 +30,11 @@ def case_viewers(rig):
               "status with ten viewers: %s" % st)
         status, _, body = curl_get(rig, "/stream/t/28")
         check(status == 409 and b"27" in body, "another channel: %d %r" % (status, body))
-        r = rig.curl("-D", "-", "-o", "/dev/null", rig.url("/auto/v28"))
-        check(b" 503 " in r.stdout.split(b"\r\n")[0] and b"X-HDHomeRun-Error: 805" in r.stdout, r.stdout.decode())
+        status, _, _ = curl_get(rig, "/stream/t/28", "-I")
+        check(status == 409, "HEAD of another channel: %d" % status)
+        for extra in ((), ("-I",)):
+            r = rig.curl("-D", "-", "-o", "/dev/null", *extra, rig.url("/auto/v28", rig.port + 1))
+            check(b" 503 " in r.stdout.split(b"\r\n")[0] and b"X-HDHomeRun-Error: 805" in r.stdout, r.stdout.decode())
         for _, p in viewers:
             p.wait(30)
     finally:
@@ -60,17 +65,45 @@ def case_viewers(rig):
     check(json_of(rig, "/status.json")["terrestrial"]["state"] == "idle", "still streaming")
     print("  ten viewers: %.1f .. %.1f MB each, %d bytes in common" % (
         min(len(s.data) for s in streams) / 1e6, max(len(s.data) for s in streams) / 1e6, length))
+    change_channels(rig)
+
+
+def change_channels(rig):
+    """A player leaves a channel and at once asks for another while the tuner
+    waits for its next data: the new channel is tuned, not refused. The
+    stream is slow (a data message every 1.5 s) and each viewer takes its
+    first message whole, so that it leaves between two writes."""
+    rig.set_sim("T", "RateKBps=400\r\n")
+    refused = rig.serve_output().count("refused")
+    started = time.time()
+    for i, (channel, space_channel) in enumerate((("28", (0, 15)), ("29", (0, 16)), ("28", (0, 15)), ("30", (0, 17)))):
+        s = socket.create_connection(rig.where, timeout=20)
+        try:
+            s.sendall(b"GET /stream/t/%s HTTP/1.1\r\nHost: x\r\n\r\n" % channel.encode())
+            data = b""
+            while b"\r\n\r\n" not in data or len(data) - data.index(b"\r\n\r\n") - 4 < MESSAGE - 188:
+                chunk = s.recv(1 << 16)
+                check(chunk, "channel %s ended early: %r" % (channel, data[:100]))
+                data += chunk
+            time.sleep(0.1)
+        finally:
+            s.close()
+        check(data.startswith(b"HTTP/1.1 200 "), "channel %s, change %d: %r" % (channel, i, data[:120]))
+        body = Stream(data[data.index(b"\r\n\r\n") + 4:])
+        check(body.channels() == {space_channel}, "channel %s carries %s" % (channel, body.channels()))
+    check(rig.serve_output().count("refused") == refused, "a change of channel was refused:\n" + rig.serve_output())
+    print("  four changes of channel in %.1f s" % (time.time() - started))
 
 
 def case_slow(rig):
     rig.set_sim("T", "RateKBps=4000\r\n")
     rig.start_host()
-    rig.start_serve("--lag", "2")
-    fast = [Reader(rig.port, "/stream/t/27") for _ in range(2)]
+    rig.start_serve("--lag", "2", "--tune-wait", "3")
+    fast = [Reader(rig.where, "/stream/t/27") for _ in range(2)]
     for r in fast:
         r.start()
     check(wait_viewers(rig, 2, 15), "the fast viewers did not join")
-    slow = Reader(rig.port, "/stream/t/27", reads=False)
+    slow = Reader(rig.where, "/stream/t/27", reads=False)
     check(wait_viewers(rig, 3, 10), "the slow viewer did not join")
     joined = time.time()
     before = json_of(rig, "/status.json")["terrestrial"]["bytes"]
@@ -100,3 +133,37 @@ def case_slow(rig):
         check(s.sync_ok() and s.cc_errors() == 0 and s.gaps() == 0, "a fast viewer's stream broke")
     check("dropped: fell more than 2.0 s behind" in rig.serve_output(), "no line for the dropped viewer")
     print("  the stalled viewer was dropped %.1f s after it joined" % dropped)
+    for r in fast:
+        r.sock.close()
+    check(wait_viewers(rig, 0, 5), "viewers that closed their connections are still there")
+    data_stops(rig)
+
+
+def data_stops(rig):
+    """The tuner's data stops (a plug-in whose FetchBlock hangs, as with a
+    lost signal): after --tune-wait the session ends, with its viewers'
+    streams, and the kind is free for another channel."""
+    deadline = time.time() + 15
+    while json_of(rig, "/status.json")["terrestrial"]["state"] != "idle":
+        check(time.time() < deadline, "the tuner was not released")
+        time.sleep(0.2)
+    rig.set_sim("T", "RateKBps=4000\r\nFetchHangMs=8000\r\nFetchHangAfterMs=1500\r\n")
+    viewer = Reader(rig.where, "/stream/t/27")
+    viewer.start()
+    try:
+        started = time.time()
+        viewer.join(20)
+        ended = time.time() - started
+        check(not viewer.is_alive(), "the stream went on after its data stopped")
+    finally:
+        viewer.stop = True
+        viewer.sock.close()
+    check(len(viewer.body()) > 0 and 3 < ended < 12, "the stream ended after %.1f s with %d bytes" % (
+        ended, len(viewer.body())))
+    check("no data came from TunerHost for 3 s" in rig.serve_output(), "no line for the stopped data")
+    st = json_of(rig, "/status.json")["terrestrial"]
+    check(st["viewers"] == 0 and st["state"] == "idle", "after the data stopped: %s" % st)
+    status, _, _ = curl_get(rig, "/stream/t/28", "-I")
+    check(status == 200, "another channel after the data stopped: %d" % status)
+    rig.set_sim("T", "")
+    print("  the stream whose data stopped ended after %.1f s" % ended)

@@ -26,57 +26,92 @@ def listed_channels(rig):
     return paths
 
 
-def curl_get(rig, path, *extra):
-    """(status, content type, body) as curl sees them."""
-    r = rig.curl("-w", "\n%{http_code} %{content_type}", *extra, rig.url(path))
+def curl_get(rig, path, *extra, port=None):
+    """(status, content type, body) as curl sees them; port: another of tsserve's ports."""
+    r = rig.curl("-w", "\n%{http_code} %{content_type}", *extra, rig.url(path, port))
     body, _, tail = r.stdout.rpartition(b"\n")
     status, _, ctype = tail.decode().partition(" ")
     return int(status), ctype, body
 
 
-def json_of(rig, path):
-    status, ctype, body = curl_get(rig, path)
+def json_of(rig, path, port=None):
+    status, ctype, body = curl_get(rig, path, port=port)
     check(status == 200, "%s: status %d" % (path, status))
     check(ctype.startswith("application/json"), "%s: content type %s" % (path, ctype))
     return json.loads(body)
 
 
 def first_bytes(url, n, timeout=20):
-    """The first n bytes of a stream; the connection is closed once they came.
-    A tuner still held by the previous viewer, whose leaving tsserve notices
-    at its next write, is asked again."""
+    """The first n bytes of a stream; the connection is closed once they came,
+    and the next request may be for another channel of the kind at once."""
     parts = urllib.parse.urlsplit(url)
-    deadline = time.time() + timeout
-    while True:
-        c = http.client.HTTPConnection(parts.hostname, parts.port, timeout=timeout)
-        try:
-            c.request("GET", parts.path)
-            r = c.getresponse()
-            if r.status in (409, 503) and time.time() < deadline:
-                r.read()
-                time.sleep(0.1)
-                continue
-            check(r.status == 200, "%s: status %d" % (url, r.status))
-            data = b""
-            while len(data) < n:
-                chunk = r.read(n - len(data))
-                if not chunk:
-                    break
-                data += chunk
-            return data
-        finally:
-            c.close()
+    c = http.client.HTTPConnection(parts.hostname, parts.port, timeout=timeout)
+    try:
+        c.request("GET", parts.path)
+        r = c.getresponse()
+        check(r.status == 200, "%s: status %d %r" % (url, r.status, r.read(300) if r.status != 200 else b""))
+        data = b""
+        while len(data) < n:
+            chunk = r.read(n - len(data))
+            if not chunk:
+                break
+            data += chunk
+        return data
+    finally:
+        c.close()
+
+
+def exchange(where, data, timeout=5.0):
+    """The bytes sent on a connection of their own, and all that came back
+    until the server closed it (or the time ran out)."""
+    s = socket.create_connection(where, timeout=timeout)
+    got = b""
+    try:
+        s.sendall(data)
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            try:
+                chunk = s.recv(1 << 16)
+            except socket.timeout:
+                break
+            if not chunk:
+                break
+            got += chunk
+    finally:
+        s.close()
+    return got
+
+
+def answers(data):
+    """The answers in what a connection received: [(status, [(name, value)], body)],
+    bodies by their Content-Length; an answer without one takes the rest."""
+    out = []
+    while data:
+        head, sep, rest = data.partition(b"\r\n\r\n")
+        check(sep, "an answer's head does not end: %r" % data[:200])
+        lines = head.decode("latin-1").split("\r\n")
+        check(lines[0].startswith("HTTP/1.1 "), "status line %r" % lines[0])
+        fields = [tuple(part.strip() for part in line.split(":", 1)) for line in lines[1:]]
+        lengths = [int(v) for k, v in fields if k.lower() == "content-length"]
+        size = lengths[0] if lengths else len(rest)
+        out.append((int(lines[0].split()[1]), fields, rest[:size]))
+        data = rest[size:]
+    return out
+
+
+def values(fields, name):
+    return [v for k, v in fields if k.lower() == name.lower()]
 
 
 class Reader(threading.Thread):
     """A viewer on a plain socket that reads everything, or nothing at all."""
 
-    def __init__(self, port, path, reads=True):
+    def __init__(self, where, path, reads=True):
         super().__init__(daemon=True)
         self.sock = socket.socket()
         if not reads:
             self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        self.sock.connect(("127.0.0.1", port))
+        self.sock.connect(where)
         self.sock.sendall(b"GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % path.encode())
         self.reads = reads
         self.data = bytearray()
@@ -99,10 +134,10 @@ class Reader(threading.Thread):
         return bytes(self.data[self.data.find(b"\r\n\r\n") + 4:])
 
 
-def wait_viewers(rig, n, seconds):
+def wait_viewers(rig, n, seconds, kind="terrestrial"):
     deadline = time.time() + seconds
     while time.time() < deadline:
-        if json_of(rig, "/status.json")["terrestrial"]["viewers"] == n:
+        if json_of(rig, "/status.json")[kind]["viewers"] == n:
             return True
         time.sleep(0.25)
     return False

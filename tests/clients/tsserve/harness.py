@@ -1,6 +1,7 @@
 """TunerHost and tsserve under Wine for the HTTP tests, driven from the Linux
 side: each program is a Wine process started here and ended by its id."""
 import os
+import random
 import shutil
 import signal
 import socket
@@ -24,10 +25,28 @@ def check(condition, message):
         raise Failure(message)
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+def loopback_address():
+    """An address of its own in 127.0.0.0/8 for each rig: tsserve's discovery
+    ports (UDP 65001 and 1900) on it are shared with no other test run."""
+    return "127.%d.%d.%d" % (random.randint(1, 254), random.randint(0, 255), random.randint(1, 254))
+
+
+def free_port(address):
+    """A port free on the address, with the two above it (tsserve's network
+    tuner devices take port + 1 and port + 2)."""
+    while True:
+        with socket.socket() as s:
+            s.bind((address, 0))
+            port = s.getsockname()[1]
+        if port > 65000:
+            continue
+        try:
+            for p in (port + 1, port + 2):
+                with socket.socket() as s:
+                    s.bind((address, p))
+            return port
+        except OSError:
+            continue
 
 
 def wine_path(path):
@@ -52,6 +71,7 @@ class Rig:
         self.host = None
         self.serve = None
         self.serve_out = os.path.join(self.dir, "tsserve.out")
+        self.addr = loopback_address()
         self.port = None
 
     def write(self, name, text):
@@ -98,19 +118,26 @@ class Rig:
         self.host = None
 
     def start_serve(self, *args):
-        self.port = free_port()
-        self.serve = subprocess.Popen([self.wine, "tsserve.exe", "--listen", "127.0.0.1:%d" % self.port] + list(args),
-                                      cwd=self.dir, stdin=subprocess.DEVNULL, stdout=open(self.serve_out, "w"),
-                                      stderr=subprocess.STDOUT)
-        deadline = time.time() + 30
-        while time.time() < deadline:
-            check(self.serve.poll() is None, "tsserve ended at start: " + self.serve_output())
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return
-            except OSError:
+        """tsserve on a port of its own. HDHomeRun's discovery port, which
+        Wine's sockets take on the whole loopback interface, can be held by
+        another test run's tsserve for a while: then tsserve is started again."""
+        deadline = time.time() + 90
+        while True:
+            self.port = free_port(self.addr)
+            self.serve = subprocess.Popen([self.wine, "tsserve.exe", "--listen", "%s:%d" % (self.addr, self.port)] +
+                                          list(args), cwd=self.dir, stdin=subprocess.DEVNULL,
+                                          stdout=open(self.serve_out, "w"), stderr=subprocess.STDOUT)
+            started = time.time() + 30
+            while "serving " not in self.serve_output():
+                check(self.serve.poll() is None, "tsserve ended at start: " + self.serve_output())
+                check(time.time() < started, "tsserve did not start within 30 s")
                 time.sleep(0.2)
-        raise Failure("tsserve did not listen within 30 s")
+            socket.create_connection(self.where, timeout=5).close()
+            if "65001 is in use" not in self.serve_output():
+                return
+            check(time.time() < deadline, "UDP port 65001 stays in use: " + self.serve_output())
+            self.stop_serve()
+            time.sleep(random.uniform(2, 5))
 
     def serve_output(self):
         with open(self.serve_out, errors="replace") as f:
@@ -133,8 +160,13 @@ class Rig:
         self.serve = None
         return code
 
-    def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
+    @property
+    def where(self):
+        """tsserve's (address, port)."""
+        return (self.addr, self.port)
+
+    def url(self, path, port=None):
+        return "http://%s:%d%s" % (self.addr, port or self.port, path)
 
     def get(self, path, headers=None, timeout=15):
         """(status, headers, body) of a whole answer."""

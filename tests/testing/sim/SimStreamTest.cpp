@@ -1,44 +1,47 @@
 #include "SimStream.h"
+#include "TsChecker.h"
+#include "testing/sim/TsSections.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+// Two seconds of a channel: the numbered payload in every slot but the
+// tables', whole sections there, and no counter broken on any PID.
 TEST(SimStream, PacketsCarryChannelSequenceAndValidTables)
 {
     CSimStream s;
-    s.SetChannel(2, 7);
+    s.SetChannel(2, 7, SimBand::Vhf);
+    CTestSections tables({0x00, 0x10, 0x11, 0x12, 0x14, 0x01F0, 0x1FC8});
+    CTsChecker checker;
+    std::set<uint16_t> pids;
     uint8_t p[kTsPacketSize];
-    int payloads = 0;
-    int lastCc = -1;
-    for (uint64_t i = 0; i < 200; ++i) {
+    for (uint64_t i = 0; i < 2 * CSimClock::kDefaultPacketsPerSecond; ++i) {
         s.NextPacket(p);
         ASSERT_EQ(p[0], 0x47);
-        const uint16_t pid = static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
+        checker.Feed(p, kTsPacketSize);
         SimPayload payload;
-        if (pid == kSimPayloadPid) {
-            ASSERT_TRUE(ParseSimPayload(p, payload));
-            EXPECT_EQ(payload.space, 2u);
-            EXPECT_EQ(payload.channel, 7u);
-            EXPECT_EQ(payload.sequence, i);
-            const int cc = p[3] & 0x0F;
-            if (lastCc >= 0) {
-                EXPECT_EQ(cc, (lastCc + 1) & 0x0F);
-            }
-            lastCc = cc;
-            ++payloads;
-        } else {
-            ASSERT_TRUE(pid == 0 || pid == kSimPmtPid) << pid;
-            EXPECT_EQ(i % kSimPsiInterval, pid == 0 ? 0u : 1u);
-            // A section's CRC over its whole length, CRC included, is 0.
-            const size_t length = 3 + (((p[6] & 0x0F) << 8) | p[7]);
-            EXPECT_EQ(Crc32Mpeg(p + 5, length), 0u);
-            EXPECT_FALSE(ParseSimPayload(p, payload));
+        ASSERT_EQ(ParseSimPayload(p, payload), !SimIsTableSlot(i)) << "packet " << i;
+        if (SimIsTableSlot(i)) {
+            tables.Packet(p);
+            continue;
         }
+        pids.insert(static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]));
+        EXPECT_EQ(payload.space, 2u);
+        EXPECT_EQ(payload.channel, 7u);
+        ASSERT_EQ(payload.sequence, i);
     }
-    EXPECT_GT(payloads, 190);
+    EXPECT_EQ(checker.ccErrors, 0u);
+    EXPECT_EQ(tables.crcErrors + tables.pointerErrors, 0u);
+    std::set<uint8_t> tableIds;
+    for (const TestSection& section : tables.sections) tableIds.insert(section.TableId());
+    EXPECT_EQ(tableIds, (std::set<uint8_t>{0x00, 0x02, 0x40, 0x42, 0x4E, 0x50, 0x73}));
+    EXPECT_EQ(pids, (std::set<uint16_t>{0x0100, 0x0110, 0x0120, 0x0130}));  // a station and its one-segment service
     // A damaged byte is noticed.
     s.NextPacket(p);
     s.NextPacket(p);
     SimPayload payload;
+    ASSERT_TRUE(ParseSimPayload(p, payload));
     p[100] ^= 1;
     EXPECT_FALSE(ParseSimPayload(p, payload));
 }

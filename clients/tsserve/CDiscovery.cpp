@@ -1,0 +1,225 @@
+#include "CDiscovery.h"
+
+#include "CEventLog.h"
+#include "HdhrPacket.h"
+
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr uint16_t kSsdpPort = 1900;
+constexpr const char* kSsdpGroup = "239.255.255.250";
+constexpr const char* kMediaServer = "urn:schemas-upnp-org:device:MediaServer:1";
+constexpr long kSliceUs = 250000;  // how soon the thread sees a stop
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+    return s;
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+    return s.substr(b, e - b);
+}
+
+std::string AddressText(const in_addr& a)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> SsdpAnswers(const std::string& search, const std::vector<const CNetworkTuner*>& devices,
+                                     const std::function<std::string(const CNetworkTuner&)>& location,
+                                     const std::string& version)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < search.size();) {
+        size_t lf = search.find('\n', at);
+        if (lf == std::string::npos) lf = search.size();
+        lines.push_back(Trim(search.substr(at, lf - at)));
+        at = lf + 1;
+    }
+    if (lines.empty() || lines[0] != "M-SEARCH * HTTP/1.1") return {};
+    std::string man, st;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const size_t colon = lines[i].find(':');
+        if (colon == std::string::npos) continue;
+        const std::string name = Lower(Trim(lines[i].substr(0, colon)));
+        if (name == "man") man = Trim(lines[i].substr(colon + 1));
+        if (name == "st") st = Trim(lines[i].substr(colon + 1));
+    }
+    if (man != "\"ssdp:discover\"" || st.empty()) return {};
+    std::vector<std::string> answers;
+    for (const CNetworkTuner* d : devices) {
+        std::vector<std::pair<std::string, std::string>> targets;  // ST, USN
+        if (st == "ssdp:all" || st == "upnp:rootdevice")
+            targets.emplace_back("upnp:rootdevice", d->udn + "::upnp:rootdevice");
+        if (st == "ssdp:all" || st == d->udn) targets.emplace_back(d->udn, d->udn);
+        if (st == "ssdp:all" || st == kMediaServer) targets.emplace_back(kMediaServer, d->udn + "::" + kMediaServer);
+        for (const auto& [target, usn] : targets)
+            answers.push_back("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\nLOCATION: " + location(*d) +
+                              "\r\nSERVER: Windows UPnP/1.0 tsserve/" + version + "\r\nST: " + target +
+                              "\r\nUSN: " + usn + "\r\n\r\n");
+    }
+    return answers;
+}
+
+CDiscovery::CDiscovery(std::string host, std::vector<const CNetworkTuner*> devices, std::string version,
+                       std::function<bool(const std::string&)> allowed, CEventLog& log)
+    : host_(std::move(host)),
+      devices_(std::move(devices)),
+      version_(std::move(version)),
+      allowed_(std::move(allowed)),
+      log_(log)
+{
+    WSADATA data;
+    winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+CDiscovery::~CDiscovery()
+{
+    Stop();
+    if (winsock_) WSACleanup();
+}
+
+SOCKET CDiscovery::Bind(uint16_t port, bool shared)
+{
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    inet_pton(AF_INET, host_.c_str(), &at.sin_addr);
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return s;
+    // SSDP's port is shared by every UPnP program on the machine (Windows'
+    // own SSDP service among them); HDHomeRun's is not.
+    BOOL yes = TRUE;
+    setsockopt(s, SOL_SOCKET, shared ? SO_REUSEADDR : SO_EXCLUSIVEADDRUSE, reinterpret_cast<char*>(&yes), sizeof yes);
+    if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+void CDiscovery::Start()
+{
+    in_addr v4;
+    if (inet_pton(AF_INET, host_.c_str(), &v4) != 1) {
+        log_.Line("discovery: off (it answers on IPv4 addresses only; media servers take the base URLs typed in)");
+        return;
+    }
+    if (devices_.empty()) return;
+    hdhr_ = Bind(kHdhrDiscoverPort, false);
+    ssdp_ = Bind(kSsdpPort, true);
+    if (ssdp_ != INVALID_SOCKET) {
+        ip_mreq group{};
+        inet_pton(AF_INET, kSsdpGroup, &group.imr_multiaddr);
+        group.imr_interface = v4;
+        // Loopback has no multicast: there, only searches sent to the address itself come.
+        setsockopt(ssdp_, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<char*>(&group), sizeof group);
+    }
+    log_.Line(std::string("discovery: ") +
+              (hdhr_ != INVALID_SOCKET ? "HDHomeRun on udp " + host_ + ":65001"
+                                       : "HDHomeRun's udp port " + host_ + ":65001 is in use, no HDHomeRun discovery") +
+              "; " +
+              (ssdp_ != INVALID_SOCKET ? "SSDP on udp " + host_ + ":1900"
+                                       : "SSDP's udp port " + host_ + ":1900 cannot be had, no SSDP"));
+    if (hdhr_ != INVALID_SOCKET || ssdp_ != INVALID_SOCKET) thread_ = std::thread(&CDiscovery::Main, this);
+}
+
+void CDiscovery::Stop()
+{
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (SOCKET* s : {&hdhr_, &ssdp_})
+        if (*s != INVALID_SOCKET) {
+            closesocket(*s);
+            *s = INVALID_SOCKET;
+        }
+}
+
+void CDiscovery::Main()
+{
+    while (!stop_) {
+        fd_set read;
+        FD_ZERO(&read);
+        if (hdhr_ != INVALID_SOCKET) FD_SET(hdhr_, &read);
+        if (ssdp_ != INVALID_SOCKET) FD_SET(ssdp_, &read);
+        timeval tv{0, kSliceUs};
+        if (select(0, &read, nullptr, nullptr, &tv) <= 0) continue;
+        if (hdhr_ != INVALID_SOCKET && FD_ISSET(hdhr_, &read)) AnswerHdhr();
+        if (ssdp_ != INVALID_SOCKET && FD_ISSET(ssdp_, &read)) AnswerSsdp();
+    }
+}
+
+std::string CDiscovery::LocalAddress(const sockaddr_in& peer) const
+{
+    if (host_ != "0.0.0.0") return host_;
+    // The address the system would send from to reach the peer.
+    std::string local = "127.0.0.1";
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) return local;
+    sockaddr_in at{};
+    int size = sizeof at;
+    if (connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&at), &size) == 0)
+        local = AddressText(at.sin_addr);
+    closesocket(s);
+    return local;
+}
+
+std::string CDiscovery::DeviceBase(const std::string& local, const CNetworkTuner& device) const
+{
+    return "http://" + local + ":" + std::to_string(device.port);
+}
+
+void CDiscovery::AnswerHdhr()
+{
+    uint8_t packet[1500];
+    sockaddr_in peer{};
+    int size = sizeof peer;
+    const int n = recvfrom(hdhr_, reinterpret_cast<char*>(packet), sizeof packet, 0, reinterpret_cast<sockaddr*>(&peer),
+                           &size);
+    CHdhrDiscoverRequest request;
+    if (n <= 0 || size != sizeof peer || !allowed_(AddressText(peer.sin_addr)) ||
+        !ParseHdhrDiscoverRequest(packet, static_cast<size_t>(n), request) || !request.WantsTuner())
+        return;
+    const std::string local = LocalAddress(peer);
+    for (const CNetworkTuner* d : devices_) {
+        if (!request.WantsId(d->id)) continue;
+        CHdhrDeviceReply reply;
+        reply.deviceId = d->id;
+        reply.tunerCount = 1;
+        reply.baseUrl = DeviceBase(local, *d);
+        reply.lineupUrl = reply.baseUrl + "/lineup.json";
+        reply.deviceAuth = "tsserve";
+        const std::vector<uint8_t> out = HdhrDiscoverReply(reply);
+        sendto(hdhr_, reinterpret_cast<const char*>(out.data()), static_cast<int>(out.size()), 0,
+               reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    }
+}
+
+void CDiscovery::AnswerSsdp()
+{
+    char text[2048];
+    sockaddr_in peer{};
+    int size = sizeof peer;
+    const int n = recvfrom(ssdp_, text, sizeof text, 0, reinterpret_cast<sockaddr*>(&peer), &size);
+    if (n <= 0 || size != sizeof peer || !allowed_(AddressText(peer.sin_addr))) return;
+    const std::string local = LocalAddress(peer);
+    const auto answers = SsdpAnswers(std::string(text, static_cast<size_t>(n)), devices_,
+                                     [&](const CNetworkTuner& d) { return DeviceBase(local, d) + "/device.xml"; },
+                                     version_);
+    for (const std::string& a : answers)
+        sendto(ssdp_, a.data(), static_cast<int>(a.size()), 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+}

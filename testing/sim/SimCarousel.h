@@ -1,0 +1,63 @@
+// The tables of the simulated plug-in's stream, each repeated at the rate a
+// broadcaster would: PAT and every PMT each 100 ms with a PCR per service,
+// SDT and NIT each second, TOT every 5 s, EIT present/following each second
+// and the eight-day schedule, section by section, once in about 20 s. They
+// take the stream's table slots; a slot with nothing due holds a null
+// packet.
+#pragma once
+#include "SectionPacketizer.h"
+#include "SimClock.h"
+#include "SimLineup.h"
+
+class CSimCarousel {
+public:
+    CSimCarousel();
+    CSimCarousel(const CSimCarousel&) = delete;
+    CSimCarousel& operator=(const CSimCarousel&) = delete;
+
+    // The tables of another transport stream, from its start: PAT, PMTs and
+    // PCRs at once, the rest within a second.
+    void Tune(const SimTransport& t, const CSimClock& clock);
+    // The packet of the next table slot.
+    void NextPacket(uint8_t* out, const CSimClock& clock);
+
+    static constexpr uint32_t kScheduleCycleMs = 20000;
+    static constexpr uint32_t kScheduleDays = 8;
+
+private:
+    struct Due {
+        uint32_t atMs, periodMs;
+        bool Now(uint32_t ms) const { return static_cast<int32_t>(ms - atMs) >= 0; }
+        void Next(uint32_t ms);
+    };
+    enum Item { kPat, kSdt, kNit, kTot, kPresent, kSchedule, kItems };
+    static constexpr size_t kMaxSection = 4096;
+
+    void BuildFixedTables();
+    void BuildNit();
+    void QueueDue(uint32_t ms, uint32_t unix);
+    bool QueuePresentFollowing(uint32_t unix);
+    bool QueueScheduleSection(uint32_t unix);
+    void WritePcr(uint8_t* out, uint16_t pid, const CSimClock& clock);
+    static void WriteNull(uint8_t* out);
+
+    SimTransport transport_{};
+    bool tuned_ = false;
+    Due due_[kItems] = {};
+    Due pcrDue_ = {};
+    Due pmtDue_ = {};
+    uint32_t scheduleNext_ = 0;  // the next schedule section, in the cycle's order
+
+    // The tables that do not change while tuned, made at Tune.
+    uint8_t pat_[256] = {}, sdt_[1024] = {}, nit_[4096] = {};
+    uint8_t pmt_[kSimMaxServices][256] = {};
+    size_t patSize_ = 0, sdtSize_ = 0, nitSize_ = 0, pmtSize_[kSimMaxServices] = {};
+    uint8_t section_[kMaxSection] = {};
+
+    // One packetizer per table PID and its queue.
+    uint8_t patQueue_[512] = {}, pmtQueue_[kSimMaxServices][512] = {}, sdtQueue_[2048] = {};
+    uint8_t nitQueue_[8192] = {}, totQueue_[256] = {}, eitQueue_[16384] = {};
+    CSectionPacketizer patOut_, pmtOut_[kSimMaxServices], sdtOut_, nitOut_, totOut_, eitOut_;
+    uint32_t pcrNext_ = 0;  // the services whose PCR is due, counted down
+    uint32_t turn_ = 0;     // the source that goes first in the next slot
+};

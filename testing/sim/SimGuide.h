@@ -1,0 +1,40 @@
+// The simulated plug-in's programme guide. Each service's programmes repeat
+// every three hours, in lengths its genre gives, from 0:00, 3:00, ... Japan
+// time; an event's id follows from its start, so it is the same on every
+// tune and every run. Titles and texts say which service and when.
+#pragma once
+#include "SiEit.h"
+#include "SimLineup.h"
+
+constexpr uint32_t kSimGuideBlock = 3 * 3600;  // also the schedule's segment
+constexpr uint32_t kSimMaxBlockEvents = 4;
+
+struct SimEventTime {
+    uint16_t id;
+    uint32_t start, duration;  // seconds since 1970 (UTC); seconds
+};
+
+// The events of the block that starts at `blockStart` (a multiple of
+// kSimGuideBlock), in order; their count.
+uint32_t SimBlockEvents(const SimService& s, uint32_t blockStart, SimEventTime* out);
+// The event on at `t` (after 0), or the one `after` events later.
+SimEventTime SimEventAt(const SimService& s, uint32_t t, uint32_t after);
+
+// An event ready for the EIT writer, with its texts in ARIB code.
+struct SimEventText {
+    uint8_t title[96], text[96];
+    uint8_t itemNames[2][16], items[2][64];
+    SiExtendedItem extended[2];
+    SiEvent event;
+};
+// running: 4 on now, 1 not yet, 0 undefined (as the schedule has it).
+void SimDescribeEvent(const SimService& s, const SimEventTime& t, uint8_t running, SimEventText& out);
+
+// The words of the texts, in UTF-8 (for tests to compare with).
+void SimEventTitle(const SimService& s, const SimEventTime& t, char* out, size_t capacity);
+void SimEventSummary(const SimEventTime& t, char* out, size_t capacity);
+void SimEventContents(const SimService& s, const SimEventTime& t, char* out, size_t capacity);
+extern const char* const kSimCastLabel;
+extern const char* const kSimCast;
+extern const char* const kSimContentsLabel;
+uint8_t SimThemeGenre(SimTheme theme);

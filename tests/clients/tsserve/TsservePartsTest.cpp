@@ -1,0 +1,235 @@
+// tsserve's pieces without sockets: how it reads a request, HDHomeRun's
+// discovery packets, the devices' IDs and the channel numbers. The end-to-end
+// behaviour is tested from the Linux side (tsserve_test.py).
+#include "ChannelArgument.h"
+#include "HdhrPacket.h"
+#include "HttpRequest.h"
+#include "Lineup.h"
+#include "NetworkTuner.h"
+#include "tuner/ChannelSelection.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+int Parse(const std::string& head, CHttpRequest& r)
+{
+    r = CHttpRequest();
+    return ParseRequestHead(head, r);
+}
+
+std::vector<uint8_t> Request(const std::vector<uint8_t>& items, bool breakCrc = false)
+{
+    std::vector<uint8_t> p{0x00, 0x02, uint8_t(items.size() >> 8), uint8_t(items.size())};
+    for (uint8_t b : items) p.push_back(b);
+    uint32_t crc = HdhrCrc(p.data(), p.size()) ^ (breakCrc ? 1u : 0u);
+    for (int i = 0; i < 4; ++i) p.push_back(uint8_t(crc >> (8 * i)));
+    return p;
+}
+
+}  // namespace
+
+TEST(Tsserve, RequestLineAndFields)
+{
+    CHttpRequest r;
+    ASSERT_EQ(0, Parse("GET /stream/t/2%37?kind=t&name=a+b%2Fc&flag HTTP/1.1\r\nHost: x:1\r\n"
+                       "Connection: Keep-Alive, Close\r\nX-A: 1\r\nx-a:  2 \r\nEmpty:", r));
+    EXPECT_EQ("GET", r.method);
+    EXPECT_EQ("/stream/t/27", r.path);
+    EXPECT_EQ(1, r.minorVersion);
+    EXPECT_EQ("t", r.Param("kind"));
+    EXPECT_EQ("a b/c", r.Param("name"));
+    EXPECT_TRUE(r.HasParam("flag"));
+    EXPECT_EQ("1, 2", r.Field("X-A"));
+    EXPECT_EQ(1u, r.FieldCount("host"));
+    EXPECT_TRUE(r.FieldHasToken("connection", "close"));
+    EXPECT_FALSE(r.FieldHasToken("Connection", "clos"));
+    EXPECT_EQ("", r.Field("Empty"));
+
+    ASSERT_EQ(0, Parse("HEAD http://tuner.example:8080/auto/v27 HTTP/1.0\nUser-Agent: a b", r));
+    EXPECT_EQ("/auto/v27", r.path);
+    EXPECT_EQ(0, r.minorVersion);
+}
+
+TEST(Tsserve, BrokenRequestsAreRefused)
+{
+    CHttpRequest r;
+    for (const char* head :
+         {"GET  / HTTP/1.1", "GET / HTTP/1.1 x", "GET /", "GET / HTTP/1.x", "GET / http/1.1", "G@T / HTTP/1.1",
+          "GET stream HTTP/1.1", "GET /a%zz HTTP/1.1", "GET /a%2 HTTP/1.1", "GET /a%00 HTTP/1.1",
+          "GET /?a=%q1 HTTP/1.1", "GET /\x01 HTTP/1.1", "GET / HTTP/1.1\r\nHost : x",
+          "GET / HTTP/1.1\r\nHost: x\r\n folded",
+          "GET / HTTP/1.1\r\nno colon", "GET / HTTP/1.1\r\n: empty name", "GET / HTTP/1.1\r\nX: a\x01b"})
+        EXPECT_EQ(400, Parse(head, r)) << head;
+    EXPECT_EQ(505, Parse("GET / HTTP/2.0", r));
+}
+
+TEST(Tsserve, BodyLength)
+{
+    CHttpRequest r;
+    auto length = [&](const std::string& fields) {
+        Parse("POST /lineup.post HTTP/1.1\r\nHost: x" + fields, r);
+        return RequestBodyLength(r);
+    };
+    EXPECT_EQ(0, length(""));
+    EXPECT_EQ(5, length("\r\nContent-Length: 5"));
+    EXPECT_EQ(5, length("\r\nContent-Length: 5, 5"));
+    EXPECT_EQ(5, length("\r\nContent-Length: 5\r\ncontent-length: 5"));
+    EXPECT_EQ(-1, length("\r\nContent-Length: 5\r\nContent-Length: 6"));
+    EXPECT_EQ(-1, length("\r\nContent-Length: -5"));
+    EXPECT_EQ(-1, length("\r\nContent-Length: 5x"));
+    EXPECT_EQ(-1, length("\r\nContent-Length: 9999999999999"));
+    EXPECT_EQ(-1, length("\r\nTransfer-Encoding: chunked"));
+}
+
+TEST(Tsserve, DiscoveryRequests)
+{
+    const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(0xCBF43926u, HdhrCrc(check, sizeof check));  // the Ethernet CRC's check value
+
+    CHdhrDiscoverRequest q;
+    // Device type tuner, ID wildcard, and an item nobody knows, which is skipped.
+    const std::vector<uint8_t> any{0x01, 4, 0, 0, 0, 1, 0x02, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0x7E, 0x81, 0x01};
+    std::vector<uint8_t> withUnknown = any;
+    for (int i = 0; i < 129; ++i) withUnknown.push_back(0xAA);
+    ASSERT_TRUE(ParseHdhrDiscoverRequest(Request(withUnknown).data(), Request(withUnknown).size(), q));
+    EXPECT_TRUE(q.WantsTuner());
+    EXPECT_TRUE(q.WantsId(0x12345678));
+
+    const std::vector<uint8_t> one{0x01, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 4, 0x12, 0x34, 0x56, 0x78};
+    ASSERT_TRUE(ParseHdhrDiscoverRequest(Request(one).data(), Request(one).size(), q));
+    EXPECT_TRUE(q.WantsTuner());
+    EXPECT_TRUE(q.WantsId(0x12345678));
+    EXPECT_FALSE(q.WantsId(0x12345679));
+
+    const std::vector<uint8_t> storage{0x01, 4, 0, 0, 0, 5};
+    ASSERT_TRUE(ParseHdhrDiscoverRequest(Request(storage).data(), Request(storage).size(), q));
+    EXPECT_FALSE(q.WantsTuner());
+
+    EXPECT_FALSE(ParseHdhrDiscoverRequest(Request(any, true).data(), Request(any).size(), q));
+    const std::vector<uint8_t> truncated{0x01, 8, 0, 0, 0, 1};
+    EXPECT_FALSE(ParseHdhrDiscoverRequest(Request(truncated).data(), Request(truncated).size(), q));
+    std::vector<uint8_t> reply = Request(any);
+    reply[1] = 0x03;
+    EXPECT_FALSE(ParseHdhrDiscoverRequest(reply.data(), reply.size(), q));
+    EXPECT_FALSE(ParseHdhrDiscoverRequest(reply.data(), 7, q));
+}
+
+TEST(Tsserve, DiscoveryReply)
+{
+    CHdhrDeviceReply d;
+    d.deviceId = 0x528A7647;
+    d.baseUrl = "http://192.168.100.200:40081";
+    d.lineupUrl = d.baseUrl + "/lineup.json" + std::string(100, 'x');  // over 127 bytes: a two-byte length
+    d.deviceAuth = "tsserve";
+    const std::vector<uint8_t> p = HdhrDiscoverReply(d);
+    ASSERT_GT(p.size(), 8u);
+    EXPECT_EQ(0x0003, p[0] << 8 | p[1]);
+    const size_t length = size_t(p[2]) << 8 | p[3];
+    ASSERT_EQ(p.size(), 4 + length + 4);
+    const uint32_t crc = HdhrCrc(p.data(), 4 + length);
+    EXPECT_EQ(crc, uint32_t(p[4 + length]) | uint32_t(p[5 + length]) << 8 | uint32_t(p[6 + length]) << 16 |
+                       uint32_t(p[7 + length]) << 24);
+    // The items in turn: type, ID, tuner count, base URL, lineup URL, auth.
+    std::vector<std::pair<uint8_t, std::string>> items;
+    for (size_t at = 4; at < 4 + length;) {
+        const uint8_t tag = p[at++];
+        size_t n = p[at++];
+        if (n & 0x80) n = (n & 0x7F) | size_t(p[at++]) << 7;
+        items.emplace_back(tag, std::string(p.begin() + at, p.begin() + at + n));
+        at += n;
+    }
+    ASSERT_EQ(6u, items.size());
+    EXPECT_EQ(std::string("\0\0\0\1", 4), items[0].second);
+    EXPECT_EQ("\x52\x8A\x76\x47", items[1].second);
+    EXPECT_EQ(std::string("\1", 1), items[2].second);
+    EXPECT_EQ(0x2A, items[3].first);
+    EXPECT_EQ(d.baseUrl, items[3].second);
+    EXPECT_EQ(0x27, items[4].first);
+    EXPECT_EQ(d.lineupUrl, items[4].second);
+    EXPECT_EQ(0x2B, items[5].first);
+}
+
+TEST(Tsserve, DeviceIds)
+{
+    // As libhdhomerun's hdhomerun_discover_validate_device_id judged them.
+    EXPECT_TRUE(NetworkTunerIdValid(0x528A7647));
+    EXPECT_TRUE(NetworkTunerIdValid(0x3768040C));
+    EXPECT_FALSE(NetworkTunerIdValid(0x53EBD874));
+    EXPECT_FALSE(NetworkTunerIdValid(0x528A7646));
+    EXPECT_FALSE(NetworkTunerIdValid(0x1010A3D8));  // a sound check digit, but a first-generation range
+    std::set<uint32_t> ids;
+    for (uint32_t seed = 0; seed < 20000; ++seed) {
+        const uint32_t id = NetworkTunerId(seed * 2654435761u);
+        ASSERT_TRUE(NetworkTunerIdValid(id)) << std::hex << id;
+        ASSERT_NE(0xFFFFFFFFu, id);
+        ASSERT_FALSE((id >> 24) >= 0x10 && (id >> 24) <= 0x12) << std::hex << id;
+        ids.insert(id);
+    }
+    EXPECT_GT(ids.size(), 19900u);
+    const CNetworkTuner t = MakeNetworkTuner(true, 7, 40081), s = MakeNetworkTuner(false, 7, 40082);
+    EXPECT_EQ(t.id, MakeNetworkTuner(true, 7, 40081).id);
+    EXPECT_NE(t.id, s.id);
+    EXPECT_NE(t.udn, s.udn);
+    EXPECT_EQ(41u, t.udn.size());  // "uuid:" and 8-4-4-4-12
+}
+
+TEST(Tsserve, ChannelNumbersAreDistinctDecimals)
+{
+    CListedKind terrestrial;
+    terrestrial.plugin = "BonDriver_T.dll";
+    for (int band : {int(TerrestrialBand::UHF), int(TerrestrialBand::CATV), int(TerrestrialBand::VHF)}) {
+        CListedBand b;
+        b.name = "band";
+        for (uint32_t i = 0; i < 64; ++i) {
+            const std::wstring a = TerrestrialChannelArgument(band, i);
+            if (a.empty()) continue;
+            CListedChannel c;
+            c.argument = std::string(a.begin(), a.end());
+            c.band = band;
+            c.index = i;
+            b.channels.push_back(c);
+        }
+        terrestrial.bands.push_back(b);
+    }
+    CListedKind satellite;
+    satellite.terrestrial = false;
+    satellite.plugin = "BonDriver_S.dll";
+    CListedBand b;
+    for (const CTsidRow& row : SatelliteTsidTable) {
+        CListedChannel c;
+        c.value = row.tsid;
+        c.band = static_cast<int>(row.band);
+        c.index = row.channel;
+        b.channels.push_back(c);
+    }
+    satellite.bands.push_back(b);
+
+    std::set<long> numbers;
+    size_t entries = 0;
+    for (const CListedKind* kind : {&terrestrial, &satellite})
+        for (const CLineupEntry& e : MakeLineup(*kind).entries) {
+            ASSERT_FALSE(e.number.empty());
+            ASSERT_EQ(std::string::npos, e.number.find_first_not_of("0123456789")) << e.number;
+            numbers.insert(std::stol(e.number));
+            ++entries;
+        }
+    EXPECT_EQ(entries, numbers.size());
+    EXPECT_GT(entries, 130u);
+
+    CListedChannel c;
+    c.argument = "C22";
+    EXPECT_EQ("122", ChannelNumber(c, true));
+    c.argument = "27";
+    EXPECT_EQ("27", ChannelNumber(c, true));
+    c.band = static_cast<int>(kBandBS);
+    c.value = 0x40F1;
+    EXPECT_EQ("1151", ChannelNumber(c, false));
+    c.band = static_cast<int>(kBandCS);
+    c.value = 0x7180;
+    EXPECT_EQ("2024", ChannelNumber(c, false));
+}
