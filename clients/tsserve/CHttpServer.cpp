@@ -65,8 +65,9 @@ struct CHttpServerCalls {
         auto* port = static_cast<CHttpServer::Port*>(cls);
         CHttpServer& server = *port->server;
         auto* s = static_cast<CRequestState*>(*state);
+        // Called when the head has come, with each piece of a body, and once
+        // the request is whole: the handler sees it then, body and all.
         if (!s) {
-            // The head has come. A body comes to the handler whole, and small.
             s = new CRequestState;
             *state = s;
             const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -181,6 +182,9 @@ bool CHttpServer::Start()
             MHD_OPTION_CONNECTION_LIMIT, CHttpLimits::kConnections,
             MHD_OPTION_NOTIFY_COMPLETED, &CHttpServerCalls::Completed, p.get(), MHD_OPTION_NOTIFY_CONNECTION,
             &CHttpServerCalls::Connected, p.get(), MHD_OPTION_END);
+        // The socket is the library's now: it closes it at its stop, and on
+        // some of its failures to start.
+        p->socket = INVALID_SOCKET;
         if (!p->daemon) return false;
     }
     return true;
@@ -190,8 +194,8 @@ void CHttpServer::Stop()
 {
     if (stopping_.exchange(true)) return;
     for (const auto& p : ports_) {
-        if (p->daemon) MHD_stop_daemon(p->daemon);  // it closes its listening socket
-        else closesocket(p->socket);
+        if (p->daemon) MHD_stop_daemon(p->daemon);
+        else if (p->socket != INVALID_SOCKET) closesocket(p->socket);  // never given to the library
     }
     ports_.clear();
     deadlines_.Stop();

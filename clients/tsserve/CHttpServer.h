@@ -42,7 +42,7 @@ private:
     struct Port {
         CHttpServer* server;
         int port;
-        SOCKET socket;  // the daemon's from Start on
+        SOCKET socket;  // until Start gives it to the library
         MHD_Daemon* daemon;
     };
 
