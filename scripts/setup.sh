@@ -5,10 +5,10 @@
 # The HTTP tests drive tsserve with players and tools nobody here wrote: mpv,
 # GStreamer (gst-discoverer-1.0) and SiliconDust's hdhomerun_config with its
 # library, libhdhomerun.
-# tsserve's ARIB text decoder is libaribb24 from Debian's source package:
-# Debian ships it only as a Linux library, so its source comes from
-# `apt-get source` into .deps/, where the build looks for it and compiles it
-# for each target.
+# tsserve's ARIB text decoder (libaribb24) and its HTTP server (GNU
+# libmicrohttpd) come from Debian's source packages: Debian ships them only as
+# Linux libraries, so their source comes from `apt-get source` into .deps/,
+# where the build looks for it and compiles it for each target.
 # clang's runtimes (libclang-rt-14-dev) and Debian's built GoogleTest
 # (libgtest-dev) serve the native sanitizer and fuzzer runs of the
 # stream-table library (tests/native).
@@ -86,5 +86,29 @@ if [ ! -f "$aribb24/src/decoder.c" ]; then
   mkdir -p "$aribb24"
   cp -r "$src/src" "$src/COPYING" "$src/README.md" "$aribb24/"
   sed -n 's/^Version: //p' "$work"/aribb24_*.dsc | head -n 1 > "$aribb24/VERSION"
+  rm -rf "$work"
+fi
+
+# GNU libmicrohttpd's source (tsserve's HTTP server), once per work tree: the
+# whole unpacked source package (Debian's patches applied), which the build
+# configures and compiles for each target (clients/CMakeLists.txt).
+microhttpd="$root/.deps/libmicrohttpd"
+if [ ! -f "$microhttpd/src/microhttpd/daemon.c" ]; then
+  ensure_deb_src
+  echo "setup: fetching libmicrohttpd's source into $microhttpd"
+  work=$(mktemp -d)
+  chmod 755 "$work"
+  (cd "$work" && apt-get source -qq libmicrohttpd) >"$work/log" 2>&1 || true
+  src=$(ls -d "$work"/libmicrohttpd-*/ 2>/dev/null | head -n 1)
+  if [ -z "$src" ] || [ ! -x "$src/configure" ] || [ ! -f "$src/src/microhttpd/daemon.c" ] || [ ! -f "$src/COPYING" ]; then
+    cat "$work/log" >&2
+    echo "setup: could not get libmicrohttpd's source" >&2
+    rm -rf "$work"
+    exit 1
+  fi
+  rm -rf "$microhttpd"
+  mkdir -p "$(dirname "$microhttpd")"
+  cp -a "$src" "$microhttpd"
+  sed -n 's/^Version: //p' "$work"/libmicrohttpd_*.dsc | head -n 1 > "$microhttpd/VERSION"
   rm -rf "$work"
 fi

@@ -1,75 +1,75 @@
-// One client's TCP connection to tsserve's HTTP server: its requests read in
-// turn (pipelined ones kept for later, in order), and the answers a handler
-// gives through it. A request that breaks the grammar or a bound is answered
-// here, and the connection closes after it.
+// How a handler answers a request through the HTTP server (libmicrohttpd):
+// a whole answer, or the head of a live stream whose body the server then
+// pulls from an IHttpStream whenever the connection can take more. The
+// server adds Date, the length and Connection itself, and sends HEAD the head
+// alone.
 #pragma once
-#include "HttpRequest.h"
-
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+struct MHD_Connection;
+
 using HttpFields = std::vector<std::pair<std::string, std::string>>;
 
-struct CHttpLimits {
-    static constexpr size_t kRequestLine = 2048;   // longer: 414
-    static constexpr size_t kFieldLine = 4096;     // longer: 431
-    static constexpr size_t kHead = 32 * 1024;     // the whole head; more: 431
-    static constexpr size_t kBody = 4096;          // more: 413
-    static constexpr unsigned kIdleMs = 5000;      // between requests
-    static constexpr unsigned kRequestMs = 10000;  // a request from its first byte; slower: 408
-    static constexpr unsigned kWriteMs = 5000;     // a send that cannot go out sooner ends the connection
-    static constexpr int kRequestsPerConnection = 100;
+// The peer of a request, for as long as its answer is given (a stream's
+// included): whether it has left, and whether the server is stopping.
+class CHttpPeer {
+public:
+    CHttpPeer(SOCKET socket, const std::atomic<bool>& stopping) : socket_(socket), stopping_(&stopping) {}
+    // The peer closed its end (a closed connection reads as zero bytes) or
+    // reset it. Safe from any thread: it only peeks.
+    bool Gone() const;
+    bool Stopping() const { return stopping_->load(); }
+
+private:
+    SOCKET socket_;
+    const std::atomic<bool>* stopping_;
+};
+
+// The body of a live stream, pulled by the server on the connection's thread.
+class IHttpStream {
+public:
+    virtual ~IHttpStream() = default;
+    // Up to max bytes into data, waiting for them for as long as the stream
+    // lasts; 0 when it has ended. Its waits are its own to bound: the
+    // connection's idle time-out is off while it waits.
+    virtual size_t Read(uint8_t* data, size_t max) = 0;
 };
 
 class CHttpConnection {
 public:
-    CHttpConnection(SOCKET socket, const std::atomic<bool>& stopping);
+    CHttpConnection(MHD_Connection* connection, const CHttpPeer& peer) : connection_(connection), peer_(peer) {}
 
-    // The next request, when one comes; false when the connection is to end
-    // (the peer closed it, it idled, or a broken request was answered).
-    bool ReadRequest(CHttpRequest& request);
-    // Whether the connection ends after the answer being given.
-    bool Closing() const { return close_; }
-    bool Answered() const { return answered_; }
-    // Ends the connection: what was sent reaches the peer before it closes.
-    void Close();
-
-    // A whole answer. HEAD gets its head alone. The connection adds Date,
-    // Content-Length and, when it is to close, Connection: close.
+    // A whole answer, with its length.
     void Send(int status, const std::string& contentType, const std::string& body, const HttpFields& extra = {});
-    // The head of a live stream: no length, so the connection closes after
-    // the stream. HEAD gets the head alone. False when the peer is gone.
-    bool StartStream(const std::string& contentType, const HttpFields& extra = {});
-    bool Write(const void* data, size_t size);
-    // The peer closed its end (a closed connection reads as zero bytes) or reset it.
-    bool Gone();
-    bool Stopping() const { return stopping_.load(); }
+    // The head of a live stream goes out as soon as the handler returns: 200,
+    // no length, and the connection closes after the stream. Its body is
+    // read from `body` (none for HEAD); the server ends the body when that
+    // returns 0, or the connection when a send cannot go out in time.
+    void StartStream(const std::string& contentType, const HttpFields& extra, std::unique_ptr<IHttpStream> body);
+    bool Answered() const { return answered_; }
+
+    const CHttpPeer& Peer() const { return peer_; }
+    bool Gone() const { return peer_.Gone(); }
+    bool Stopping() const { return peer_.Stopping(); }
 
 private:
-    enum class Wait { Ready, Timeout, Closed };
-    Wait WaitReadable(unsigned ms);
-    // Reads more into the buffer: false when the peer closed or failed.
-    bool Receive();
-    bool WriteAll(const char* data, size_t size);
-    // The answer to a request that cannot be served; the connection ends.
-    bool Refuse(int status, const char* reason);
-    std::string Head(int status, const HttpFields& fields) const;
-
-    const SOCKET socket_;
-    const std::atomic<bool>& stopping_;
-    std::string buffer_;  // read and not yet taken: the rest of a pipelined request
-    int requests_ = 0;
-    bool head_ = false;   // the request being answered is HEAD
-    int minorVersion_ = 1;
-    bool close_ = false;
+    MHD_Connection* const connection_;
+    const CHttpPeer peer_;
     bool answered_ = false;
-    std::atomic<bool> failed_{false};  // a send failed: nothing more goes out
 };
 
-// Texts of the status codes tsserve answers with.
-const char* HttpReason(int status);
+struct CHttpLimits {
+    static constexpr size_t kHead = 32 * 1024;     // a request's head; more: 414 or 431
+    static constexpr size_t kBody = 4096;          // more: 413, or the connection closes
+    static constexpr unsigned kIdleSeconds = 5;    // between requests, and for a send to go out
+    static constexpr unsigned kRequestMs = 10000;  // a whole request; slower: the connection closes
+    static constexpr unsigned kConnections = 256;  // per port; more wait to be accepted
+    static constexpr size_t kStreamBlock = 64 * 1024;  // what a stream's body is read in
+};

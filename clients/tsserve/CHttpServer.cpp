@@ -1,16 +1,135 @@
 #include "CHttpServer.h"
 
+#include <windows.h>
 #include <ws2tcpip.h>
 
-#include <cstring>
+#include <microhttpd.h>
+
+#include <cstdlib>
+#include <tuple>
 
 namespace {
-constexpr size_t kMaxConnections = 256;
+
 constexpr int kBacklog = 64;
-constexpr long kAcceptSliceUs = 200000;  // how soon the acceptor sees a stop
+const char* kText = "text/plain; charset=utf-8";
+
+// A request while the library reads it and the handler answers it.
+struct CRequestState {
+    CHttpRequest request;
+    bool handled = false;
+};
+
+MHD_Result AddPair(void* cls, MHD_ValueKind, const char* key, const char* value)
+{
+    static_cast<std::vector<std::pair<std::string, std::string>>*>(cls)->emplace_back(key ? key : "",
+                                                                                       value ? value : "");
+    return MHD_YES;
+}
+
+SOCKET SocketOf(MHD_Connection* c)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+    return info ? info->connect_fd : INVALID_SOCKET;
+}
+
+void Addresses(SOCKET s, CHttpRequest& request)
+{
+    sockaddr_storage peer{}, local{};
+    int peerSize = sizeof peer, localSize = sizeof local;
+    getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerSize);
+    getsockname(s, reinterpret_cast<sockaddr*>(&local), &localSize);
+    for (auto [from, address, port] : {std::tuple{&peer, &request.remoteAddr, &request.remotePort},
+                                       std::tuple{&local, &request.localAddr, &request.localPort}}) {
+        char text[INET6_ADDRSTRLEN] = {};
+        if (from->ss_family == AF_INET6) {
+            const auto* a = reinterpret_cast<const sockaddr_in6*>(from);
+            inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
+            *port = ntohs(a->sin6_port);
+        } else {
+            const auto* a = reinterpret_cast<const sockaddr_in*>(from);
+            inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
+            *port = ntohs(a->sin_port);
+        }
+        *address = text;
+    }
+}
+
 }  // namespace
 
-CHttpServer::CHttpServer(Handler handler) : handler_(std::move(handler)), threads_(kMaxConnections)
+// The library's callbacks, on the connections' threads (Connected: also on
+// the daemon's).
+struct CHttpServerCalls {
+    static MHD_Result Access(void* cls, MHD_Connection* c, const char* url, const char* method, const char* version,
+                             const char* upload, size_t* uploadSize, void** state)
+    {
+        auto* port = static_cast<CHttpServer::Port*>(cls);
+        CHttpServer& server = *port->server;
+        auto* s = static_cast<CRequestState*>(*state);
+        // Called when the head has come, with each piece of a body, and once
+        // the request is whole: the handler sees it then, body and all.
+        if (!s) {
+            s = new CRequestState;
+            *state = s;
+            const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+            if (length && std::strtoull(length, nullptr, 10) > CHttpLimits::kBody) {
+                s->handled = true;
+                CHttpConnection answer(c, CHttpPeer(SocketOf(c), server.stopping_));
+                answer.Send(413, kText, "request too large\n");
+                return answer.Answered() ? MHD_YES : MHD_NO;
+            }
+            return MHD_YES;
+        }
+        if (*uploadSize) {
+            // A body sent without a length and past the bound ends the connection.
+            if (s->request.body.size() + *uploadSize > CHttpLimits::kBody) return MHD_NO;
+            s->request.body.append(upload, *uploadSize);
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        if (s->handled) return MHD_NO;  // an answer that could not be queued: the connection ends
+        s->handled = true;
+        server.deadlines_.Read(c);
+
+        CHttpRequest& r = s->request;
+        const SOCKET socket = SocketOf(c);
+        r.method = method;
+        r.minorVersion = std::string(version) == MHD_HTTP_VERSION_1_0 ? 0 : 1;
+        MHD_get_connection_values(c, MHD_HEADER_KIND, AddPair, &r.fields);
+        MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, AddPair, &r.query);
+        Addresses(socket, r);
+        r.localPort = port->port;
+        r.receivedMs = GetTickCount64();
+        CHttpConnection answer(c, CHttpPeer(socket, server.stopping_));
+        // HTTP/1.1 names the host it asks, in one Host field. (Checked here:
+        // the library's own check, when strict, sends its answer's head twice.)
+        // A malformed request ends its connection.
+        const size_t hosts = r.FieldCount("Host");
+        if (hosts > 1 || (hosts == 0 && r.minorVersion >= 1))
+            answer.Send(400, kText, "malformed request: one Host field is required\n", {{"Connection", "close"}});
+        else if (!RequestPath(url, r.path))
+            answer.Send(400, kText, "malformed request\n", {{"Connection", "close"}});
+        else
+            server.handler_(r, answer);
+        if (!answer.Answered()) answer.Send(500, kText, "not answered\n");
+        return answer.Answered() ? MHD_YES : MHD_NO;
+    }
+
+    static void Completed(void* cls, MHD_Connection* c, void** state, MHD_RequestTerminationCode)
+    {
+        delete static_cast<CRequestState*>(*state);
+        *state = nullptr;
+        static_cast<CHttpServer::Port*>(cls)->server->deadlines_.Answered(c);
+    }
+
+    static void Connected(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code)
+    {
+        CRequestDeadlines& deadlines = static_cast<CHttpServer::Port*>(cls)->server->deadlines_;
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) deadlines.Opened(c, SocketOf(c));
+        else deadlines.Closed(c);
+    }
+};
+
+CHttpServer::CHttpServer(Handler handler) : handler_(std::move(handler)), deadlines_(CHttpLimits::kRequestMs)
 {
     WSADATA data;
     winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -48,76 +167,36 @@ bool CHttpServer::Listen(const std::string& host, int port)
         if (s != INVALID_SOCKET) closesocket(s);
         return false;
     }
-    listeners_.push_back(s);
+    ports_.push_back(std::make_unique<Port>(Port{this, port, s, nullptr}));
     return true;
 }
 
-void CHttpServer::Start()
+bool CHttpServer::Start()
 {
-    acceptor_ = std::thread(&CHttpServer::AcceptMain, this);
-}
-
-void CHttpServer::AcceptMain()
-{
-    while (!stopping_) {
-        fd_set read;
-        FD_ZERO(&read);
-        for (SOCKET l : listeners_) FD_SET(l, &read);
-        timeval tv{0, kAcceptSliceUs};
-        if (select(0, &read, nullptr, nullptr, &tv) <= 0) continue;
-        for (SOCKET l : listeners_) {
-            if (!FD_ISSET(l, &read)) continue;
-            SOCKET s = accept(l, nullptr, nullptr);
-            if (s == INVALID_SOCKET) {
-                Sleep(10);  // out of sockets or memory for a moment
-                continue;
-            }
-            Accepted(s);
-        }
+    deadlines_.Start();
+    for (const auto& p : ports_) {
+        p->daemon = MHD_start_daemon(
+            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
+            &CHttpServerCalls::Access, p.get(), MHD_OPTION_LISTEN_SOCKET, p->socket, MHD_OPTION_CONNECTION_TIMEOUT,
+            CHttpLimits::kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, CHttpLimits::kHead,
+            MHD_OPTION_CONNECTION_LIMIT, CHttpLimits::kConnections,
+            MHD_OPTION_NOTIFY_COMPLETED, &CHttpServerCalls::Completed, p.get(), MHD_OPTION_NOTIFY_CONNECTION,
+            &CHttpServerCalls::Connected, p.get(), MHD_OPTION_END);
+        // The socket is the library's now: it closes it at its stop, and on
+        // some of its failures to start.
+        p->socket = INVALID_SOCKET;
+        if (!p->daemon) return false;
     }
-}
-
-void CHttpServer::Accepted(SOCKET s)
-{
-    const DWORD writeMs = CHttpLimits::kWriteMs;
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&writeMs), sizeof writeMs);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_.insert(s);
-    }
-    threads_.Enqueue([this, s] { Serve(s); });
-}
-
-void CHttpServer::Serve(SOCKET socket)
-{
-    CHttpConnection connection(socket, stopping_);
-    CHttpRequest request;
-    while (connection.ReadRequest(request)) {
-        handler_(request, connection);
-        if (!connection.Answered()) connection.Send(500, "text/plain; charset=utf-8", "not answered\n");
-        if (connection.Closing()) break;
-    }
-    // Unregistered before its socket closes: Stop never touches a closed socket.
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_.erase(socket);
-    }
-    connection.Close();
+    return true;
 }
 
 void CHttpServer::Stop()
 {
     if (stopping_.exchange(true)) return;
-    if (acceptor_.joinable()) acceptor_.join();
-    for (SOCKET l : listeners_) closesocket(l);
-    listeners_.clear();
-    {
-        // Connections waiting for a request or writing wake up and end.
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (SOCKET s : open_) shutdown(s, SD_BOTH);
+    for (const auto& p : ports_) {
+        if (p->daemon) MHD_stop_daemon(p->daemon);
+        else if (p->socket != INVALID_SOCKET) closesocket(p->socket);  // never given to the library
     }
-    threads_.Shutdown();
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (SOCKET s : open_) closesocket(s);  // only those that never got a thread
-    open_.clear();
+    ports_.clear();
+    deadlines_.Stop();
 }

@@ -1,20 +1,22 @@
-// tsserve's HTTP/1.1 server: a listening socket, a thread per connection,
-// and on each connection its requests answered in order by the handler.
-// It is tsserve's own rather than a library's because what a live stream
-// needs is at the connection: seeing at once that a viewer closed its
-// connection while it waits for data, sending a stream's head before its
-// first data, and keeping the bytes of a pipelined request for the next turn.
+// tsserve's HTTP server: GNU libmicrohttpd, a daemon per port, each
+// connection on a thread of its own (a stream holds its connection for as
+// long as its viewer watches, and its handler and body wait for the tuner).
+// The library reads and checks each request and speaks HTTP/1.1 (HEAD,
+// Connection, persistent connections, pipelined requests in order); the
+// handler gets each request once it has been read whole.
 #pragma once
-#include "CConnectionThreads.h"
 #include "CHttpConnection.h"
+#include "CRequestDeadlines.h"
+#include "HttpRequest.h"
 
 #include <atomic>
 #include <functional>
-#include <mutex>
-#include <set>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
+
+struct MHD_Daemon;
+struct CHttpServerCalls;
 
 class CHttpServer {
 public:
@@ -28,23 +30,25 @@ public:
     // Binds host:port (an IPv4 or IPv6 address without brackets); false
     // when the address cannot be had. Called once per port, before Start.
     bool Listen(const std::string& host, int port);
-    // Starts accepting on every port bound.
-    void Start();
-    // Ends every connection (handlers see Stopping and closed sockets) and
+    // Starts answering on every port bound; false when the server's threads
+    // cannot be started.
+    bool Start();
+    // Ends every connection (handlers and stream bodies see Stopping) and
     // waits for their threads.
     void Stop();
 
 private:
-    void AcceptMain();
-    void Accepted(SOCKET socket);
-    void Serve(SOCKET socket);
+    friend struct CHttpServerCalls;
+    struct Port {
+        CHttpServer* server;
+        int port;
+        SOCKET socket;  // until Start gives it to the library
+        MHD_Daemon* daemon;
+    };
 
     Handler handler_;
     bool winsock_ = false;
-    std::vector<SOCKET> listeners_;
     std::atomic<bool> stopping_{false};
-    std::thread acceptor_;
-    CConnectionThreads threads_;
-    std::mutex mutex_;
-    std::set<SOCKET> open_;
+    std::vector<std::unique_ptr<Port>> ports_;
+    CRequestDeadlines deadlines_;
 };

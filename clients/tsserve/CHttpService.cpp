@@ -1,6 +1,7 @@
 #include "CHttpService.h"
 
 #include "CEventLog.h"
+#include "CViewerStream.h"
 #include "ChannelArgument.h"
 #include "Documents.h"
 #include "Version.h"
@@ -13,7 +14,6 @@ namespace {
 
 constexpr DWORD kWaitSliceMs = 100;          // how often a waiting viewer's connection is looked at
 constexpr ULONGLONG kHeadDeadlineMs = 4000;  // a stream's head goes out by then, tune or not
-constexpr size_t kWritePiece = 64 * 1024;
 
 const char* kText = "text/plain; charset=utf-8";
 const char* kJson = "application/json";
@@ -285,54 +285,25 @@ void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terr
         return Refuse(req, c, JoinError::NotRunning, "TunerHost is not running", lineup, feed, channel);
     // A live stream has neither a length nor ranges.
     const HttpFields fields{{"Cache-Control", "no-cache"}, {"Accept-Ranges", "none"}};
-    if (req.method == "HEAD") {
-        c.StartStream("video/mp2t", fields);
-        return;
-    }
-    const std::string peer = Peer(req);
-    std::shared_ptr<CViewer> viewer = feed.Join(channel, peer, [&c] { return c.Gone(); }, error, reason);
+    if (req.method == "HEAD") return c.StartStream("video/mp2t", fields, nullptr);
+    const CHttpPeer watch = c.Peer();
+    std::shared_ptr<CViewer> viewer = feed.Join(channel, Peer(req), [watch] { return watch.Gone(); }, error, reason);
     if (!viewer) return Refuse(req, c, error, reason, lineup, feed, channel);
 
     // The tune may take longer than clients wait for an answer: past the
-    // deadline the head goes out, and a tune that fails after it ends the
-    // stream without data.
-    bool headSent = false;
+    // deadline the head goes out, and the stream's body waits on (a tune
+    // that fails after it ends the stream without data).
     for (;;) {
         const CViewer::Phase phase = viewer->WaitStart(kWaitSliceMs, error, reason);
         if (phase == CViewer::Phase::Started) break;
         if (phase == CViewer::Phase::Failed) {
             feed.Leave(viewer);
-            if (!headSent) return Refuse(req, c, error, reason, lineup, feed, channel);
-            log_.Line(std::string(feed.KindName()) + ": the stream to " + peer + " ended without data: " + reason);
-            return;
+            return Refuse(req, c, error, reason, lineup, feed, channel);
         }
         if (c.Gone() || c.Stopping()) return feed.Leave(viewer);
-        if (!headSent && GetTickCount64() - req.receivedMs >= kHeadDeadlineMs) {
-            headSent = true;
-            if (!c.StartStream("video/mp2t", fields)) return feed.Leave(viewer);
-        }
+        if (GetTickCount64() - req.receivedMs >= kHeadDeadlineMs) break;
     }
-    if (!headSent && !c.StartStream("video/mp2t", fields)) return feed.Leave(viewer);
-    for (;;) {
-        const uint8_t* data = nullptr;
-        size_t size = 0;
-        ChunkPtr hold;
-        const CViewer::Next next = viewer->Take(data, size, hold, kWaitSliceMs);
-        if (next == CViewer::Next::Ended) break;
-        // A viewer that left while no data came is seen here, not at the next write.
-        if (next == CViewer::Next::Idle) {
-            if (c.Gone() || c.Stopping()) break;
-            continue;
-        }
-        bool sent = true;
-        for (size_t at = 0; sent && at < size; at += kWritePiece) {
-            const size_t n = size - at < kWritePiece ? size - at : kWritePiece;
-            sent = c.Write(data + at, n);
-            if (sent) viewer->AddSent(n);
-        }
-        if (!sent) break;
-    }
-    feed.Leave(viewer);
+    c.StartStream("video/mp2t", fields, std::make_unique<CViewerStream>(feed, viewer, watch, log_));
 }
 
 bool CHttpService::Start(std::string& error)
@@ -348,7 +319,10 @@ bool CHttpService::Start(std::string& error)
             return false;
         }
     }
-    server_.Start();
+    if (!server_.Start()) {
+        error = "cannot start the HTTP server's threads";
+        return false;
+    }
     discovery_->Start();
     return true;
 }

@@ -17,7 +17,7 @@ def fuzz_requests(where, count, seconds):
     statuses = {}
     samples = [
         lambda: bytes(rnd.randrange(256) for _ in range(rnd.randrange(1, 3000))),
-        lambda: b"GET /" + b"a" * 10000 + b" HTTP/1.1\r\n\r\n",
+        lambda: b"GET /" + b"a" * 40000 + b" HTTP/1.1\r\n\r\n",  # a request line past the head's bound
         lambda: b"GET / HTTP/1.1\r\nX: " + b"b" * 6000 + b"\r\n\r\n",
         lambda: b"GET / HTTP/1.1\r\n" + b"X-Many: " + b"c" * 500 + b"\r\n" * 1 + b"".join(
             b"X-%d: %s\r\n" % (i, b"d" * 400) for i in range(200)) + b"\r\n",
@@ -124,10 +124,9 @@ def case_robustness(rig):
         for t in threads:
             t.join(30)
         print("  %d odd requests in %.1f s: %s" % (sum(statuses.values()), time.time() - started, statuses))
-        check(set(statuses) <= {"200", "400", "404", "405", "408", "413", "414", "417", "431", "closed", "reset",
-                                "waiting"},
+        check(set(statuses) <= {"200", "400", "404", "405", "413", "414", "431", "closed", "reset", "waiting"},
               str(statuses))
-        check(statuses.get("400", 0) > 50 and statuses.get("414", 0) > 10, "malformed requests not answered 400")
+        check(statuses.get("400", 0) > 50 and statuses.get("414", 0) > 10, "malformed requests not answered 400 and 414")
         check(results.get("flood"), "endless header lines were not cut off")
         check(results.get("slow"), "a request sent a byte at a time was not cut off")
         check(rig.serve.poll() is None, "tsserve ended")
