@@ -4,7 +4,8 @@
 # machine that cannot, it would break Wine's launcher for 64-bit programs too.
 # The HTTP tests drive tsserve with players and tools nobody here wrote: mpv,
 # GStreamer (gst-discoverer-1.0) and SiliconDust's hdhomerun_config with its
-# library, libhdhomerun.
+# library, libhdhomerun; the served guide is checked by the XMLTV project's
+# validator, tv_validate_file (xmltv-util).
 # tsserve's ARIB text decoder is libaribb24 from Debian's source package:
 # Debian ships it only as a Linux library, so its source comes from
 # `apt-get source` into .deps/, where the build looks for it and compiles it
@@ -17,7 +18,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 clang lld llvm wine wine64 xvfb xauth googletest fonts-ipafont-gothic fonts-wine x11-apps
           imagemagick unzip curl ffmpeg fonts-dejavu-core mpv hdhomerun-config gstreamer1.0-plugins-base-apps
-          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad dpkg-dev libclang-rt-14-dev libgtest-dev libaribb24-dev)
+          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad dpkg-dev libclang-rt-14-dev libgtest-dev libaribb24-dev
+          xmltv-util)
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -81,5 +83,32 @@ if [ ! -f "$aribb24/src/decoder.c" ]; then
   mkdir -p "$aribb24"
   cp -r "$src/src" "$src/COPYING" "$src/README.md" "$aribb24/"
   sed -n 's/^Version: //p' "$work"/aribb24_*.dsc | head -n 1 > "$aribb24/VERSION"
+  rm -rf "$work"
+fi
+
+# nlohmann's JSON for C++ (tsserve's saved scan and guide, and its JSON
+# documents), from Debian's source package `nlohmann-json3`: its single
+# header is all the build needs, once per work tree.
+nlohmann="$root/.deps/nlohmann-json"
+if [ ! -f "$nlohmann/nlohmann/json.hpp" ]; then
+  ensure_deb_src
+  echo "setup: fetching nlohmann's JSON header into $nlohmann"
+  work=$(mktemp -d)
+  chmod 755 "$work"
+  (cd "$work" && apt-get source -qq nlohmann-json3) >"$work/log" 2>&1 || true
+  if ! ls -d "$work"/nlohmann-json3-*/single_include >/dev/null 2>&1 && ls "$work"/nlohmann-json3_*.orig.tar.* >/dev/null 2>&1; then
+    (cd "$work" && tar xf nlohmann-json3_*.orig.tar.*) >>"$work/log" 2>&1 || true
+  fi
+  src=$(ls -d "$work"/nlohmann-json3-*/ 2>/dev/null | head -n 1)
+  if [ -z "$src" ] || [ ! -f "$src/single_include/nlohmann/json.hpp" ] || [ ! -f "$src/LICENSE.MIT" ]; then
+    cat "$work/log" >&2
+    echo "setup: could not get nlohmann's JSON source" >&2
+    rm -rf "$work"
+    exit 1
+  fi
+  mkdir -p "$nlohmann/nlohmann"
+  cp "$src/single_include/nlohmann/json.hpp" "$nlohmann/nlohmann/"
+  cp "$src/LICENSE.MIT" "$src/README.md" "$nlohmann/"
+  sed -n 's/^Version: //p' "$work"/nlohmann-json3_*.dsc | head -n 1 > "$nlohmann/VERSION"
   rm -rf "$work"
 fi
