@@ -129,7 +129,9 @@ TEST(TsServiceFilter, PassesTheServiceAloneWithItsOwnPat)
         EXPECT_EQ(pat.programs[0].pmtPid, 0x01F0);
         EXPECT_EQ(pat.version, 0);
         const int cc = p[3] & 0x0F;
-        if (lastPatCc >= 0) EXPECT_EQ(cc, (lastPatCc + 1) & 0x0F);
+        if (lastPatCc >= 0) {
+            EXPECT_EQ(cc, (lastPatCc + 1) & 0x0F);
+        }
         lastPatCc = cc;
         ++pats;
     }
