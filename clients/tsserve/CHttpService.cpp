@@ -368,10 +368,11 @@ void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const
         if (!kinds[terrestrial ? 0 : 1] || !KindOf(terrestrial).Served()) continue;
         const std::vector<const CListedChannel*>& chosen = terrestrial ? only.terrestrial : only.satellite;
         if (!only.Empty() && chosen.empty()) continue;
-        // A scan comes before the guide's idle pass.
-        (terrestrial ? passT_ : passS_).Hold(true);
         if ((terrestrial ? scanT_ : scanS_).Start(only.Empty() ? nullptr : &chosen))
             log_.Line(std::string(terrestrial ? "terrestrial" : "satellite") + ": " + Peer(req) + " started a scan");
+        // A scan comes before the guide's idle pass, which gives the tuner up
+        // within moments (and is let go once the scan has ended, by Tick).
+        (terrestrial ? passT_ : passS_).Hold(true);
     }
     c.Send(200, kText, "");
 }
