@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 #include <windows.h>
 
 using nlohmann::json;
@@ -140,8 +142,9 @@ std::string GuideToJson(const CGuideData& data, int64_t savedUtc)
     for (const auto& [key, times] : data.streams)
         streams.push_back({{"onid", key.first}, {"tsid", key.second}, {"taken", times.taken}, {"tried", times.tried}});
     for (const auto& [key, e] : data.events.events()) events.push_back(EventJson(e));
-    return json{{"format", kFormat}, {"version", kVersion}, {"saved", savedUtc}, {"transportStreams", std::move(streams)},
-                {"events", std::move(events)}}
+    return json{{"format", kFormat},       {"version", kVersion},
+                {"saved", savedUtc},       {"collected", data.collectedUtc},
+                {"transportStreams", std::move(streams)}, {"events", std::move(events)}}
                .dump(-1, ' ', false, json::error_handler_t::replace) +
            "\n";
 }
@@ -159,6 +162,7 @@ bool GuideFromJson(const std::string& text, CGuideData& out, std::string& error)
             return false;
         }
         CGuideData data;
+        data.collectedUtc = JsonInteger<int64_t>(doc, "collected", 0);
         for (const json& s : doc.at("transportStreams"))
             data.streams[{JsonInteger<uint16_t>(s, "onid"), JsonInteger<uint16_t>(s, "tsid")}] = {
                 JsonInteger<int64_t>(s, "taken"), JsonInteger<int64_t>(s, "tried")};
@@ -182,6 +186,7 @@ bool CGuideStore::Load(int64_t nowUtc, std::string& error)
     std::lock_guard<std::mutex> lock(mutex_);
     data_ = std::move(data);
     for (const auto& [key, times] : data_.streams) state_.lastTakenUtc = std::max(state_.lastTakenUtc, times.taken);
+    state_.lastAddedUtc = data_.collectedUtc;
     dirty_ = false;
     return true;
 }
@@ -207,7 +212,7 @@ void CGuideStore::Add(const Eit& eit, int64_t nowUtc)
     std::lock_guard<std::mutex> lock(mutex_);
     data_.events.Add(eit);
     dirty_ = true;
-    if (!eit.events.empty()) state_.lastAddedUtc = nowUtc;
+    if (!eit.events.empty()) state_.lastAddedUtc = data_.collectedUtc = nowUtc;
 }
 
 void CGuideStore::NoteScheduleTaken(uint16_t networkId, uint16_t transportStreamId, int64_t utc)

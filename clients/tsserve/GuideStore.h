@@ -27,11 +27,12 @@ struct CScheduleTimes {
 struct CGuideData {
     tstables::CEventCollector events;
     std::map<std::pair<uint16_t, uint16_t>, CScheduleTimes> streams;
+    int64_t collectedUtc = 0;  // when a section last brought events
 };
 
 struct CGuideState {
     size_t events = 0;
-    int64_t lastAddedUtc = 0;  // when a section last brought events; 0: never since the start
+    int64_t lastAddedUtc = 0;  // when a section last brought events; 0: never
     int64_t lastTakenUtc = 0;  // when a stream's schedule was last taken whole; 0: never
 };
 

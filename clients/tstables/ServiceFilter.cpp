@@ -24,11 +24,12 @@ CServiceFilter::CServiceFilter(uint16_t serviceId) : serviceId_(serviceId)
 
 void CServiceFilter::Reset()
 {
-    pass_.reset();
-    for (const uint16_t pid : {kCatPid, kNitPid, kSdtPid, kEitPid, kTdtPid}) pass_.set(pid);
-    pat_.Reset();
-    pmt_.Reset();
     pmtPid_ = kNullPid;
+    SetPids({});
+    pat_.Reset();
+    sdt_.Reset();
+    sdtDue_ = false;
+    pmt_.Reset();
     pmtVersion_ = -1;
     missing_ = false;
     patDue_ = false;
@@ -71,8 +72,15 @@ void CServiceFilter::Packet(const uint8_t* p, std::vector<uint8_t>& out)
     if (pid == 0) {
         // The broadcaster's PAT never passes; ours goes out where each of its ends.
         pat_.Packet(p, [this](const CSection& s) { OnPat(s); });
-        if (patDue_ && patReady_) WritePat(out);
+        if (patDue_ && patReady_) WriteSection(patSection_, 0, patCc_, out);
         patDue_ = false;
+        return;
+    }
+    if (pid == kSdtPid) {
+        // Nor does its SDT: the service's entry goes out alone, where the section that holds it ends.
+        sdt_.Packet(p, [this](const CSection& s) { OnSdt(s); });
+        if (sdtDue_) WriteSection(sdtSection_, kSdtPid, sdtCc_, out);
+        sdtDue_ = false;
         return;
     }
     if (pid == kNullPid || !pass_[pid]) return;
@@ -125,7 +133,7 @@ void CServiceFilter::OnPmt(const CSection& section)
 void CServiceFilter::SetPids(const std::vector<uint16_t>& streams)
 {
     pass_.reset();
-    for (const uint16_t pid : {kCatPid, kNitPid, kSdtPid, kEitPid, kTdtPid}) pass_.set(pid);
+    for (const uint16_t pid : {kCatPid, kNitPid, kEitPid, kTdtPid}) pass_.set(pid);
     if (pmtPid_ != kNullPid) pass_.set(pmtPid_);
     for (const uint16_t pid : streams)
         if (pid != 0 && pid != kNullPid) pass_.set(pid);
@@ -136,7 +144,7 @@ void CServiceFilter::BuildPat(uint16_t transportStreamId)
 {
     patTsid_ = transportStreamId;
     patVersion_ = static_cast<uint8_t>((patVersion_ + 1) & 0x1F);
-    uint8_t section[16] = {
+    patSection_ = {
         0x00,                                                    // table id
         0xB0, 13,                                                // syntax 1, length
         static_cast<uint8_t>(transportStreamId >> 8), static_cast<uint8_t>(transportStreamId),
@@ -145,22 +153,66 @@ void CServiceFilter::BuildPat(uint16_t transportStreamId)
         static_cast<uint8_t>(serviceId_ >> 8), static_cast<uint8_t>(serviceId_),
         static_cast<uint8_t>(0xE0 | pmtPid_ >> 8), static_cast<uint8_t>(pmtPid_),
     };
-    const uint32_t crc = Crc32Mpeg(section, 12);
-    for (int i = 0; i < 4; ++i) section[12 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
-    patPacket_.fill(0xFF);
-    patPacket_[0] = 0x47;
-    patPacket_[1] = 0x40;  // payload unit start, PID 0
-    patPacket_[2] = 0x00;
-    patPacket_[4] = 0;  // pointer field
-    std::memcpy(patPacket_.data() + 5, section, sizeof section);
+    const uint32_t crc = Crc32Mpeg(patSection_.data(), patSection_.size());
+    for (int i = 0; i < 4; ++i) patSection_.push_back(static_cast<uint8_t>(crc >> (24 - 8 * i)));
     patReady_ = true;
 }
 
-void CServiceFilter::WritePat(std::vector<uint8_t>& out)
+// The SDT (actual) of the service alone: the stream's ids, the service's
+// entry as the broadcaster wrote it, a version of its own.
+void CServiceFilter::OnSdt(const CSection& section)
 {
-    patCc_ = static_cast<uint8_t>((patCc_ + 1) & 0x0F);
-    patPacket_[3] = static_cast<uint8_t>(0x10 | patCc_);
-    out.insert(out.end(), patPacket_.begin(), patPacket_.end());
+    if (section.tableId() != 0x42 || !section.isCurrent() || patTsid_ < 0 || section.tableIdExtension() != patTsid_)
+        return;
+    const auto payload = section.payload();
+    if (payload.size() < 3) return;
+    for (size_t at = 3; at + 5 <= payload.size();) {
+        const uint16_t id = static_cast<uint16_t>(payload[at] << 8 | payload[at + 1]);
+        const size_t end = at + 5 + ((payload[at + 3] & 0x0F) << 8 | payload[at + 4]);
+        if (end > payload.size()) return;  // a loop that lies
+        if (id != serviceId_) {
+            at = end;
+            continue;
+        }
+        const std::vector<uint8_t> entry(payload.begin() + static_cast<long>(at), payload.begin() + static_cast<long>(end));
+        if (entry != sdtEntry_ || sdtSection_.empty() || sdtSection_[3] != section.bytes()[3] ||
+            sdtSection_[4] != section.bytes()[4] || sdtSection_[8] != payload[0] || sdtSection_[9] != payload[1]) {
+            sdtEntry_ = entry;
+            sdtVersion_ = static_cast<uint8_t>((sdtVersion_ + 1) & 0x1F);
+            const size_t length = 5 + 3 + entry.size() + 4;
+            sdtSection_ = {0x42, static_cast<uint8_t>((section.bytes()[1] & 0xF0) | length >> 8), static_cast<uint8_t>(length),
+                           section.bytes()[3], section.bytes()[4], static_cast<uint8_t>(0xC1 | sdtVersion_ << 1),
+                           0, 0, payload[0], payload[1], 0xFF};
+            sdtSection_.insert(sdtSection_.end(), entry.begin(), entry.end());
+            const uint32_t crc = Crc32Mpeg(sdtSection_.data(), sdtSection_.size());
+            for (int i = 0; i < 4; ++i) sdtSection_.push_back(static_cast<uint8_t>(crc >> (24 - 8 * i)));
+        }
+        sdtDue_ = true;
+        return;
+    }
+}
+
+void CServiceFilter::WriteSection(const std::vector<uint8_t>& section, uint16_t pid, uint8_t& cc,
+                                  std::vector<uint8_t>& out)
+{
+    size_t at = 0;
+    bool first = true;
+    while (at < section.size()) {
+        uint8_t packet[kTsPacketSize];
+        std::memset(packet, 0xFF, sizeof packet);
+        cc = static_cast<uint8_t>((cc + 1) & 0x0F);
+        packet[0] = 0x47;
+        packet[1] = static_cast<uint8_t>((first ? 0x40 : 0x00) | (pid >> 8 & 0x1F));
+        packet[2] = static_cast<uint8_t>(pid);
+        packet[3] = static_cast<uint8_t>(0x10 | cc);
+        size_t from = 4;
+        if (first) packet[from++] = 0;  // pointer field
+        const size_t n = std::min(section.size() - at, kTsPacketSize - from);
+        std::memcpy(packet + from, section.data() + at, n);
+        at += n;
+        first = false;
+        out.insert(out.end(), packet, packet + kTsPacketSize);
+    }
 }
 
 }  // namespace tstables

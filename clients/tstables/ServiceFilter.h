@@ -2,10 +2,12 @@
 // PAT rewritten to list the service alone (a version and continuity counter
 // of its own, its CRC right), the service's PMT, the PIDs that PMT lists
 // (PCR, video, audio, captions, data, and the ECMs its CA descriptors name),
-// and the tables that guides and clocks read (NIT, SDT, EIT, TDT/TOT) with
-// the CAT. Every packet of a passed PID is passed, so their continuity
-// counters stay as the broadcaster left them. A new PMT version changes the
-// PIDs from the packet after it on; a PAT that moves the PMT starts afresh.
+// and the tables that guides and clocks read: the SDT, rewritten like the
+// PAT to describe the service alone (players take every service an SDT
+// lists for a program), and NIT, EIT, TDT/TOT and the CAT as they are. Every
+// packet of a passed PID is passed, so their continuity counters stay as the
+// broadcaster left them. A new PMT version changes the PIDs from the packet
+// after it on; a PAT that moves the PMT starts afresh.
 //
 // Until the PAT and the PMT have come, only the tables pass. The stream may
 // come in pieces of any size: packets are found by their sync byte, and a
@@ -47,7 +49,9 @@ private:
     void OnPmt(const CSection& section);
     void SetPids(const std::vector<uint16_t>& streams);
     void BuildPat(uint16_t transportStreamId);
-    void WritePat(std::vector<uint8_t>& out);
+    void OnSdt(const CSection& section);
+    // A section in packets of its own, from a packet that starts it.
+    static void WriteSection(const std::vector<uint8_t>& section, uint16_t pid, uint8_t& cc, std::vector<uint8_t>& out);
 
     const uint16_t serviceId_;
     std::bitset<8192> pass_;
@@ -61,7 +65,13 @@ private:
     int patTsid_ = -1;
     uint8_t patVersion_ = 31;  // the first PAT written is version 0
     uint8_t patCc_ = 15;       // ...with counter 0
-    std::array<uint8_t, kTsPacketSize> patPacket_{};
+    std::vector<uint8_t> patSection_;
+    CSectionAssembler sdt_;
+    std::vector<uint8_t> sdtEntry_;  // the service's entry in the last SDT written
+    std::vector<uint8_t> sdtSection_;
+    bool sdtDue_ = false;
+    uint8_t sdtVersion_ = 31;
+    uint8_t sdtCc_ = 15;
     std::array<uint8_t, kTsPacketSize> partial_{};
     size_t partialSize_ = 0;
 };

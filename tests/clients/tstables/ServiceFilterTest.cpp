@@ -63,7 +63,7 @@ struct Multiplex {
     }
     void Payloads()
     {
-        for (const uint16_t pid : {0x0100, 0x0110, 0x0130, 0x01FF, 0x0901, 0x0120, 0x01FE, 0x0011, 0x0012, 0x0014,
+        for (const uint16_t pid : {0x0100, 0x0110, 0x0130, 0x01FF, 0x0901, 0x0120, 0x01FE, 0x0010, 0x0012, 0x0014,
                                    0x0300, 0x1FFF})
             Add(Payload(pid, cc[pid], ++mark));
     }
@@ -138,7 +138,7 @@ TEST(TsServiceFilter, PassesTheServiceAloneWithItsOwnPat)
     EXPECT_EQ(pats, 2);
     // Its PMT, PCR, video, audio and ECM, each packet after the PMT; SI throughout.
     for (const uint16_t pid : {0x01F0, 0x0100, 0x0110, 0x01FF, 0x0901}) EXPECT_EQ(count[pid], 2) << pid;
-    for (const uint16_t pid : {0x0011, 0x0012, 0x0014}) EXPECT_EQ(count[pid], 3) << pid;
+    for (const uint16_t pid : {0x0010, 0x0012, 0x0014}) EXPECT_EQ(count[pid], 3) << pid;
     for (const uint16_t pid : {0x01F1, 0x0120, 0x01FE, 0x0300, 0x1FFF, 0x0130}) EXPECT_EQ(count[pid], 0) << pid;
     EXPECT_FALSE(filter.missing());
 
@@ -150,7 +150,7 @@ TEST(TsServiceFilter, PassesTheServiceAloneWithItsOwnPat)
     }
     Bytes passed;
     for (size_t at = 0; at < out.size(); at += 188)
-        if (PidOf(&out[at]) != 0 && PidOf(&out[at]) != 0x0011 && PidOf(&out[at]) != 0x0012 && PidOf(&out[at]) != 0x0014)
+        if (PidOf(&out[at]) != 0 && PidOf(&out[at]) != 0x0010 && PidOf(&out[at]) != 0x0012 && PidOf(&out[at]) != 0x0014)
             passed.insert(passed.end(), &out[at], &out[at] + 188);
     Bytes expectedStreams;
     for (size_t at = 0; at < expected.size(); at += 188)
@@ -200,7 +200,7 @@ TEST(TsServiceFilter, FollowsPmtAndPatChanges)
     out.clear();
     filter.Feed(gone.stream.data(), gone.stream.size(), out);
     EXPECT_TRUE(filter.missing());
-    EXPECT_EQ(Pids(out), (std::vector<uint16_t>{0x0011, 0x0012, 0x0014}));
+    EXPECT_EQ(Pids(out), (std::vector<uint16_t>{0x0010, 0x0012, 0x0014}));
 }
 
 TEST(TsServiceFilter, FindsPacketsAfterJunkAndAcrossPieces)
@@ -224,5 +224,44 @@ TEST(TsServiceFilter, FindsPacketsAfterJunkAndAcrossPieces)
     Multiplex again;
     again.Payloads();
     filter.Feed(again.stream.data(), again.stream.size(), out);
-    EXPECT_EQ(Pids(out), (std::vector<uint16_t>{0x0011, 0x0012, 0x0014}));
+    EXPECT_EQ(Pids(out), (std::vector<uint16_t>{0x0010, 0x0012, 0x0014}));
+}
+
+TEST(TsServiceFilter, SdtDescribesTheServiceAlone)
+{
+    // Two services' entries, then a BAT on the same PID, which goes.
+    auto entry = [](uint16_t id, uint8_t name) {
+        const Bytes d = Desc(0x48, {0x01, 0x00, 0x01, name});
+        return Cat({{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0xFF, 0x80, static_cast<uint8_t>(d.size())}, d});
+    };
+    auto sdt = [&](uint8_t version, uint8_t name) {
+        return CSectionBuilder::Long(0x42, 0x7FE0, version).U16(0x7FE1).U8(0xFF).Add(entry(0x0400, 0x41))
+            .Add(entry(0x0401, name)).Build();
+    };
+    Multiplex m;
+    m.Tables(0x7FE0, 0, 0);
+    m.Add(Packetize(0x0011, {sdt(4, 0x42), CSectionBuilder::Long(0x4A, 0x0001).U16(0xF000).U16(0xF000).Build()},
+                    m.cc[0x11]));
+    m.Add(Packetize(0x0011, {sdt(4, 0x42)}, m.cc[0x11]));
+    m.Add(Packetize(0x0011, {sdt(5, 0x43)}, m.cc[0x11]));  // the other service's name changed
+    CServiceFilter filter(0x0401);
+    const Bytes out = Filter(filter, m.stream);
+    std::vector<Bytes> written;
+    for (const Bytes& section : [&] {
+             Bytes sdtPackets;
+             for (size_t at = 0; at < out.size(); at += 188)
+                 if (PidOf(&out[at]) == 0x0011) sdtPackets.insert(sdtPackets.end(), &out[at], &out[at] + 188);
+             return std::vector<Bytes>{sdtPackets};
+         }())
+        for (size_t at = 0; at < section.size(); at += 188) {
+            EXPECT_EQ(section[at + 3] & 0x0F, static_cast<int>(at / 188)) << "continuity";
+            const auto s = CSection::FromBytes({&section[at + 5], 183});
+            ASSERT_TRUE(s);
+            written.emplace_back(s->bytes().begin(), s->bytes().end());
+        }
+    ASSERT_EQ(written.size(), 3u);
+    const Bytes alone = CSectionBuilder::Long(0x42, 0x7FE0, 0).U16(0x7FE1).U8(0xFF).Add(entry(0x0401, 0x42)).Build();
+    EXPECT_EQ(written[0], alone);
+    EXPECT_EQ(written[1], alone);
+    EXPECT_EQ(written[2], CSectionBuilder::Long(0x42, 0x7FE0, 1).U16(0x7FE1).U8(0xFF).Add(entry(0x0401, 0x43)).Build());
 }
