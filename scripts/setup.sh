@@ -60,26 +60,38 @@ ensure_deb_src() {
   deb_src_ready=1
 }
 
-# libaribb24's source (ARIB STD-B24 text to UTF-8), once per work tree. Where
-# the Debian revision's own small tarball cannot be had, apt has still fetched
-# and checked the upstream tarball that Debian ships, and that is unpacked.
-aribb24="$root/.deps/aribb24"
-if [ ! -f "$aribb24/src/decoder.c" ]; then
-  ensure_deb_src
-  echo "setup: fetching libaribb24's source into $aribb24"
+# A Debian source package unpacked in a new folder, $work:
+# fetch_source PACKAGE FILE-IT-MUST-HOLD... Where the Debian revision's own
+# small tarball cannot be had, apt has still fetched and checked the upstream
+# tarball that Debian ships, and that is unpacked. Set-up ends if it fails.
+fetch_source() {
+  local package=$1
+  shift
+  ensure_deb_src >&2
   work=$(mktemp -d)
   chmod 755 "$work"
-  (cd "$work" && apt-get source -qq aribb24) >"$work/log" 2>&1 || true
-  if ! ls -d "$work"/aribb24-*/src >/dev/null 2>&1 && ls "$work"/aribb24_*.orig.tar.gz >/dev/null 2>&1; then
-    (cd "$work" && tar xzf aribb24_*.orig.tar.gz) >>"$work/log" 2>&1 || true
+  (cd "$work" && apt-get source -qq "$package") >"$work/log" 2>&1 || true
+  if ! ls -d "$work/$package"-*/ >/dev/null 2>&1 && ls "$work/${package}"_*.orig.tar.* >/dev/null 2>&1; then
+    (cd "$work" && tar xf "${package}"_*.orig.tar.*) >>"$work/log" 2>&1 || true
   fi
-  src=$(ls -d "$work"/aribb24-*/ 2>/dev/null | head -n 1)
-  if [ -z "$src" ] || [ ! -f "$src/src/decoder.c" ] || [ ! -f "$src/COPYING" ]; then
-    cat "$work/log" >&2
-    echo "setup: could not get libaribb24's source" >&2
-    rm -rf "$work"
-    exit 1
-  fi
+  local src file
+  src=$(ls -d "$work/$package"-*/ 2>/dev/null | head -n 1)
+  for file in "$@"; do
+    if [ -z "$src" ] || [ ! -f "$src/$file" ]; then
+      cat "$work/log" >&2
+      echo "setup: could not get the source of $package" >&2
+      rm -rf "$work"
+      exit 1
+    fi
+  done
+}
+
+# libaribb24's source (ARIB STD-B24 text to UTF-8), once per work tree.
+aribb24="$root/.deps/aribb24"
+if [ ! -f "$aribb24/src/decoder.c" ]; then
+  echo "setup: fetching libaribb24's source into $aribb24"
+  fetch_source aribb24 src/decoder.c COPYING
+  src=$(ls -d "$work"/aribb24-*/ | head -n 1)
   mkdir -p "$aribb24"
   cp -r "$src/src" "$src/COPYING" "$src/README.md" "$aribb24/"
   sed -n 's/^Version: //p' "$work"/aribb24_*.dsc | head -n 1 > "$aribb24/VERSION"
@@ -91,21 +103,9 @@ fi
 # header is all the build needs, once per work tree.
 nlohmann="$root/.deps/nlohmann-json"
 if [ ! -f "$nlohmann/nlohmann/json.hpp" ]; then
-  ensure_deb_src
   echo "setup: fetching nlohmann's JSON header into $nlohmann"
-  work=$(mktemp -d)
-  chmod 755 "$work"
-  (cd "$work" && apt-get source -qq nlohmann-json3) >"$work/log" 2>&1 || true
-  if ! ls -d "$work"/nlohmann-json3-*/single_include >/dev/null 2>&1 && ls "$work"/nlohmann-json3_*.orig.tar.* >/dev/null 2>&1; then
-    (cd "$work" && tar xf nlohmann-json3_*.orig.tar.*) >>"$work/log" 2>&1 || true
-  fi
-  src=$(ls -d "$work"/nlohmann-json3-*/ 2>/dev/null | head -n 1)
-  if [ -z "$src" ] || [ ! -f "$src/single_include/nlohmann/json.hpp" ] || [ ! -f "$src/LICENSE.MIT" ]; then
-    cat "$work/log" >&2
-    echo "setup: could not get nlohmann's JSON source" >&2
-    rm -rf "$work"
-    exit 1
-  fi
+  fetch_source nlohmann-json3 single_include/nlohmann/json.hpp LICENSE.MIT
+  src=$(ls -d "$work"/nlohmann-json3-*/ | head -n 1)
   mkdir -p "$nlohmann/nlohmann"
   cp "$src/single_include/nlohmann/json.hpp" "$nlohmann/nlohmann/"
   cp "$src/LICENSE.MIT" "$src/README.md" "$nlohmann/"

@@ -35,35 +35,12 @@ void CServiceFilter::Reset()
     patDue_ = false;
     patReady_ = false;
     patTsid_ = -1;
-    partialSize_ = 0;
+    packets_.Reset();
 }
 
 void CServiceFilter::Feed(const uint8_t* data, size_t size, std::vector<uint8_t>& out)
 {
-    while (size > 0) {
-        if (partialSize_ == 0) {
-            if (data[0] != 0x47) {
-                ++data;
-                --size;
-                continue;
-            }
-            if (size >= kTsPacketSize) {
-                Packet(data, out);
-                data += kTsPacketSize;
-                size -= kTsPacketSize;
-                continue;
-            }
-        }
-        const size_t n = std::min(size, kTsPacketSize - partialSize_);
-        std::memcpy(partial_.data() + partialSize_, data, n);
-        partialSize_ += n;
-        data += n;
-        size -= n;
-        if (partialSize_ == kTsPacketSize) {
-            partialSize_ = 0;
-            Packet(partial_.data(), out);
-        }
-    }
+    packets_.Feed(data, size, [&](const uint8_t* packet) { Packet(packet, out); });
 }
 
 void CServiceFilter::Packet(const uint8_t* p, std::vector<uint8_t>& out)

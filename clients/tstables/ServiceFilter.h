@@ -17,6 +17,7 @@
 //   std::vector<uint8_t> out;
 //   filter.Feed(block, size, out);   // appends whole packets of the service
 #pragma once
+#include "PacketSplitter.h"
 #include "SectionAssembler.h"
 
 #include <array>
@@ -72,8 +73,7 @@ private:
     bool sdtDue_ = false;
     uint8_t sdtVersion_ = 31;
     uint8_t sdtCc_ = 15;
-    std::array<uint8_t, kTsPacketSize> partial_{};
-    size_t partialSize_ = 0;
+    CPacketSplitter packets_;
 };
 
 }  // namespace tstables
