@@ -4,7 +4,8 @@
 # machine that cannot, it would break Wine's launcher for 64-bit programs too.
 # The HTTP tests drive tsserve with players and tools nobody here wrote: mpv,
 # GStreamer (gst-discoverer-1.0) and SiliconDust's hdhomerun_config with its
-# library, libhdhomerun.
+# library, libhdhomerun; the served guide is checked by the XMLTV project's
+# validator, tv_validate_file (xmltv-util).
 # tsserve's ARIB text decoder (libaribb24) and its HTTP server (GNU
 # libmicrohttpd) come from Debian's source packages: Debian ships them only as
 # Linux libraries, so their source comes from `apt-get source` into .deps/,
@@ -17,7 +18,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 clang lld llvm wine wine64 xvfb xauth googletest fonts-ipafont-gothic fonts-wine x11-apps
           imagemagick unzip curl ffmpeg fonts-dejavu-core mpv hdhomerun-config gstreamer1.0-plugins-base-apps
-          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad dpkg-dev libclang-rt-14-dev libgtest-dev libaribb24-dev)
+          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad dpkg-dev libclang-rt-14-dev libgtest-dev libaribb24-dev
+          xmltv-util)
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -63,26 +65,38 @@ ensure_deb_src() {
   deb_src_ready=1
 }
 
-# libaribb24's source (ARIB STD-B24 text to UTF-8), once per work tree. Where
-# the Debian revision's own small tarball cannot be had, apt has still fetched
-# and checked the upstream tarball that Debian ships, and that is unpacked.
-aribb24="$root/.deps/aribb24"
-if [ ! -f "$aribb24/src/decoder.c" ]; then
-  ensure_deb_src
-  echo "setup: fetching libaribb24's source into $aribb24"
+# A Debian source package unpacked in a new folder, $work:
+# fetch_source PACKAGE FILE-IT-MUST-HOLD... Where the Debian revision's own
+# small tarball cannot be had, apt has still fetched and checked the upstream
+# tarball that Debian ships, and that is unpacked. Set-up ends if it fails.
+fetch_source() {
+  local package=$1
+  shift
+  ensure_deb_src >&2
   work=$(mktemp -d)
   chmod 755 "$work"
-  (cd "$work" && apt-get source -qq aribb24) >"$work/log" 2>&1 || true
-  if ! ls -d "$work"/aribb24-*/src >/dev/null 2>&1 && ls "$work"/aribb24_*.orig.tar.gz >/dev/null 2>&1; then
-    (cd "$work" && tar xzf aribb24_*.orig.tar.gz) >>"$work/log" 2>&1 || true
+  (cd "$work" && apt-get source -qq "$package") >"$work/log" 2>&1 || true
+  if ! ls -d "$work/$package"-*/ >/dev/null 2>&1 && ls "$work/${package}"_*.orig.tar.* >/dev/null 2>&1; then
+    (cd "$work" && tar xf "${package}"_*.orig.tar.*) >>"$work/log" 2>&1 || true
   fi
-  src=$(ls -d "$work"/aribb24-*/ 2>/dev/null | head -n 1)
-  if [ -z "$src" ] || [ ! -f "$src/src/decoder.c" ] || [ ! -f "$src/COPYING" ]; then
-    cat "$work/log" >&2
-    echo "setup: could not get libaribb24's source" >&2
-    rm -rf "$work"
-    exit 1
-  fi
+  local src file
+  src=$(ls -d "$work/$package"-*/ 2>/dev/null | head -n 1)
+  for file in "$@"; do
+    if [ -z "$src" ] || [ ! -f "$src/$file" ]; then
+      cat "$work/log" >&2
+      echo "setup: could not get the source of $package" >&2
+      rm -rf "$work"
+      exit 1
+    fi
+  done
+}
+
+# libaribb24's source (ARIB STD-B24 text to UTF-8), once per work tree.
+aribb24="$root/.deps/aribb24"
+if [ ! -f "$aribb24/src/decoder.c" ]; then
+  echo "setup: fetching libaribb24's source into $aribb24"
+  fetch_source aribb24 src/decoder.c COPYING
+  src=$(ls -d "$work"/aribb24-*/ | head -n 1)
   mkdir -p "$aribb24"
   cp -r "$src/src" "$src/COPYING" "$src/README.md" "$aribb24/"
   sed -n 's/^Version: //p' "$work"/aribb24_*.dsc | head -n 1 > "$aribb24/VERSION"
@@ -90,25 +104,31 @@ if [ ! -f "$aribb24/src/decoder.c" ]; then
 fi
 
 # GNU libmicrohttpd's source (tsserve's HTTP server), once per work tree: the
-# whole unpacked source package (Debian's patches applied), which the build
-# configures and compiles for each target (clients/CMakeLists.txt).
+# whole unpacked source package, which the build configures and compiles for
+# each target (cmake/Microhttpd.cmake).
 microhttpd="$root/.deps/libmicrohttpd"
 if [ ! -f "$microhttpd/src/microhttpd/daemon.c" ]; then
-  ensure_deb_src
   echo "setup: fetching libmicrohttpd's source into $microhttpd"
-  work=$(mktemp -d)
-  chmod 755 "$work"
-  (cd "$work" && apt-get source -qq libmicrohttpd) >"$work/log" 2>&1 || true
-  src=$(ls -d "$work"/libmicrohttpd-*/ 2>/dev/null | head -n 1)
-  if [ -z "$src" ] || [ ! -x "$src/configure" ] || [ ! -f "$src/src/microhttpd/daemon.c" ] || [ ! -f "$src/COPYING" ]; then
-    cat "$work/log" >&2
-    echo "setup: could not get libmicrohttpd's source" >&2
-    rm -rf "$work"
-    exit 1
-  fi
+  fetch_source libmicrohttpd configure src/microhttpd/daemon.c COPYING
+  src=$(ls -d "$work"/libmicrohttpd-*/ | head -n 1)
   rm -rf "$microhttpd"
   mkdir -p "$(dirname "$microhttpd")"
   cp -a "$src" "$microhttpd"
   sed -n 's/^Version: //p' "$work"/libmicrohttpd_*.dsc | head -n 1 > "$microhttpd/VERSION"
+  rm -rf "$work"
+fi
+
+# nlohmann's JSON for C++ (tsserve's saved scan and guide, and its JSON
+# documents), from Debian's source package `nlohmann-json3`: its single
+# header is all the build needs, once per work tree.
+nlohmann="$root/.deps/nlohmann-json"
+if [ ! -f "$nlohmann/nlohmann/json.hpp" ]; then
+  echo "setup: fetching nlohmann's JSON header into $nlohmann"
+  fetch_source nlohmann-json3 single_include/nlohmann/json.hpp LICENSE.MIT
+  src=$(ls -d "$work"/nlohmann-json3-*/ | head -n 1)
+  mkdir -p "$nlohmann/nlohmann"
+  cp "$src/single_include/nlohmann/json.hpp" "$nlohmann/nlohmann/"
+  cp "$src/LICENSE.MIT" "$src/README.md" "$nlohmann/"
+  sed -n 's/^Version: //p' "$work"/nlohmann-json3_*.dsc | head -n 1 > "$nlohmann/VERSION"
   rm -rf "$work"
 fi

@@ -4,6 +4,7 @@
 #include "CViewerStream.h"
 #include "ChannelArgument.h"
 #include "Documents.h"
+#include "SavedFile.h"
 #include "Version.h"
 
 #include <cctype>
@@ -81,20 +82,57 @@ bool StartsWith(const std::string& s, const char* prefix)
     return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+CGuidePassSettings GuideSettings(const ServeOptions& o)
+{
+    CGuidePassSettings s;
+    s.idleMs = static_cast<ULONGLONG>(o.guideIdleSeconds) * 1000;
+    s.everySeconds = static_cast<int64_t>(o.guideEveryMinutes) * 60;
+    return s;
+}
+
+// A service id in a stream's path: 1 to 65535, in decimal.
+bool ParseServiceId(const std::string& text, uint16_t& out)
+{
+    if (text.empty() || text.size() > 5) return false;
+    unsigned long v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (v == 0 || v > 0xFFFF) return false;
+    out = static_cast<uint16_t>(v);
+    return true;
+}
+
+constexpr ULONGLONG kGuideSaveMs = 5 * 60000;  // a guide that changed is saved this often
+
 }  // namespace
 
-CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& listing, CEventLog& log)
+CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& listing, CScanStore& scans,
+                           CGuideStore& guide, CEventLog& log)
     : options_(options),
       listing_(listing),
+      scans_(scans),
+      guide_(guide),
       log_(log),
-      lineupT_(MakeLineup(listing_.terrestrial)),
-      lineupS_(MakeLineup(listing_.satellite)),
       deviceT_(MakeNetworkTuner(true, DeviceSeed(options), options.port + 1)),
       deviceS_(MakeNetworkTuner(false, DeviceSeed(options), options.port + 2)),
       terrestrial_(TunerKind::Terrestrial, FeedSettings(options), log),
       satellite_(TunerKind::Satellite, FeedSettings(options), log),
+      tapT_(guide),
+      tapS_(guide),
+      scanT_(terrestrial_, listing_.terrestrial, scans, guide, [&log](const std::string& l) { log.Line(l); }),
+      scanS_(satellite_, listing_.satellite, scans, guide, [&log](const std::string& l) { log.Line(l); }),
+      passT_(terrestrial_, listing_.terrestrial, scans, guide, GuideSettings(options), log),
+      passS_(satellite_, listing_.satellite, scans, guide, GuideSettings(options), log),
       server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); })
 {
+    // Every stream a viewer watches brings the guide its events.
+    for (auto [feed, tap] : {std::pair{&terrestrial_, &tapT_}, std::pair{&satellite_, &tapS_}})
+        feed->SetTap([tap](const uint8_t* data, size_t size, bool fresh) {
+            if (fresh) tap->Reset();
+            tap->Feed(data, size);
+        });
     std::vector<const CNetworkTuner*> devices;
     if (listing_.terrestrial.Served()) devices.push_back(&deviceT_);
     if (listing_.satellite.Served()) devices.push_back(&deviceS_);
@@ -153,11 +191,54 @@ const CNetworkTuner* CHttpService::DeviceAt(int port) const
     return nullptr;
 }
 
+std::shared_ptr<const CLineups> CHttpService::Lineups() const
+{
+    std::lock_guard<std::mutex> lock(lineupsMutex_);
+    const uint64_t generation = scans_.Generation();
+    if (!lineups_ || generation != lineupsGeneration_) {
+        lineups_ = std::make_shared<const CLineups>(MakeLineups(listing_, scans_.Channels()));
+        lineupsGeneration_ = generation;
+    }
+    return lineups_;
+}
+
+CServedKind CHttpService::Served(const CHttpRequest& req, bool terrestrial, const CLineups& lineups) const
+{
+    const CNetworkTuner& device = terrestrial ? deviceT_ : deviceS_;
+    return {&KindOf(terrestrial),
+            &lineups.Of(terrestrial),
+            &device,
+            DeviceBase(req, device),
+            (terrestrial ? terrestrial_ : satellite_).Status(),
+            (terrestrial ? scanT_ : scanS_).Status(),
+            (terrestrial ? passT_ : passS_).Status()};
+}
+
+CGuideView CHttpService::GuideView(const CLineups& lineups) const
+{
+    CGuideView view;
+    view.state = guide_.State();
+    const int64_t now = UtcNow();
+    for (const CLineup* lineup : {&lineups.terrestrial, &lineups.satellite})
+        for (const CLineupEntry& e : lineup->entries)
+            if (e.IsService()) view.nowNext[e.id] = guide_.NowNext(e.service, now);
+    return view;
+}
+
+std::string CHttpService::Xmltv(const CLineups& lineups) const
+{
+    std::vector<std::pair<tstables::XmltvChannel, tstables::ServiceKey>> channels;
+    for (const CLineup* lineup : {&lineups.terrestrial, &lineups.satellite})
+        for (const CLineupEntry& e : lineup->entries)
+            if (e.IsService()) channels.push_back({{e.id, {e.name, e.number}}, e.service});
+    return guide_.Xmltv(channels, "tsserve " TUNERHOST_VERSION);
+}
+
 void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c)
 {
-    const CServedKind t{&listing_.terrestrial, &lineupT_, &deviceT_, DeviceBase(req, deviceT_), terrestrial_.Status()};
-    const CServedKind s{&listing_.satellite, &lineupS_, &deviceS_, DeviceBase(req, deviceS_), satellite_.Status()};
-    c.Send(200, "text/html; charset=utf-8", IndexHtml(t, s, TUNERHOST_VERSION));
+    const auto lineups = Lineups();
+    c.Send(200, "text/html; charset=utf-8",
+           IndexHtml(Served(req, true, *lineups), Served(req, false, *lineups), GuideView(*lineups), TUNERHOST_VERSION));
 }
 
 void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
@@ -178,16 +259,30 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
         if (req.HasParam("kind") && kind != "t" && kind != "s")
             return Answer(c, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
         return c.Send(200, "audio/x-mpegurl; charset=utf-8",
-                      PlaylistM3u(lineupT_, lineupS_, BaseUrl(req), kind.empty() ? "ts" : kind));
+                      PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind));
     }
     if (path == "/status.json") {
         if (!Methods(req, c, kDocumentMethods)) return;
-        return c.Send(200, kJson, StatusJson(listing_, terrestrial_.Status(), satellite_.Status()));
+        const auto lineups = Lineups();
+        return c.Send(200, kJson,
+                      StatusJson(Served(req, true, *lineups), Served(req, false, *lineups), GuideView(*lineups)));
+    }
+    if (path == "/xmltv.xml") {
+        if (Methods(req, c, kDocumentMethods)) c.Send(200, "application/xml; charset=utf-8", Xmltv(*Lineups()));
+        return;
     }
     if (StartsWith(path, "/stream/")) {
         const bool terrestrial = StartsWith(path, "/stream/t/");
-        const std::string text = path.substr(std::strlen("/stream/t/"));
-        if ((!terrestrial && !StartsWith(path, "/stream/s/")) || text.empty() || text.find('/') != std::string::npos)
+        std::string text = path.substr(std::strlen("/stream/t/"));
+        // "/stream/t/27/1024": one service of the channel.
+        uint16_t service = 0;
+        const size_t slash = text.find('/');
+        if (slash != std::string::npos) {
+            if (!ParseServiceId(text.substr(slash + 1), service))
+                return Answer(c, 404, "no such service " + text.substr(slash + 1) + ": see /playlist.m3u for the services");
+            text.resize(slash);
+        }
+        if ((!terrestrial && !StartsWith(path, "/stream/s/")) || text.empty())
             return Answer(c, 404, "no such page: see / for the channel list");
         const CListedKind& kind = KindOf(terrestrial);
         if (!Methods(req, c, kDocumentMethods)) return;
@@ -200,28 +295,29 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
         if (!channel)
             return Answer(c, 404, std::string("unknown ") + (terrestrial ? "terrestrial channel " : "satellite TSID ") +
                                       text + ": see /playlist.m3u for the channels");
-        return Stream(req, c, terrestrial, *channel, false);
+        return Stream(req, c, terrestrial, *channel, service, false);
     }
     if (StartsWith(path, "/auto/v")) {
         // A device has its own kind's numbers; the main port, whose numbers
         // are distinct across both kinds, finds either.
         const std::string number = path.substr(std::strlen("/auto/v"));
+        const auto lineups = Lineups();
         for (bool terrestrial : {true, false}) {
             if (own && own->terrestrial != terrestrial) continue;
-            if (const CLineupEntry* e = LineupOf(terrestrial).Find(number)) {
-                if (Methods(req, c, kDocumentMethods)) Stream(req, c, terrestrial, *e->channel, true);
+            if (const CLineupEntry* e = lineups->Of(terrestrial).Find(number)) {
+                if (Methods(req, c, kDocumentMethods)) Stream(req, c, terrestrial, *e->channel, e->serviceId, true);
                 return;
             }
         }
         return Answer(c, 404, "unknown guide number " + number + ": see lineup.json");
     }
     if (const CNetworkTuner* device = own ? own : DefaultDevice())
-        if (HandleDevice(req, c, *device, path)) return;
+        if (HandleDevice(req, c, *device, path, !own)) return;
     Answer(c, 404, "no such page: see / for the channel list");
 }
 
 bool CHttpService::HandleDevice(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device,
-                                const std::string& path)
+                                const std::string& path, bool root)
 {
     const std::string base = DeviceBase(req, device);
     if (path == "/discover.json") {
@@ -229,17 +325,18 @@ bool CHttpService::HandleDevice(const CHttpRequest& req, CHttpConnection& c, con
         return true;
     }
     if (path == "/lineup.json") {
-        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, LineupJson(LineupOf(device.terrestrial), base));
+        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, LineupJson(Lineups()->Of(device.terrestrial), base));
         return true;
     }
     if (path == "/lineup_status.json") {
-        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, LineupStatusJson(device));
+        // At the root, both kinds' scans together.
+        if (Methods(req, c, kDocumentMethods))
+            c.Send(200, kJson,
+                   LineupStatusJson(device, ScanFigures(root || device.terrestrial, root || !device.terrestrial)));
         return true;
     }
     if (path == "/lineup.post") {
-        // Media servers ask for a channel scan here; the lineup is the
-        // channel list already, so there is nothing to wait for.
-        if (Methods(req, c, "POST")) c.Send(200, kText, "");
+        if (Methods(req, c, "POST")) LineupPost(req, c, device, root);
         return true;
     }
     if (path == "/device.xml") {
@@ -248,6 +345,53 @@ bool CHttpService::HandleDevice(const CHttpRequest& req, CHttpConnection& c, con
         return true;
     }
     return false;
+}
+
+// ?scan=start scans the device's kind (at the root: every kind served),
+// ?scan=abort stops it; ?only= limits it (ScanChoice.h). Without scan=, as
+// before scans existed: nothing to do.
+void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device, bool root)
+{
+    if (!req.HasParam("scan")) return c.Send(200, kText, "");
+    const std::string what = req.Param("scan");
+    const bool kinds[2] = {root || device.terrestrial, root || !device.terrestrial};
+    if (what == "abort") {
+        for (bool terrestrial : {true, false})
+            if (kinds[terrestrial ? 0 : 1]) (terrestrial ? scanT_ : scanS_).Abort();
+        return c.Send(200, kText, "");
+    }
+    if (what != "start") return Answer(c, 400, "scan is start or abort, not " + what);
+    CScanChoice only;
+    std::string error;
+    if (req.HasParam("only") && !ParseScanChoice(listing_, req.Param("only"), only, error)) return Answer(c, 400, error);
+    for (bool terrestrial : {true, false}) {
+        if (!kinds[terrestrial ? 0 : 1] || !KindOf(terrestrial).Served()) continue;
+        const std::vector<const CListedChannel*>& chosen = terrestrial ? only.terrestrial : only.satellite;
+        if (!only.Empty() && chosen.empty()) continue;
+        if ((terrestrial ? scanT_ : scanS_).Start(only.Empty() ? nullptr : &chosen))
+            log_.Line(std::string(terrestrial ? "terrestrial" : "satellite") + ": " + Peer(req) + " started a scan");
+        // A scan comes before the guide's idle pass, which gives the tuner up
+        // within moments (and is let go once the scan has ended, by Tick).
+        (terrestrial ? passT_ : passS_).Hold(true);
+    }
+    c.Send(200, kText, "");
+}
+
+CLineupScan CHttpService::ScanFigures(bool terrestrial, bool satellite) const
+{
+    CLineupScan out;
+    size_t done = 0, total = 0;
+    for (bool t : {true, false}) {
+        if (!(t ? terrestrial : satellite)) continue;
+        const CScanStatus s = (t ? scanT_ : scanS_).Status();
+        out.inProgress = out.inProgress || s.running;
+        done += s.done;
+        total += s.total;
+        out.found += s.found;
+    }
+    out.progress = total ? static_cast<int>(done * 100 / total) : 0;
+    if (!out.inProgress && total && done == total) out.progress = 100;
+    return out;
 }
 
 void CHttpService::Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason,
@@ -274,7 +418,7 @@ void CHttpService::Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError
 }
 
 void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial, const CListedChannel& channel,
-                          bool lineup)
+                          uint16_t service, bool lineup)
 {
     CTunerFeed& feed = Feed(terrestrial);
     JoinError error = JoinError::None;
@@ -287,7 +431,7 @@ void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terr
     const HttpFields fields{{"Cache-Control", "no-cache"}, {"Accept-Ranges", "none"}};
     if (req.method == "HEAD") return c.StartStream("video/mp2t", fields, nullptr);
     const CHttpPeer watch = c.Peer();
-    std::shared_ptr<CViewer> viewer = feed.Join(channel, Peer(req), [watch] { return watch.Gone(); }, error, reason);
+    std::shared_ptr<CViewer> viewer = feed.Join(channel, service, Peer(req), [watch] { return watch.Gone(); }, error, reason);
     if (!viewer) return Refuse(req, c, error, reason, lineup, feed, channel);
 
     // The tune may take longer than clients wait for an answer: past the
@@ -324,16 +468,39 @@ bool CHttpService::Start(std::string& error)
         return false;
     }
     discovery_->Start();
+    passT_.Start();
+    passS_.Start();
     return true;
+}
+
+void CHttpService::Tick()
+{
+    for (bool terrestrial : {true, false})
+        if (!(terrestrial ? scanT_ : scanS_).Status().running) (terrestrial ? passT_ : passS_).Hold(false);
+    if (GetTickCount64() - savedMs_ < kGuideSaveMs) return;
+    savedMs_ = GetTickCount64();
+    std::string error;
+    if (!guide_.Save(UtcNow(), error))
+        log_.Line("could not save the guide in " + Utf8Path(guide_.Path()) + ": " + error);
 }
 
 void CHttpService::Stop()
 {
-    // The feeds end their viewers first, so that no stream waits for data.
+    // Scans and the idle pass hand their tuners back first; the feeds then
+    // end their viewers, so that no stream waits for data.
+    scanT_.Abort();
+    scanS_.Abort();
+    passT_.Stop();
+    passS_.Stop();
+    scanT_.Wait();
+    scanS_.Wait();
     terrestrial_.Shutdown();
     satellite_.Shutdown();
     discovery_->Stop();
     server_.Stop();
+    std::string error;
+    if (!guide_.Save(UtcNow(), error))
+        log_.Line("could not save the guide in " + Utf8Path(guide_.Path()) + ": " + error);
 }
 
 std::string CHttpService::StatusLine() const

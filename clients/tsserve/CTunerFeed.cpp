@@ -30,6 +30,25 @@ bool SameChannel(const CListedChannel& a, const CListedChannel& b)
 
 }  // namespace
 
+ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::function<bool()>& giveUp)
+{
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG busySince = 0;
+    ClientError e;
+    for (;;) {
+        e = client.ConnectControl(kind, kConnectSliceMs);
+        if (e != ClientError::Busy && e != ClientError::NotServed) break;
+        // Between two clients TunerHost's pipe is missing, or busy for as
+        // long as it takes to see the last one gone; longer, another client holds it.
+        const ULONGLONG now = GetTickCount64();
+        if (e == ClientError::Busy && !busySince) busySince = now;
+        if (e != ClientError::Busy) busySince = 0;
+        if ((busySince && now - busySince >= kOtherClientMs) || now - start >= kConnectMs || giveUp()) break;
+    }
+    if (e == ClientError::None) e = client.Challenge();
+    return e;
+}
+
 CTunerFeed::CTunerFeed(TunerKind kind, const CFeedSettings& settings, CEventLog& log)
     : kind_(kind), settings_(settings), log_(log)
 {
@@ -78,7 +97,7 @@ bool CTunerFeed::MayJoin(const CListedChannel& channel, JoinError& error, std::s
     return true;
 }
 
-std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, const std::string& peer,
+std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, uint16_t service, const std::string& peer,
                                           std::function<bool()> gone, JoinError& error, std::string& reason)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -96,11 +115,16 @@ std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, const s
     // The first viewer names the channel; a session of another one that is
     // still opening or closing gives way to it.
     if (viewers_.empty()) channel_ = channel;
-    auto viewer = std::make_shared<CViewer>(peer, channel.argument, std::move(gone));
+    const std::string watched = service ? "/" + std::to_string(service) : "";
+    auto viewer = std::make_shared<CViewer>(peer, channel.argument + watched, std::move(gone));
     viewers_.push_back(viewer);
+    if (service) services_[viewer] = service;
+    // A borrower of the tuner hands it back at once.
+    if (lent_) revoked_ = true;
     if (state_ == State::Streaming && SameChannel(session_, channel)) viewer->Start();
-    log_.Line(std::string(KindName()) + ": viewer " + peer + " joined " + Describe(channel) + " (" +
-              Plural(viewers_.size(), "viewer") + ")");
+    log_.Line(std::string(KindName()) + ": viewer " + peer + " joined " + Describe(channel) +
+              (service ? ", service " + std::to_string(service) : "") + " (" + Plural(viewers_.size(), "viewer") +
+              ")");
     if (!running_) {
         // The last session's thread has finished or is about to: it leaves
         // its lock for good before it clears running_.
@@ -110,6 +134,7 @@ std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, const s
             running_ = true;
         } catch (const std::system_error&) {
             viewers_.clear();
+            services_.clear();
             error = JoinError::TunerFailed;
             reason = "tsserve could not start a thread for the tuner";
             return nullptr;
@@ -130,9 +155,11 @@ void CTunerFeed::SessionMain()
         ChunkPtr first;
         bool abandoned = false;
         const ClientError e = Open(channel, first, abandoned);
+        if (e == ClientError::None && tap_) tap_(first->bytes.data(), first->bytes.size(), true);
         lock.lock();
         if (e == ClientError::None && Wanted(channel)) {
             checker_ = CTsChecker();
+            filters_.clear();
             bytes_ = rateFromBytes_ = 0;
             rateFromMs_ = GetTickCount64();
             rate_ = 0;
@@ -154,22 +181,28 @@ void CTunerFeed::SessionMain()
                     viewer->End(ended);
                     log_.Line(std::string(KindName()) + ": viewer " + viewer->Peer() + " ended: " + ended);
                     viewers_.erase(viewers_.begin() + static_cast<std::ptrdiff_t>(i));
+                    services_.erase(viewer);
                 }
             }
             log_.Line(std::string(KindName()) + ": released the tuner" + (ended.empty() ? "" : ": " + ended));
             continue;
         }
-        client_.CloseData();
-        client_.CloseControl();
+        // A session that gave up while the tuner was still lent leaves the borrower's connection alone.
+        if (!lent_) {
+            client_.CloseData();
+            client_.CloseControl();
+        }
         if (e == ClientError::None || abandoned || !Wanted(channel)) continue;
         JoinError error = JoinError::TunerFailed;
         const std::string reason = FailureReason(e, KindName(), channel, settings_.firstDataMs, error);
         for (const auto& viewer : viewers_) viewer->Fail(error, reason);
         viewers_.clear();
+        services_.clear();
         log_.Line(std::string(KindName()) + ": could not open the tuner for " + Describe(channel) + ": " + reason);
     }
     state_ = State::Idle;
     running_ = false;
+    idleSinceMs_ = GetTickCount64();
 }
 
 // The tune comes before the data pipe is offered, so that every message read
@@ -181,24 +214,34 @@ ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, boo
         abandoned = !Wanted(channel);
         return abandoned;
     };
-    const ULONGLONG start = GetTickCount64();
-    ULONGLONG busySince = 0;
-    ClientError e;
-    for (;;) {
-        e = client_.ConnectControl(kind_, kConnectSliceMs);
-        if (e != ClientError::Busy && e != ClientError::NotServed) break;
-        // Between two clients TunerHost's pipe is missing, or busy for as
-        // long as it takes to see the last one gone; longer, another client holds it.
-        const ULONGLONG now = GetTickCount64();
-        if (e == ClientError::Busy && !busySince) busySince = now;
-        if (e != ClientError::Busy) busySince = 0;
-        if ((busySince && now - busySince >= kOtherClientMs) || now - start >= kConnectMs || giveUp()) break;
+    {
+        // A borrower gives the tuner back at once: its connection serves this tune.
+        std::unique_lock<std::mutex> lock(mutex_);
+        returned_.wait(lock, [this] { return !lent_ || shutdown_; });
+        if (shutdown_) {
+            abandoned = true;
+            return ClientError::Io;
+        }
     }
-    if (e == ClientError::None) e = client_.Challenge();
-    if (e == ClientError::None) e = client_.Command(kCmdPauseData);
-    if (e == ClientError::None) e = client_.Command(kCmdSelectChannel, channel.value, nullptr);
-    if (e == ClientError::None) e = client_.Command(kCmdRearmData);
-    if (e == ClientError::None) e = client_.OpenData(kConnectMs);
+    auto tune = [&] {
+        ClientError e = client_.Command(kCmdPauseData);
+        if (e == ClientError::None) e = client_.Command(kCmdSelectChannel, channel.value, nullptr);
+        if (e == ClientError::None) e = client_.Command(kCmdRearmData);
+        if (e == ClientError::None) e = client_.OpenData(kConnectMs);
+        return e;
+    };
+    ClientError e = ClientError::Io;
+    if (client_.HasControl()) {
+        e = tune();
+        if (e != ClientError::None) {
+            client_.CloseData();
+            client_.CloseControl();
+        }
+    }
+    if (!client_.HasControl()) {
+        e = ConnectTunerHost(client_, kind_, giveUp);
+        if (e == ClientError::None) e = tune();
+    }
     if (e != ClientError::None) return e == ClientError::Timeout ? ClientError::Io : e;
     auto chunk = std::make_shared<CChunk>();
     chunk->bytes.resize(kDataMessageSize);
@@ -242,6 +285,7 @@ std::string CTunerFeed::Stream()
         lastData = now;
         chunk->bytes.resize(got);
         chunk->receivedMs = now;
+        if (tap_) tap_(chunk->bytes.data(), chunk->bytes.size(), false);
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_ != State::Streaming) return "";
         Distribute(chunk);
@@ -294,15 +338,42 @@ void CTunerFeed::Distribute(const ChunkPtr& chunk)
         rateFromMs_ = now;
         rateFromBytes_ = bytes_;
     }
+    std::map<uint16_t, ChunkPtr> made;
     for (size_t i = 0; i < viewers_.size();) {
         const std::shared_ptr<CViewer> viewer = viewers_[i];
-        if (viewer->Push(chunk, settings_.maxLagMs, settings_.maxQueueBytes)) {
+        const auto watched = services_.find(viewer);
+        const ChunkPtr mine = watched == services_.end() ? chunk : ServiceChunk(chunk, watched->second, made);
+        if (watched != services_.end() && filters_[watched->second]->missing()) {
+            const std::string reason = "service " + std::to_string(watched->second) + " is not on " +
+                                       Describe(session_) + " now";
+            viewer->End(reason);
+            RemoveLocked(viewer, "ended: " + reason);
+            continue;
+        }
+        if (mine->bytes.empty() || viewer->Push(mine, settings_.maxLagMs, settings_.maxQueueBytes)) {
             ++i;
             continue;
         }
         const std::string reason = viewer->EndReason();
         RemoveLocked(viewer, reason.empty() ? "left" : "dropped: " + reason);
     }
+    // A service nobody watches any more needs no filter.
+    for (auto it = filters_.begin(); it != filters_.end();)
+        it = made.count(it->first) ? std::next(it) : filters_.erase(it);
+}
+
+ChunkPtr CTunerFeed::ServiceChunk(const ChunkPtr& chunk, uint16_t service, std::map<uint16_t, ChunkPtr>& made)
+{
+    const auto done = made.find(service);
+    if (done != made.end()) return done->second;
+    std::unique_ptr<tstables::CServiceFilter>& filter = filters_[service];
+    if (!filter) filter = std::make_unique<tstables::CServiceFilter>(service);
+    auto out = std::make_shared<CChunk>();
+    out->receivedMs = chunk->receivedMs;
+    out->bytes.reserve(chunk->bytes.size());
+    filter->Feed(chunk->bytes.data(), chunk->bytes.size(), out->bytes);
+    made[service] = out;
+    return out;
 }
 
 void CTunerFeed::RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std::string& how)
@@ -310,6 +381,7 @@ void CTunerFeed::RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std:
     const auto it = std::find(viewers_.begin(), viewers_.end(), viewer);
     if (it == viewers_.end()) return;
     viewers_.erase(it);
+    services_.erase(viewer);
     char figures[96];
     std::snprintf(figures, sizeof figures, " after %.1f s, %.1f MB", (GetTickCount64() - viewer->JoinedMs()) / 1000.0,
                   viewer->SentBytes() / 1e6);
@@ -334,6 +406,10 @@ CFeedStatus CTunerFeed::Status() const
     if (state_ != State::Idle) {
         s.channel = session_.argument;
         s.channelName = session_.name;
+    } else if (lent_) {
+        s.state = lentFor_;
+        s.channel = lentChannel_.argument;
+        s.channelName = lentChannel_.name;
     }
     const ULONGLONG now = GetTickCount64();
     s.bytes = bytes_;
@@ -352,10 +428,61 @@ void CTunerFeed::Shutdown()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         shutdown_ = true;
+        revoked_ = true;
         for (const auto& viewer : viewers_) viewer->End("tsserve is stopping");
         viewers_.clear();
+        services_.clear();
+        returned_.notify_all();
         if (state_ == State::Streaming) state_ = State::Closing;
         thread = std::move(thread_);
     }
     if (thread.joinable()) thread.join();
+}
+
+bool CTunerFeed::Borrow(const std::string& purpose, std::string& reason)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutdown_) {
+        reason = "tsserve is stopping";
+        return false;
+    }
+    if (lent_) {
+        reason = std::string("the ") + KindName() + " tuner is " + lentFor_;
+        return false;
+    }
+    if (!viewers_.empty() || running_) {
+        reason = std::string("the ") + KindName() + " tuner has " + Plural(viewers_.size(), "viewer");
+        return false;
+    }
+    lent_ = true;
+    revoked_ = false;
+    lentFor_ = purpose;
+    lentChannel_ = CListedChannel();
+    return true;
+}
+
+void CTunerFeed::SetLentChannel(const CListedChannel& channel)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    lentChannel_ = channel;
+}
+
+void CTunerFeed::GiveBack()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!lent_) return;
+    client_.CloseData();
+    // A viewer's session waits to tune on this connection.
+    if (viewers_.empty() || shutdown_) client_.CloseControl();
+    lent_ = false;
+    revoked_ = shutdown_;
+    lentFor_.clear();
+    returned_.notify_all();
+}
+
+ULONGLONG CTunerFeed::IdleMs() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lent_ || running_ || !viewers_.empty()) return 0;
+    return GetTickCount64() - idleSinceMs_;
 }

@@ -6,14 +6,25 @@
 // another channel is turned away: first, though, each viewer's connection is
 // asked whether it has closed, so that a player changing channel is not
 // refused by its own departed stream.
+//
+// A viewer may watch one service of the channel: it is fed that service cut
+// out of the stream (CServiceFilter, one per service watched, shared by its
+// viewers), so viewers of different services of one transport stream share
+// the tuning. A tap sees every message the tuner brings (the guide takes its
+// events from it). While no viewer watches, the scan and the guide's idle
+// pass may borrow the tuner; a viewer who comes takes it back at once, and
+// the connection the borrower had open serves the viewer's tune.
 #pragma once
 #include "CViewer.h"
 #include "ChannelList.h"
 #include "TsChecker.h"
 #include "TunerClient.h"
+#include "ServiceFilter.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,7 +49,7 @@ struct CViewerStatus {
 };
 
 struct CFeedStatus {
-    std::string state;      // "idle", "opening", "streaming", "closing"
+    std::string state;      // "idle", "opening", "streaming", "closing", or what a borrower does ("scanning")
     std::string channel;    // the argument, e.g. "27"
     std::string channelName;
     uint64_t bytes = 0;     // since the connection opened
@@ -48,6 +59,10 @@ struct CFeedStatus {
     uint64_t sessions = 0;  // connections to TunerHost made so far
     std::vector<CViewerStatus> viewers;
 };
+
+// Opens TunerHost's control pipe of the kind and checks its answer, waiting
+// while TunerHost is between two clients; gives up early when asked.
+ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::function<bool()>& giveUp);
 
 class CTunerFeed {
 public:
@@ -62,7 +77,8 @@ public:
     // Adds a viewer of the channel at once; it then waits for its tune
     // (CViewer::WaitStart). Null when the kind is in use on another channel.
     // gone: whether the viewer's connection has closed.
-    std::shared_ptr<CViewer> Join(const CListedChannel& channel, const std::string& peer,
+    // service: the one service the viewer watches; 0 for the whole stream.
+    std::shared_ptr<CViewer> Join(const CListedChannel& channel, uint16_t service, const std::string& peer,
                                   std::function<bool()> gone, JoinError& error, std::string& reason);
     // The viewer's response ended: it stops being fed.
     void Leave(const std::shared_ptr<CViewer>& viewer);
@@ -71,6 +87,27 @@ public:
     void Shutdown();
 
     const char* KindName() const { return kind_ == TunerKind::Terrestrial ? "terrestrial" : "satellite"; }
+    TunerKind Kind() const { return kind_; }
+
+    // Sees every message a viewer's session reads, on the session's thread;
+    // `fresh` says the first of a tune. Set before the first viewer comes.
+    using StreamTap = std::function<void(const uint8_t* data, size_t size, bool fresh)>;
+    void SetTap(StreamTap tap) { tap_ = std::move(tap); }
+
+    // The tuner for a borrower while no viewer wants it (`purpose` shows in
+    // the status, e.g. "scanning"); false, with why, when viewers have it or
+    // another borrower does. The borrower drives LentClient() until
+    // LoanRevoked() (a viewer came, or tsserve stops), then gives it back.
+    bool Borrow(const std::string& purpose, std::string& reason);
+    CTunerClient& LentClient() { return client_; }
+    bool LoanRevoked() const { return revoked_; }
+    // Shown in the status while lent.
+    void SetLentChannel(const CListedChannel& channel);
+    // Ends the loan. TunerHost's connection stays open for a viewer who
+    // waits for it, and is closed otherwise.
+    void GiveBack();
+    // How long no viewer has had the tuner (0 while one has, or it is lent).
+    ULONGLONG IdleMs() const;
 
 private:
     enum class State { Idle, Opening, Streaming, Closing };
@@ -87,6 +124,9 @@ private:
     // With the lock held: removes the viewers whose connections closed.
     void DropGone();
     void RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std::string& how);
+    // With the lock held: the message cut to one service, made once per message.
+    ChunkPtr ServiceChunk(const ChunkPtr& chunk, uint16_t service, std::map<uint16_t, ChunkPtr>& made);
+    void EndMissingServices();
     std::string BusyReason() const;
     static std::string FailureReason(ClientError e, const char* kind, const CListedChannel& channel,
                                      DWORD firstDataMs, JoinError& error);
@@ -102,7 +142,17 @@ private:
     CListedChannel channel_;   // what the viewers want
     CListedChannel session_;   // what the session thread opened or opens
     std::vector<std::shared_ptr<CViewer>> viewers_;
-    CTunerClient client_;      // the session thread's
+    // The service each viewer of one watches, and a filter per service watched.
+    std::map<std::shared_ptr<CViewer>, uint16_t> services_;
+    std::map<uint16_t, std::unique_ptr<tstables::CServiceFilter>> filters_;
+    CTunerClient client_;      // the session thread's, or the borrower's
+    StreamTap tap_;
+    bool lent_ = false;
+    std::atomic<bool> revoked_{false};
+    std::string lentFor_;
+    CListedChannel lentChannel_;
+    std::condition_variable returned_;
+    ULONGLONG idleSinceMs_ = GetTickCount64();
     std::thread thread_;
 
     // The stream's figures, under the lock.

@@ -2,7 +2,12 @@
 
 #include "TextEscape.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cmath>
 #include <cstdio>
+
+using nlohmann::json;
 
 namespace {
 
@@ -13,22 +18,47 @@ std::string Number(double v, int decimals)
     return text;
 }
 
-std::string FeedJson(const CListedKind& kind, const CFeedStatus& s)
+json When(int64_t utc)
 {
-    std::string out = "{\"served\":" + std::string(kind.Served() ? "true" : "false") +
-                      ",\"plugin\":" + JsonString(kind.plugin) + ",\"state\":" + JsonString(s.state) +
-                      ",\"channel\":" + JsonString(s.channel) + ",\"channelName\":" + JsonString(s.channelName) +
-                      ",\"viewers\":" + std::to_string(s.viewers.size()) + ",\"bytes\":" + std::to_string(s.bytes) +
-                      ",\"bytesPerSecond\":" + Number(s.rate, 0) + ",\"syncLosses\":" + std::to_string(s.syncLosses) +
-                      ",\"continuityErrors\":" + std::to_string(s.ccErrors) +
-                      ",\"connections\":" + std::to_string(s.sessions) + ",\"viewerList\":[";
-    for (size_t i = 0; i < s.viewers.size(); ++i) {
-        const CViewerStatus& v = s.viewers[i];
-        out += std::string(i ? "," : "") + "{\"peer\":" + JsonString(v.peer) + ",\"channel\":" + JsonString(v.channel) +
-               ",\"seconds\":" + Number(v.seconds, 1) + ",\"bytes\":" + std::to_string(v.bytes) +
-               ",\"queuedBytes\":" + std::to_string(v.queuedBytes) + "}";
-    }
-    return out + "]}";
+    return utc ? json(IsoTime(utc, tstables::kJstOffsetSeconds)) : json(nullptr);
+}
+
+json FeedJson(const CServedKind& k)
+{
+    const CFeedStatus& s = k.status;
+    json viewers = json::array();
+    for (const CViewerStatus& v : s.viewers)
+        viewers.push_back({{"peer", v.peer}, {"channel", v.channel}, {"seconds", std::round(v.seconds * 10) / 10},
+                           {"bytes", v.bytes}, {"queuedBytes", v.queuedBytes}});
+    return {{"served", k.kind->Served()},
+            {"plugin", k.kind->plugin},
+            {"state", s.state},
+            {"channel", s.channel},
+            {"channelName", s.channelName},
+            {"viewers", s.viewers.size()},
+            {"bytes", s.bytes},
+            {"bytesPerSecond", static_cast<uint64_t>(s.rate + 0.5)},
+            {"syncLosses", s.syncLosses},
+            {"continuityErrors", s.ccErrors},
+            {"connections", s.sessions},
+            {"viewerList", std::move(viewers)},
+            {"scan",
+             {{"running", k.scan.running},
+              {"done", k.scan.done},
+              {"total", k.scan.total},
+              {"found", k.scan.found},
+              {"state", k.scan.state}}},
+            {"guidePass", {{"running", k.guidePass.running}, {"channel", k.guidePass.channel},
+                           {"lastPass", When(k.guidePass.lastPassUtc)}}}};
+}
+
+json EventJson(const std::optional<tstables::GuideEvent>& e)
+{
+    if (!e) return nullptr;
+    json j = {{"title", e->title}, {"start", e->startUtc ? json(IsoTime(*e->startUtc, e->utcOffset)) : json(nullptr)}};
+    j["stop"] = e->startUtc && e->durationSeconds ? json(IsoTime(*e->startUtc + *e->durationSeconds, e->utcOffset))
+                                                 : json(nullptr);
+    return j;
 }
 
 std::string FeedLine(const char* kind, const CFeedStatus& s)
@@ -40,13 +70,63 @@ std::string FeedLine(const char* kind, const CFeedStatus& s)
            std::to_string(s.ccErrors);
 }
 
+// "21:00", as the broadcast's clock reads it.
+std::string Clock(const tstables::GuideEvent& e)
+{
+    if (!e.startUtc) return "";
+    const std::string t = tstables::XmltvTime(*e.startUtc, e.utcOffset);
+    return t.substr(8, 2) + ":" + t.substr(10, 2);
+}
+
+std::string Programme(const std::optional<tstables::GuideEvent>& e)
+{
+    if (!e) return "";
+    std::string text = Clock(*e);
+    if (e->startUtc && e->durationSeconds) {
+        tstables::GuideEvent end = *e;
+        end.startUtc = *e->startUtc + *e->durationSeconds;
+        text += "&ndash;" + Clock(end);
+    }
+    return "<small>" + text + "</small> " + HtmlText(e->title);
+}
+
+std::string GuideLine(const CGuideView& guide, const CServedKind& t, const CServedKind& s)
+{
+    std::string line = "Guide (<a href=\"/xmltv.xml\">xmltv.xml</a>): " + std::to_string(guide.state.events) +
+                       " events";
+    if (guide.state.lastAddedUtc)
+        line += ", last collected " + HtmlText(IsoTime(guide.state.lastAddedUtc, tstables::kJstOffsetSeconds));
+    for (const CServedKind* k : {&t, &s})
+        if (k->guidePass.running)
+            line += std::string("; idle pass on the ") + (k->kind->terrestrial ? "terrestrial" : "satellite") +
+                    " tuner, channel " + HtmlText(k->guidePass.channel);
+    return line;
+}
+
+std::string ScanLine(const CServedKind& k)
+{
+    const CScanStatus& s = k.scan;
+    if (s.state.empty()) return "";
+    if (s.running)
+        return "<p>Scanning: " + std::to_string(s.done) + " of " + std::to_string(s.total) + " channels, " +
+               std::to_string(s.found) + " services found.</p>\n";
+    return "<p>Last scan: " + HtmlText(s.state) + ", " + std::to_string(s.found) + " services found.</p>\n";
+}
+
 }  // namespace
 
-std::string PlaylistM3u(const CLineup& terrestrial, const CLineup& satellite, const std::string& base,
-                        const std::string& kinds)
+std::string IsoTime(int64_t utc, int32_t offset)
 {
-    std::string out = "#EXTM3U\n";
-    for (const CLineup* lineup : {&terrestrial, &satellite}) {
+    const std::string t = tstables::XmltvTime(utc, offset);  // "20250101210000 +0900"
+    return t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + "T" + t.substr(8, 2) + ":" + t.substr(10, 2) +
+           ":" + t.substr(12, 2) + t.substr(15, 3) + ":" + t.substr(18, 2);
+}
+
+std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const std::string& kinds)
+{
+    const std::string guide = base + "/xmltv.xml";
+    std::string out = "#EXTM3U url-tvg=\"" + guide + "\" x-tvg-url=\"" + guide + "\"\n";
+    for (const CLineup* lineup : {&lineups.terrestrial, &lineups.satellite}) {
         if (kinds.find(lineup->terrestrial ? 't' : 's') == std::string::npos) continue;
         for (const CLineupEntry& e : lineup->entries) {
             const std::string name = M3uText(e.name);
@@ -60,13 +140,37 @@ std::string PlaylistM3u(const CLineup& terrestrial, const CLineup& satellite, co
     return out;
 }
 
-std::string StatusJson(const CChannelListing& listing, const CFeedStatus& terrestrial, const CFeedStatus& satellite)
+std::string StatusJson(const CServedKind& terrestrial, const CServedKind& satellite, const CGuideView& guide)
 {
-    return "{\"terrestrial\":" + FeedJson(listing.terrestrial, terrestrial) +
-           ",\n\"satellite\":" + FeedJson(listing.satellite, satellite) + "}\n";
+    json services = json::array();
+    for (const CServedKind* k : {&terrestrial, &satellite})
+        for (const CLineupEntry& e : k->lineup->entries) {
+            if (!e.IsService()) continue;
+            const auto it = guide.nowNext.find(e.id);
+            const CNowNext none;
+            const CNowNext& nn = it == guide.nowNext.end() ? none : it->second;
+            services.push_back({{"number", e.number},
+                                {"name", e.name},
+                                {"id", e.id},
+                                {"kind", k->kind->terrestrial ? "t" : "s"},
+                                {"channel", e.channel->argument},
+                                {"serviceId", e.serviceId},
+                                {"now", EventJson(nn.now)},
+                                {"next", EventJson(nn.next)}});
+        }
+    const json doc = {{"terrestrial", FeedJson(terrestrial)},
+                      {"satellite", FeedJson(satellite)},
+                      {"guide",
+                       {{"events", guide.state.events},
+                        {"lastCollected", When(guide.state.lastAddedUtc)},
+                        {"lastScheduleTaken", When(guide.state.lastTakenUtc)},
+                        {"idlePass", terrestrial.guidePass.running || satellite.guidePass.running}}},
+                      {"services", std::move(services)}};
+    return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satellite, const std::string& version)
+std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satellite, const CGuideView& guide,
+                      const std::string& version)
 {
     std::string out =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"5\">"
@@ -74,8 +178,9 @@ std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satelli
         "text-align:left;vertical-align:top}h2{margin-top:1.2em}.ch{display:inline-block;min-width:10em}"
         "small{color:#666}</style></head><body>\n<h1>TunerHost</h1>\n<p>" +
         HtmlText(FeedLine("Terrestrial", terrestrial.status)) + "<br>" +
-        HtmlText(FeedLine("Satellite", satellite.status)) +
-        "</p>\n<p><a href=\"/playlist.m3u\">playlist.m3u</a> &middot; <a href=\"/status.json\">status.json</a></p>\n";
+        HtmlText(FeedLine("Satellite", satellite.status)) + "<br>" + GuideLine(guide, terrestrial, satellite) +
+        "</p>\n<p><a href=\"/playlist.m3u\">playlist.m3u</a> &middot; <a href=\"/xmltv.xml\">xmltv.xml</a> &middot; "
+        "<a href=\"/status.json\">status.json</a></p>\n";
     for (const CServedKind* k : {&terrestrial, &satellite}) {
         const CListedKind& kind = *k->kind;
         out += std::string("<h2>") + (kind.terrestrial ? "Terrestrial" : "Satellite") + "</h2>\n";
@@ -87,7 +192,21 @@ std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satelli
         const std::string device = HtmlText(k->deviceBase);
         out += "<p>" + HtmlText(kind.plugin) + ". Network tuner " + k->device->IdText() + " for media servers: <code>" +
                device + "</code> (<a href=\"" + device + "/discover.json\">discover.json</a>, <a href=\"" + device +
-               "/lineup.json\">lineup.json</a>)</p>\n<table>\n";
+               "/lineup.json\">lineup.json</a>)</p>\n" + ScanLine(*k) + "<table>\n";
+        const bool services = !k->lineup->entries.empty() && k->lineup->entries.front().IsService();
+        if (services) {
+            // A row per service with its programme now and next.
+            out += "<tr><th>No.</th><th>Service</th><th>Channel</th><th>Now</th><th>Next</th></tr>\n";
+            for (const CLineupEntry& e : k->lineup->entries) {
+                const auto it = guide.nowNext.find(e.id);
+                out += "<tr><td><a href=\"" + HtmlText(e.streamPath) + "\">" + HtmlText(e.number) + "</a></td><td>" +
+                       HtmlText(e.name) + "</td><td><small>" + HtmlText(e.group + " " + e.channel->argument) +
+                       "</small></td><td>" + (it == guide.nowNext.end() ? "" : Programme(it->second.now)) + "</td><td>" +
+                       (it == guide.nowNext.end() ? "" : Programme(it->second.next)) + "</td></tr>\n";
+            }
+            out += "</table>\n";
+            continue;
+        }
         for (const CListedBand& band : kind.bands) {
             out += "<tr><th>" + HtmlText(band.name) + "</th><td>";
             if (!band.served) out += "not served";

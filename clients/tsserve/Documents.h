@@ -1,26 +1,42 @@
 // What tsserve answers besides streams and the network tuners' documents:
 // the playlist, the status and the start page. Each is made from the
-// lineups and the feeds' status, for a base URL such as
-// "http://192.168.1.5:40080".
+// lineups, the feeds' status, the scans' and the guide's, for a base URL
+// such as "http://192.168.1.5:40080".
 #pragma once
 #include "CTunerFeed.h"
 #include "ChannelList.h"
+#include "ChannelScan.h"
+#include "GuidePass.h"
+#include "GuideStore.h"
 #include "Lineup.h"
 #include "NetworkTuner.h"
 
+#include <map>
 #include <string>
 
-// The lineups of both kinds, and what the start page says of each.
+// One tuner kind as the status and the start page show it.
 struct CServedKind {
     const CListedKind* kind;
     const CLineup* lineup;
     const CNetworkTuner* device;
     std::string deviceBase;  // its base URL
     CFeedStatus status;
+    CScanStatus scan;
+    CGuidePassStatus guidePass;
 };
 
-// kinds: "ts" for both, "t" or "s" for one.
-std::string PlaylistM3u(const CLineup& terrestrial, const CLineup& satellite, const std::string& base,
-                        const std::string& kinds);
-std::string StatusJson(const CChannelListing& listing, const CFeedStatus& terrestrial, const CFeedStatus& satellite);
-std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satellite, const std::string& version);
+// The guide as the status and the start page show it: its state, and each
+// service entry's programme now and next (by the entry's id).
+struct CGuideView {
+    CGuideState state;
+    std::map<std::string, CNowNext> nowNext;
+};
+
+// kinds: "ts" for both, "t" or "s" for one. The first line names the guide
+// (url-tvg and x-tvg-url, the names players read it under).
+std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const std::string& kinds);
+std::string StatusJson(const CServedKind& terrestrial, const CServedKind& satellite, const CGuideView& guide);
+std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satellite, const CGuideView& guide,
+                      const std::string& version);
+// "2025-01-01T21:00:00+09:00": the moment as the clock at `offset` reads it.
+std::string IsoTime(int64_t utc, int32_t offset);

@@ -1,24 +1,38 @@
 // What tsserve offers of each tuner kind, as lists of entries: each is one
 // thing a viewer can pick, with the number players and media servers list it
-// under. The playlist, each network tuner's lineup, the start page and the
-// lineup's stream URLs are all made from these lists, here and nowhere else.
+// under. The playlist, each network tuner's lineup, the guide's channels, the
+// start page and the lineup's stream URLs are all made from these lists, here
+// and nowhere else.
+//
+// Before any scan a kind's entries are its channels (whole transport
+// streams). Once a scan has found services on a kind, its entries are those
+// services (television and radio; data services are left out), each with the
+// name and number its broadcaster gives it.
 #pragma once
 #include "ChannelList.h"
+#include "EventCollector.h"
+#include "ScanStore.h"
 
 #include <string>
 #include <vector>
 
 struct CLineupEntry {
     // Decimal, distinct across both kinds and stable from run to run: what
-    // tvg-chno and GuideNumber carry. See ChannelNumber.
+    // tvg-chno, GuideNumber and the guide's display name carry. See
+    // ChannelNumber and MakeLineups.
     std::string number;
     std::string name;
     std::string group;       // the band: "UHF", "BS"
-    std::string id;          // the playlist's tvg-id: "t27", "s40F1"
-    std::string streamPath;  // "/stream/t/27"
+    std::string id;          // the playlist's tvg-id: "t27", "s40F1"; a service's is its guide channel id
+    std::string streamPath;  // "/stream/t/27", a service's "/stream/t/27/1024"
     const CListedChannel* channel = nullptr;  // what a viewer of the entry tunes
-    // As the lineup names them ("MPEG2", "AAC"); empty when not known.
+    // As the lineup names them ("MPEG2", "H264", "AAC"); empty when not known.
     std::string videoCodec, audioCodec;
+    // A service's; 0 for a whole channel.
+    uint16_t serviceId = 0;
+    tstables::ServiceKey service;  // the guide's key of the service
+
+    bool IsService() const { return serviceId != 0; }
 };
 
 struct CLineup {
@@ -28,9 +42,23 @@ struct CLineup {
     const CLineupEntry* Find(const std::string& number) const;
 };
 
-// The entries of one kind, in the listing's order (none when it is not
+struct CLineups {
+    CLineup terrestrial;
+    CLineup satellite{false, {}};
+
+    const CLineup& Of(bool t) const { return t ? terrestrial : satellite; }
+};
+
+// The channels of one kind, in the listing's order (none when it is not
 // served). `kind` must outlive the lineup.
 CLineup MakeLineup(const CListedKind& kind);
+// Both kinds, each with its services where a scan found any on it, its
+// channels otherwise. A service's number is the broadcaster's (the NIT's
+// three-digit number, else its service id); where several entries would have
+// one number, the services among them get it with a decimal part, .1, .2 ...
+// in the lineups' order (skipping .10, .20, which read as .1, .2), so that
+// every number stays distinct as a number. `listing` must outlive them.
+CLineups MakeLineups(const CChannelListing& listing, const std::vector<CScannedChannel>& scanned);
 
 // A channel's number. Terrestrial: VHF 1..12 and UHF 13..62 as they are
 // numbered, CATV C13..C63 as 113..163. Satellite, from the TSID: BS
@@ -40,3 +68,6 @@ std::string ChannelNumber(const CListedChannel& channel, bool terrestrial);
 
 // "/auto/v27": where a lineup entry streams, below a device's base URL.
 std::string LineupPath(const CLineupEntry& entry);
+// "1024.32736.t.tunerhost": a service's channel id in the guide, shaped like
+// a domain name as XMLTV asks.
+std::string GuideChannelId(const tstables::ServiceKey& service, bool terrestrial);

@@ -2,6 +2,8 @@
 
 #include "TextEscape.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 
 namespace {
@@ -85,24 +87,28 @@ std::string DiscoverJson(const CNetworkTuner& device, const std::string& base, c
 
 std::string LineupJson(const CLineup& lineup, const std::string& base)
 {
-    std::string out = "[";
-    bool first = true;
+    nlohmann::json list = nlohmann::json::array();
     for (const CLineupEntry& e : lineup.entries) {
-        out += std::string(first ? "" : ",") + "\n{\"GuideNumber\":" + JsonString(e.number) +
-               ",\"GuideName\":" + JsonString(e.name);
-        if (!e.videoCodec.empty()) out += ",\"VideoCodec\":" + JsonString(e.videoCodec);
-        if (!e.audioCodec.empty()) out += ",\"AudioCodec\":" + JsonString(e.audioCodec);
-        out += ",\"URL\":" + JsonString(base + LineupPath(e)) + "}";
-        first = false;
+        nlohmann::json j = {{"GuideNumber", e.number}, {"GuideName", e.name}};
+        if (!e.videoCodec.empty()) j["VideoCodec"] = e.videoCodec;
+        if (!e.audioCodec.empty()) j["AudioCodec"] = e.audioCodec;
+        j["URL"] = base + LineupPath(e);
+        list.push_back(std::move(j));
     }
-    return out + "\n]\n";
+    return list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-std::string LineupStatusJson(const CNetworkTuner& device)
+std::string LineupStatusJson(const CNetworkTuner& device, const CLineupScan& scan)
 {
     const char* source = device.terrestrial ? "Antenna" : "Satellite";
-    return std::string("{\"ScanInProgress\":0,\"ScanPossible\":0,\"Source\":\"") + source + "\",\"SourceList\":[\"" +
-           source + "\"]}\n";
+    return nlohmann::json{{"ScanInProgress", scan.inProgress ? 1 : 0},
+                          {"ScanPossible", 1},
+                          {"Progress", scan.progress},
+                          {"Found", scan.found},
+                          {"Source", source},
+                          {"SourceList", {source}}}
+               .dump() +
+           "\n";
 }
 
 std::string DeviceXml(const CNetworkTuner& device, const std::string& base, const std::string& version)

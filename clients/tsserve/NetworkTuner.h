@@ -32,5 +32,12 @@ CNetworkTuner MakeNetworkTuner(bool terrestrial, uint32_t seed, int port);
 // base: the device's base URL, e.g. "http://192.168.1.5:40081".
 std::string DiscoverJson(const CNetworkTuner& device, const std::string& base, const std::string& version);
 std::string LineupJson(const CLineup& lineup, const std::string& base);
-std::string LineupStatusJson(const CNetworkTuner& device);
+// A channel scan as lineup_status.json tells it (one kind's, or both kinds'
+// together at tsserve's root).
+struct CLineupScan {
+    bool inProgress = false;
+    int progress = 0;  // percent
+    size_t found = 0;  // services found by the scan
+};
+std::string LineupStatusJson(const CNetworkTuner& device, const CLineupScan& scan);
 std::string DeviceXml(const CNetworkTuner& device, const std::string& base, const std::string& version);

@@ -94,6 +94,10 @@ bool ParseServeOptions(int argc, wchar_t** argv, ServeOptions& o, std::string& e
 {
     for (int i = 1; i < argc; ++i) {
         const std::wstring a = argv[i];
+        if (a == L"--scan") {
+            o.scan = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             error = "unknown option or missing value: " + Narrow(argv[i]);
             return false;
@@ -128,10 +132,30 @@ bool ParseServeOptions(int argc, wchar_t** argv, ServeOptions& o, std::string& e
                 return false;
             }
             o.tuneWaitSeconds = static_cast<double>(seconds);
+        } else if (a == L"--only") {
+            o.scanOnly = value;
+        } else if (a == L"--guide-idle") {
+            long seconds = 0;
+            if (!ParseInt(value, 1, 86400, seconds)) {
+                error = "--guide-idle takes whole seconds from 1 to 86400, not " + value;
+                return false;
+            }
+            o.guideIdleSeconds = static_cast<int>(seconds);
+        } else if (a == L"--guide-every") {
+            long minutes = 0;
+            if (!ParseInt(value, 0, 10080, minutes)) {
+                error = "--guide-every takes whole minutes from 0 (never) to 10080, not " + value;
+                return false;
+            }
+            o.guideEveryMinutes = static_cast<int>(minutes);
         } else {
             error = "unknown option " + Narrow(a.c_str());
             return false;
         }
+    }
+    if (!o.scanOnly.empty() && !o.scan) {
+        error = "--only goes with --scan";
+        return false;
     }
     return true;
 }
@@ -140,7 +164,8 @@ void PrintUsage()
 {
     std::fputs(
         "usage: tsserve [--listen ADDRESS:PORT] [--allow RANGE]... [--dir DIR] [--lag SECONDS]\n"
-        "               [--tune-wait SECONDS]\n"
+        "               [--tune-wait SECONDS] [--guide-idle SECONDS] [--guide-every MINUTES]\n"
+        "       tsserve --scan [--only LIST] [--dir DIR]\n"
         "  Serves TunerHost's tuners over HTTP: /playlist.m3u, /stream/t/CHANNEL,\n"
         "  /stream/s/TSID and /status.json on PORT; and a network tuner for media\n"
         "  servers per tuner kind, at http://ADDRESS:PORT+1 (terrestrial) and PORT+2\n"
@@ -154,8 +179,16 @@ void PrintUsage()
         "  --lag SECONDS          a viewer this far behind the stream is disconnected (default 4)\n"
         "  --tune-wait SECONDS    how long a tune may take to bring data, and how long\n"
         "                         data may stop before the streams end (default 10)\n"
-        "exit codes: 0 ended by Ctrl+C, 1 usage, 2 TunerHost's settings unreadable,\n"
-        "  3 cannot listen\n",
+        "  --guide-idle SECONDS   a tuner kind without viewers this long lends its tuner to\n"
+        "                         the guide's idle pass (default 60)\n"
+        "  --guide-every MINUTES  how often the idle pass takes each transport stream's\n"
+        "                         schedule (default 240; 0: never)\n"
+        "  --scan                 scan the channels for their services, save them beside\n"
+        "                         tsserve (tsserve-scan.json) and end; a running tsserve\n"
+        "                         reads them at its next start\n"
+        "  --only LIST            scan only these bands and channels: UHF,BS,t/27,s/40D0\n"
+        "exit codes: 0 ended by Ctrl+C (--scan: scanned), 1 usage, 2 TunerHost's settings\n"
+        "  unreadable, 3 cannot listen, 4 --scan could not scan every kind it was to\n",
         stderr);
 }
 

@@ -26,6 +26,10 @@ struct ServeOptions {
     std::wstring hostDirectory;        // where TunerHost.exe and its settings are
     double lagSeconds = 4.0;           // how far a viewer may fall behind
     double tuneWaitSeconds = 10.0;     // how long a tune may take to bring data, and data may stop
+    bool scan = false;                 // --scan: scan the channels, save what was found and end
+    std::string scanOnly;              // --only: the bands and channels to scan (ScanChoice.h)
+    int guideIdleSeconds = 60;         // how long a kind must be without viewers for the guide's idle pass
+    int guideEveryMinutes = 240;       // how often the idle pass takes each stream's schedule; 0: never
 };
 
 // False with a message on bad input.

@@ -4,6 +4,11 @@
 #include "CEventLog.h"
 #include "CHttpService.h"
 #include "ChannelList.h"
+#include "ChannelScan.h"
+#include "GuideStore.h"
+#include "SavedFile.h"
+#include "ScanChoice.h"
+#include "ScanStore.h"
 #include "ServeOptions.h"
 #include "common/WinHandle.h"
 
@@ -11,10 +16,12 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
-enum ExitCode { kExitOk = 0, kExitUsage = 1, kExitNoSettings = 2, kExitCannotListen = 3 };
+enum ExitCode { kExitOk = 0, kExitUsage = 1, kExitNoSettings = 2, kExitCannotListen = 3, kExitNotScanned = 4 };
 
 HANDLE g_stop = nullptr;
 
@@ -37,6 +44,65 @@ size_t CountChannels(const CListedKind& kind)
     size_t n = 0;
     for (const CListedBand& b : kind.bands) n += b.channels.size();
     return n;
+}
+
+// The scan and the guide as the last run left them; a damaged file is said
+// in one line and left out.
+void LoadStores(CScanStore& scans, CGuideStore& guide, CEventLog& log)
+{
+    std::string error;
+    if (!scans.Load(error))
+        log.Line("the saved scan " + Utf8Path(scans.Path()) + " cannot be read (" + error + "): it is left out");
+    if (!guide.Load(UtcNow(), error))
+        log.Line("the saved guide " + Utf8Path(guide.Path()) + " cannot be read (" + error + "): it is left out");
+}
+
+// tsserve --scan: both kinds at once, each on its own tuner, a line per
+// channel; what was found is saved beside tsserve.
+int Scan(const ServeOptions& options, const CChannelListing& listing, HANDLE stop)
+{
+    CScanChoice only;
+    std::string error;
+    if (!ParseScanChoice(listing, options.scanOnly, only, error)) {
+        std::fprintf(stderr, "tsserve: --only: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    CEventLog log;
+    CScanStore scans(BesideProgram(L"tsserve-scan.json"));
+    CGuideStore guide(BesideProgram(L"tsserve-guide.json"));
+    LoadStores(scans, guide, log);
+    CFeedSettings settings;
+    CTunerFeed feedT(TunerKind::Terrestrial, settings, log), feedS(TunerKind::Satellite, settings, log);
+    auto say = [&log](const std::string& line) { log.Line(line); };
+    CChannelScan scanT(feedT, listing.terrestrial, scans, guide, say), scanS(feedS, listing.satellite, scans, guide, say);
+    std::vector<CChannelScan*> started;
+    for (auto [scan, kind, chosen] : {std::tuple{&scanT, &listing.terrestrial, &only.terrestrial},
+                                      std::tuple{&scanS, &listing.satellite, &only.satellite}}) {
+        if (!kind->Served() || (!only.Empty() && chosen->empty())) continue;
+        scan->Start(only.Empty() ? nullptr : chosen);
+        started.push_back(scan);
+    }
+    if (started.empty()) {
+        log.Line("nothing to scan: TunerHost's settings serve no tuner kind");
+        return kExitNotScanned;
+    }
+    for (;;) {
+        bool running = false;
+        for (CChannelScan* scan : started) running = running || scan->Status().running;
+        if (!running) break;
+        if (WaitForSingleObject(stop, 250) == WAIT_OBJECT_0)
+            for (CChannelScan* scan : started) scan->Abort();
+    }
+    bool finished = true;
+    for (CChannelScan* scan : started) {
+        scan->Wait();
+        finished = finished && scan->Status().finished;
+    }
+    if (!guide.Save(UtcNow(), error))
+        log.Line("could not save the guide in " + Utf8Path(guide.Path()) + ": " + error);
+    log.Line("the scan is saved in " + Utf8Path(scans.Path()) + (finished ? "" : " (as far as it went)") +
+             "; tsserve lists its services from its next start");
+    return finished ? kExitOk : kExitNotScanned;
 }
 
 }  // namespace
@@ -64,9 +130,13 @@ int wmain(int argc, wchar_t** argv)
     CHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_stop = stop.Get();
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    if (options.scan) return Scan(options, listing, stop.Get());
 
     CEventLog log;
-    CHttpService service(options, listing, log);
+    CScanStore scans(BesideProgram(L"tsserve-scan.json"));
+    CGuideStore guide(BesideProgram(L"tsserve-guide.json"));
+    LoadStores(scans, guide, log);
+    CHttpService service(options, listing, scans, guide, log);
     if (!service.Start(error)) {
         std::fprintf(stderr, "tsserve: %s\n", error.c_str());
         return kExitCannotListen;
@@ -83,7 +153,10 @@ int wmain(int argc, wchar_t** argv)
     log.Line("serving " + url + "/ (playlist " + url + "/playlist.m3u); terrestrial: " +
              kind(listing.terrestrial, options.port + 1) + "; satellite: " + kind(listing.satellite, options.port + 2) +
              "; Ctrl+C ends");
-    while (WaitForSingleObject(stop.Get(), 1000) == WAIT_TIMEOUT) log.Status(service.StatusLine());
+    while (WaitForSingleObject(stop.Get(), 1000) == WAIT_TIMEOUT) {
+        service.Tick();
+        log.Status(service.StatusLine());
+    }
     log.Finish();
     log.Line("stopping");
     service.Stop();

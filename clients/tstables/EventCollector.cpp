@@ -103,6 +103,20 @@ size_t CEventCollector::DropEndedBefore(int64_t utc)
     return dropped;
 }
 
+bool CEventCollector::Put(GuideEvent event)
+{
+    if (!events_.count(event.key) && events_.size() >= kMaxEvents) {
+        ++refused_;
+        return false;
+    }
+    std::vector<const ExtendedEventPart*> parts;
+    for (const ExtendedEventPart& part : event.extendedParts) parts.push_back(&part);
+    event.extended = JoinExtendedItems(parts);
+    const EventKey key = event.key;
+    events_[key] = std::move(event);
+    return true;
+}
+
 void CEventCollector::Clear()
 {
     events_.clear();

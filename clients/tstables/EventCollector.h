@@ -63,6 +63,10 @@ public:
     // service's present or following event. Returns how many it forgot.
     size_t DropEndedBefore(int64_t utc);
     void Clear();
+    // An event kept from before (a saved guide), as it was; its extended
+    // text is joined again from its raw parts. False when full. Sections
+    // that come later merge with it as with any other.
+    bool Put(GuideEvent event);
 
     // Events held at most: further new ones are refused (a hostile stream
     // could name millions).

@@ -1,8 +1,5 @@
 #include "SectionDemux.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace tstables {
 
 void CSectionDemux::AddPid(uint16_t pid)
@@ -23,7 +20,7 @@ void CSectionDemux::Reset()
 {
     for (auto& [pid, assembler] : assemblers_) assembler.Reset();
     versions_.Clear();
-    partialSize_ = 0;
+    packets_.Reset();
 }
 
 uint64_t CSectionDemux::dropped() const
@@ -49,30 +46,7 @@ void CSectionDemux::FeedPacket(const uint8_t* p)
 
 void CSectionDemux::Feed(const uint8_t* data, size_t size)
 {
-    while (size > 0) {
-        if (partialSize_ == 0) {
-            if (data[0] != 0x47) {
-                ++data;
-                --size;
-                continue;
-            }
-            if (size >= kTsPacketSize) {
-                FeedPacket(data);
-                data += kTsPacketSize;
-                size -= kTsPacketSize;
-                continue;
-            }
-        }
-        const size_t n = std::min(size, kTsPacketSize - partialSize_);
-        std::memcpy(partial_.data() + partialSize_, data, n);
-        partialSize_ += n;
-        data += n;
-        size -= n;
-        if (partialSize_ == kTsPacketSize) {
-            partialSize_ = 0;
-            FeedPacket(partial_.data());
-        }
-    }
+    packets_.Feed(data, size, [this](const uint8_t* packet) { FeedPacket(packet); });
 }
 
 }  // namespace tstables

@@ -8,10 +8,10 @@
 //   demux.Feed(block, size);       // from the tuner
 //   demux.Reset();                 // after a retune
 #pragma once
+#include "PacketSplitter.h"
 #include "SectionAssembler.h"
 #include "SectionVersions.h"
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -50,8 +50,7 @@ private:
     Handler handler_;
     std::map<uint16_t, CSectionAssembler> assemblers_;
     CSectionVersions versions_;
-    std::array<uint8_t, kTsPacketSize> partial_{};
-    size_t partialSize_ = 0;
+    CPacketSplitter packets_;
     bool inHandler_ = false;
     std::vector<uint16_t> removals_;  // asked for by the handler, done after it
 };

@@ -53,8 +53,9 @@ TEST(Fault, APluginThatFaultsEndsOnlyItsOwnConnection)
         run.SetSim(T, std::string("RateKBps=8000\r\nFetchFaultAfterMs=1000\r\nFetchFault=") + kind + "\r\n");
         {
             CStreamClient c;
-            if (c.Connect(T) == ClientError::None)
+            if (c.Connect(T) == ClientError::None) {
                 EXPECT_TRUE(EndedWithin(c.client, 15000)) << "the connection went on after FetchBlock faulted";
+            }
             EXPECT_TRUE(WaitUntil([&] { return run.Count(T, "fault") == faults + 1; }, 10000));
         }
         EXPECT_EQ(run.Count(T, "fault"), ++faults);

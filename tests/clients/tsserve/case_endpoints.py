@@ -16,7 +16,8 @@ UPNP = "{urn:schemas-upnp-org:device-1-0}"
 def playlist_entries(rig, body, base):
     """(path, tvg-chno, #EXTINF line) of each entry; every one carries Kodi's type hint."""
     lines = body.decode("utf-8").splitlines()
-    check(lines[0] == "#EXTM3U", "playlist starts with %r" % lines[0])
+    check(lines[0] == '#EXTM3U url-tvg="%s/xmltv.xml" x-tvg-url="%s/xmltv.xml"' % (base, base),
+          "playlist starts with %r" % lines[0])
     check(len(lines) % 3 == 1, "stray lines in the playlist")
     out = []
     for info, hint, url in zip(lines[1::3], lines[2::3], lines[3::3]):
@@ -62,8 +63,12 @@ def check_devices(rig, by_path):
               "the %s lineup's numbers are not the playlist's" % kind)
         s = json_of(rig, "/lineup_status.json", port=port)
         check(s["ScanInProgress"] == 0 and isinstance(s["Source"], str) and isinstance(s["SourceList"], list), str(s))
-        status, _, _ = curl_get(rig, "/lineup.post?scan=start", "-X", "POST", port=port)
-        check(status == 200, "POST /lineup.post: %d" % status)
+        # (scan=start would scan: case_scan.) Without scan=, and scan=abort with no scan running: nothing to do.
+        for query in ("", "?scan=abort"):
+            status, _, _ = curl_get(rig, "/lineup.post" + query, "-X", "POST", port=port)
+            check(status == 200, "POST /lineup.post%s: %d" % (query, status))
+        status, _, _ = curl_get(rig, "/lineup.post?scan=sideways", "-X", "POST", port=port)
+        check(status == 400, "POST /lineup.post?scan=sideways: %d" % status)
         status, ctype, body = curl_get(rig, "/device.xml", port=port)
         root = ET.fromstring(body)
         check(status == 200 and ctype.startswith("text/xml") and root.findtext(UPNP + "URLBase") == base and

@@ -9,5 +9,7 @@ set(TSTABLES_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ClockTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/EitTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/EventCollectorTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/AribTextTest.cpp)
-set(TSTABLES_TEST_SUITES TsSections TsPsi TsServiceInfo TsClock TsEvents AribText)
+  ${CMAKE_CURRENT_LIST_DIR}/AribTextTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ServiceFilterTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ScanAndGuideTest.cpp)
+set(TSTABLES_TEST_SUITES TsSections TsPsi TsServiceInfo TsClock TsEvents AribText TsServiceFilter TsScan TsXmltv)

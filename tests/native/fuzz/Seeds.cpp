@@ -1,9 +1,9 @@
 // Seed corpora for the fuzzers, made with the tests' section builder: one
 // section of each table (for fuzz_tables: a flag byte, then the section
 // without its CRC, which the harness appends) and those sections in packets
-// of their PIDs (for fuzz_sections).
+// of their PIDs (for fuzz_sections, and behind a service id for fuzz_filter).
 //
-//   tstables_seeds DIR   writes DIR/tables/* and DIR/sections/*
+//   tstables_seeds DIR   writes DIR/tables/*, DIR/sections/* and DIR/filter/*
 #include "SectionBuilder.h"
 
 #include <cstdio>
@@ -80,5 +80,9 @@ int main(int argc, char** argv)
         all.insert(all.end(), ts.begin(), ts.end());
     }
     Write(dir / "sections" / "all", all);
+    // fuzz_filter: the service (0x0400) and the piece size first, then the stream.
+    std::filesystem::create_directories(dir / "filter");
+    Write(dir / "filter" / "all", Cat({{0x04, 0x00, 0x3D}, all}));
+    Write(dir / "filter" / "other", Cat({{0x04, 0x01, 0x00}, all}));
     return 0;
 }

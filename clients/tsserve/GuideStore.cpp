@@ -1,0 +1,299 @@
+#include "GuideStore.h"
+
+#include "JsonRead.h"
+#include "SavedFile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+#include <windows.h>
+
+using nlohmann::json;
+using namespace tstables;
+
+namespace {
+
+constexpr const char* kFormat = "tsserve guide";
+constexpr int kVersion = 1;
+
+// The extended text is kept as the broadcast sent it, in parts that later
+// sections may complete: raw ARIB bytes, as hex.
+std::string Hex(const std::vector<uint8_t>& bytes)
+{
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (const uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::vector<uint8_t> Bytes(const json& j)
+{
+    const std::string text = j.get<std::string>();
+    if (text.size() % 2) throw std::invalid_argument("hex of odd length");
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        throw std::invalid_argument("not hex");
+    };
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < text.size(); i += 2) out.push_back(static_cast<uint8_t>(nibble(text[i]) << 4 | nibble(text[i + 1])));
+    return out;
+}
+
+json EventJson(const GuideEvent& e)
+{
+    json j = {{"onid", e.key.service.originalNetworkId}, {"tsid", e.key.service.transportStreamId},
+              {"sid", e.key.service.serviceId}, {"id", e.key.eventId}, {"offset", e.utcOffset},
+              {"language", e.language}, {"title", e.title}, {"description", e.description}, {"genres", e.genres}};
+    if (e.startUtc) j["start"] = *e.startUtc;
+    if (e.durationSeconds) j["duration"] = *e.durationSeconds;
+    json video = json::array(), audio = json::array(), extended = json::array();
+    for (const VideoComponent& v : e.video)
+        video.push_back({{"content", v.streamContent}, {"type", v.componentType}, {"tag", v.componentTag},
+                         {"language", v.language}, {"text", v.text}});
+    for (const AudioComponent& a : e.audio)
+        audio.push_back({{"content", a.streamContent}, {"type", a.componentType}, {"tag", a.componentTag},
+                         {"streamType", a.streamType}, {"group", a.simulcastGroupTag}, {"multiLingual", a.multiLingual},
+                         {"main", a.mainComponent}, {"quality", a.qualityIndicator}, {"rate", a.samplingRate},
+                         {"language", a.language}, {"language2", a.language2}, {"text", a.text}});
+    for (const ExtendedEventPart& p : e.extendedParts) {
+        json items = json::array();
+        for (const ExtendedEventPart::Item& item : p.items) items.push_back({Hex(item.description), Hex(item.text)});
+        extended.push_back({{"number", p.number}, {"last", p.last}, {"language", p.language}, {"items", items},
+                            {"text", Hex(p.text)}});
+    }
+    j["video"] = std::move(video);
+    j["audio"] = std::move(audio);
+    j["extended"] = std::move(extended);
+    return j;
+}
+
+GuideEvent EventOf(const json& j)
+{
+    GuideEvent e;
+    e.key = {{JsonInteger<uint16_t>(j, "onid"), JsonInteger<uint16_t>(j, "tsid"), JsonInteger<uint16_t>(j, "sid")},
+             JsonInteger<uint16_t>(j, "id")};
+    if (j.contains("start")) e.startUtc = JsonInteger<int64_t>(j, "start");
+    if (j.contains("duration")) e.durationSeconds = JsonInteger<uint32_t>(j, "duration");
+    e.utcOffset = JsonInteger<int32_t>(j, "offset");
+    e.language = j.at("language").get<std::string>();
+    e.title = j.at("title").get<std::string>();
+    e.description = j.at("description").get<std::string>();
+    for (const json& g : j.at("genres")) e.genres.push_back(JsonInteger<uint8_t>(json{{"g", g}}, "g"));
+    for (const json& v : j.at("video")) {
+        VideoComponent c;
+        c.streamContent = JsonInteger<uint8_t>(v, "content");
+        c.componentType = JsonInteger<uint8_t>(v, "type");
+        c.componentTag = JsonInteger<uint8_t>(v, "tag");
+        c.language = v.at("language").get<std::string>();
+        c.text = v.at("text").get<std::string>();
+        e.video.push_back(std::move(c));
+    }
+    for (const json& a : j.at("audio")) {
+        AudioComponent c;
+        c.streamContent = JsonInteger<uint8_t>(a, "content");
+        c.componentType = JsonInteger<uint8_t>(a, "type");
+        c.componentTag = JsonInteger<uint8_t>(a, "tag");
+        c.streamType = JsonInteger<uint8_t>(a, "streamType");
+        c.simulcastGroupTag = JsonInteger<uint8_t>(a, "group");
+        c.multiLingual = a.at("multiLingual").get<bool>();
+        c.mainComponent = a.at("main").get<bool>();
+        c.qualityIndicator = JsonInteger<uint8_t>(a, "quality");
+        c.samplingRate = JsonInteger<uint8_t>(a, "rate");
+        c.language = a.at("language").get<std::string>();
+        c.language2 = a.at("language2").get<std::string>();
+        c.text = a.at("text").get<std::string>();
+        e.audio.push_back(std::move(c));
+    }
+    for (const json& p : j.at("extended")) {
+        ExtendedEventPart part;
+        part.number = JsonInteger<uint8_t>(p, "number");
+        part.last = JsonInteger<uint8_t>(p, "last");
+        part.language = p.at("language").get<std::string>();
+        for (const json& item : p.at("items")) part.items.push_back({Bytes(item.at(0)), Bytes(item.at(1))});
+        part.text = Bytes(p.at("text"));
+        e.extendedParts.push_back(std::move(part));
+    }
+    return e;
+}
+
+bool Covers(const GuideEvent& e, int64_t t)
+{
+    return e.startUtc && *e.startUtc <= t && (!e.durationSeconds || t < *e.startUtc + *e.durationSeconds);
+}
+
+}  // namespace
+
+int64_t UtcNow()
+{
+    FILETIME f;
+    GetSystemTimeAsFileTime(&f);
+    const uint64_t t = (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+    return static_cast<int64_t>(t / 10000000ull) - 11644473600ll;  // 1601 to 1970
+}
+
+std::string GuideToJson(const CGuideData& data, int64_t savedUtc)
+{
+    json streams = json::array(), events = json::array();
+    for (const auto& [key, times] : data.streams)
+        streams.push_back({{"onid", key.first}, {"tsid", key.second}, {"taken", times.taken}, {"tried", times.tried}});
+    for (const auto& [key, e] : data.events.events()) events.push_back(EventJson(e));
+    return json{{"format", kFormat},       {"version", kVersion},
+                {"saved", savedUtc},       {"collected", data.collectedUtc},
+                {"transportStreams", std::move(streams)}, {"events", std::move(events)}}
+               .dump(-1, ' ', false, json::error_handler_t::replace) +
+           "\n";
+}
+
+bool GuideFromJson(const std::string& text, CGuideData& out, std::string& error)
+{
+    try {
+        const json doc = json::parse(text);
+        if (doc.value("format", "") != kFormat) {
+            error = "not a saved guide";
+            return false;
+        }
+        if (JsonInteger<int>(doc, "version") != kVersion) {
+            error = "a saved guide of another version";
+            return false;
+        }
+        CGuideData data;
+        data.collectedUtc = JsonInteger<int64_t>(doc, "collected", 0);
+        for (const json& s : doc.at("transportStreams"))
+            data.streams[{JsonInteger<uint16_t>(s, "onid"), JsonInteger<uint16_t>(s, "tsid")}] = {
+                JsonInteger<int64_t>(s, "taken"), JsonInteger<int64_t>(s, "tried")};
+        for (const json& e : doc.at("events")) data.events.Put(EventOf(e));
+        out = std::move(data);
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+bool CGuideStore::Load(int64_t nowUtc, std::string& error)
+{
+    std::string text;
+    bool missing = false;
+    if (!ReadSavedFile(path_, text, missing, error)) return missing;
+    CGuideData data;
+    if (!GuideFromJson(text, data, error)) return false;
+    data.events.DropEndedBefore(nowUtc);
+    std::lock_guard<std::mutex> lock(mutex_);
+    data_ = std::move(data);
+    for (const auto& [key, times] : data_.streams) state_.lastTakenUtc = std::max(state_.lastTakenUtc, times.taken);
+    state_.lastAddedUtc = data_.collectedUtc;
+    dirty_ = false;
+    return true;
+}
+
+bool CGuideStore::Save(int64_t nowUtc, std::string& error)
+{
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (data_.events.DropEndedBefore(nowUtc)) dirty_ = true;
+        if (!dirty_) return true;
+        text = GuideToJson(data_, nowUtc);
+        dirty_ = false;
+    }
+    if (WriteSavedFile(path_, text, error)) return true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    dirty_ = true;
+    return false;
+}
+
+void CGuideStore::Add(const Eit& eit, int64_t nowUtc)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    data_.events.Add(eit);
+    dirty_ = true;
+    if (!eit.events.empty()) state_.lastAddedUtc = data_.collectedUtc = nowUtc;
+}
+
+void CGuideStore::NoteScheduleTaken(uint16_t networkId, uint16_t transportStreamId, int64_t utc)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    CScheduleTimes& t = data_.streams[{networkId, transportStreamId}];
+    t.taken = t.tried = utc;
+    state_.lastTakenUtc = utc;
+    dirty_ = true;
+}
+
+void CGuideStore::NoteScheduleTried(uint16_t networkId, uint16_t transportStreamId, int64_t utc)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    data_.streams[{networkId, transportStreamId}].tried = utc;
+    dirty_ = true;
+}
+
+int64_t CGuideStore::ScheduleTaken(uint16_t networkId, uint16_t transportStreamId) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = data_.streams.find({networkId, transportStreamId});
+    return it == data_.streams.end() ? 0 : it->second.taken;
+}
+
+int64_t CGuideStore::ScheduleTried(uint16_t networkId, uint16_t transportStreamId) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = data_.streams.find({networkId, transportStreamId});
+    return it == data_.streams.end() ? 0 : it->second.tried;
+}
+
+// The broadcast's present and following events where they still hold; the
+// schedule's otherwise (a guide loaded from the file, a service not tuned).
+CNowNext CGuideStore::NowNext(const ServiceKey& service, int64_t nowUtc) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    CNowNext out;
+    const GuideEvent* now = data_.events.Present(service);
+    const std::vector<const GuideEvent*> events = data_.events.ServiceEvents(service);
+    if (!now || !Covers(*now, nowUtc)) {
+        now = nullptr;
+        for (const GuideEvent* e : events)
+            if (Covers(*e, nowUtc)) now = e;
+    }
+    const int64_t after = now ? *now->startUtc : nowUtc;
+    const GuideEvent* next = data_.events.Following(service);
+    if (!next || next == now || !next->startUtc || *next->startUtc <= after) {
+        next = nullptr;
+        for (const GuideEvent* e : events)
+            if (e != now && e->startUtc && *e->startUtc > after) {
+                next = e;
+                break;
+            }
+    }
+    if (now) out.now = *now;
+    if (next) out.next = *next;
+    return out;
+}
+
+size_t CGuideStore::EventCount(const ServiceKey& service) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return data_.events.ServiceEvents(service).size();
+}
+
+CGuideState CGuideStore::State() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    CGuideState s = state_;
+    s.events = data_.events.events().size();
+    return s;
+}
+
+std::string CGuideStore::Xmltv(const std::vector<std::pair<XmltvChannel, ServiceKey>>& channels,
+                               const std::string& generator) const
+{
+    CXmltvWriter xml(generator);
+    for (const auto& [channel, service] : channels) xml.Channel(channel);
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [channel, service] : channels)
+        for (const GuideEvent* e : data_.events.ServiceEvents(service)) xml.Programme(channel.id, *e);
+    return xml.Finish();
+}

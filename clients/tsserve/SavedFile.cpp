@@ -1,0 +1,104 @@
+#include "SavedFile.h"
+
+#include "common/WinHandle.h"
+
+#include <windows.h>
+
+namespace {
+
+std::string SystemMessage(DWORD code)
+{
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out = text ? Utf8Path(text) : "error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+std::string Utf8Path(const std::wstring& w)
+{
+    if (w.empty()) return "";
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring BesideProgram(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    std::wstring p(path);
+    return p.substr(0, p.rfind(L'\\') + 1) + name;
+}
+
+bool ReadSavedFile(const std::wstring& path, std::string& bytes, bool& missing, std::string& error)
+{
+    missing = false;
+    CFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f) {
+        const DWORD code = GetLastError();
+        missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+        error = SystemMessage(code);
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    // The largest guide a broadcast fills stays far below this.
+    constexpr LONGLONG kMaxSize = 256ll << 20;
+    if (!GetFileSizeEx(f.Get(), &size) || size.QuadPart > kMaxSize) {
+        error = "too large to be one of tsserve's files";
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    size_t at = 0;
+    while (at < bytes.size()) {
+        DWORD got = 0;
+        if (!ReadFile(f.Get(), bytes.data() + at, static_cast<DWORD>(bytes.size() - at), &got, nullptr) || got == 0) {
+            error = SystemMessage(GetLastError());
+            return false;
+        }
+        at += got;
+    }
+    return true;
+}
+
+bool WriteSavedFile(const std::wstring& path, const std::string& bytes, std::string& error)
+{
+    const std::wstring temporary = path + L".new";
+    {
+        CFileHandle f(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+        if (!f) {
+            error = SystemMessage(GetLastError());
+            return false;
+        }
+        size_t at = 0;
+        while (at < bytes.size()) {
+            DWORD wrote = 0;
+            const DWORD n = static_cast<DWORD>(bytes.size() - at < (1u << 30) ? bytes.size() - at : (1u << 30));
+            if (!WriteFile(f.Get(), bytes.data() + at, n, &wrote, nullptr) || wrote == 0) {
+                error = SystemMessage(GetLastError());
+                f.Reset();
+                DeleteFileW(temporary.c_str());
+                return false;
+            }
+            at += wrote;
+        }
+        if (!FlushFileBuffers(f.Get())) {
+            error = SystemMessage(GetLastError());
+            f.Reset();
+            DeleteFileW(temporary.c_str());
+            return false;
+        }
+    }
+    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = SystemMessage(GetLastError());
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}

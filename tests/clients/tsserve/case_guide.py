@@ -1,0 +1,185 @@
+"""The guide: filled by a scan, by the idle pass of an idle tuner kind and by
+a viewer's stream; served as XMLTV that the XMLTV project's validator
+passes, with every service's programmes, their times in Japan's offset and
+their titles as the broadcast wrote them; now and next on the start page
+and in status.json; a viewer who comes during the idle pass served as fast
+as from an idle tuner; a damaged saved guide left out in one line."""
+import datetime
+import os
+import re
+import socket
+import statistics
+import subprocess
+import time
+import xml.etree.ElementTree as ET
+
+from clients import curl_get, first_bytes, json_of
+from harness import check
+
+JST = datetime.timezone(datetime.timedelta(hours=9))
+
+
+def xmltv_time(text):
+    return datetime.datetime.strptime(text, "%Y%m%d%H%M%S %z")
+
+
+def validate(rig, body, name):
+    path = rig.path(name)
+    with open(path, "wb") as f:
+        f.write(body)
+    r = subprocess.run(["tv_validate_file", path], capture_output=True, text=True, timeout=120,
+                       env=dict(os.environ, XMLTV_SUPPLEMENT="/usr/share/xmltv"))
+    check(r.returncode == 0, "tv_validate_file %s:\n%s%s" % (name, r.stdout[-2000:], r.stderr[-2000:]))
+
+
+def guide(rig):
+    status, ctype, body = curl_get(rig, "/xmltv.xml")
+    check(status == 200 and ctype.startswith("application/xml"), "/xmltv.xml: %d %s" % (status, ctype))
+    return body, ET.fromstring(body)
+
+
+def programmes(root):
+    """{channel id: [(start, stop, title)]}"""
+    out = {}
+    for p in root.iter("programme"):
+        stop = xmltv_time(p.get("stop")) if p.get("stop") else None
+        out.setdefault(p.get("channel"), []).append((xmltv_time(p.get("start")), stop, p.findtext("title")))
+    return out
+
+
+def first_byte(rig, path):
+    """Seconds from the request to the stream's first packet."""
+    s = socket.create_connection(rig.where, timeout=20)
+    try:
+        asked = time.time()
+        s.sendall(b"GET %s HTTP/1.1\r\nHost: x\r\n\r\n" % path.encode())
+        data = b""
+        while True:
+            chunk = s.recv(1 << 16)
+            check(chunk, "%s ended: %r" % (path, data[:200]))
+            data += chunk
+            head = data.find(b"\r\n\r\n")
+            if head >= 0:
+                check(data.startswith(b"HTTP/1.1 200 "), "%s: %r" % (path, data[:100]))
+                if len(data) >= head + 4 + 188:
+                    return time.time() - asked
+    finally:
+        s.close()
+
+
+def wait_log(rig, text, count, seconds):
+    deadline = time.time() + seconds
+    while rig.serve_output().count(text) < count:
+        check(time.time() < deadline, "no %d lines %r within %d s:\n%s" % (count, text, seconds, rig.serve_output()))
+        time.sleep(0.25)
+
+
+def case_guide(rig):
+    rig.start_host()
+    r = rig.run("tsserve.exe", "--scan", "--only", "t/27,t/28", timeout=120)
+    check(r.returncode == 0, "tsserve --scan: " + r.stdout)
+    rig.start_serve("--guide-idle", "4", "--guide-every", "1")
+
+    # The scan left each service its programme now and next.
+    body, root = guide(rig)
+    validate(rig, body, "after-scan.xml")
+    channels = {c.get("id"): [d.text for d in c.findall("display-name")] for c in root.iter("channel")}
+    ids = {"7680.30960.t.tunerhost", "7681.30960.t.tunerhost", "8192.30968.t.tunerhost"}
+    check(set(channels) == ids, "the guide's channels: %s" % sorted(channels))
+    from_scan = programmes(root)
+    check(all(len(from_scan.get(i, [])) >= 2 for i in ids), "after the scan: %s" % {
+        i: len(v) for i, v in from_scan.items()})
+
+    # The playlist names the guide; the lineup's numbers are the guide's.
+    status, _, m3u = curl_get(rig, "/playlist.m3u", "-H", "Host: tuner.example:8080")
+    first = m3u.decode().splitlines()[0]
+    check(first == '#EXTM3U url-tvg="http://tuner.example:8080/xmltv.xml" '
+                   'x-tvg-url="http://tuner.example:8080/xmltv.xml"', first)
+    entries = dict(re.findall(r'tvg-id="([^"]+)" tvg-name="[^"]*" tvg-chno="([^"]+)"', m3u.decode()))
+    lineup = {e["GuideNumber"]: e["GuideName"] for e in json_of(rig, "/lineup.json", port=rig.port + 1)}
+    for cid, names in channels.items():
+        check(names == [lineup[entries[cid]], entries[cid]], "channel %s: %s; playlist %s, lineup %s" % (
+            cid, names, entries[cid], lineup.get(entries[cid])))
+
+    # An idle tuner for comparison, before the idle pass takes it (4 s idle).
+    idle = [first_byte(rig, "/stream/t/27/7680")]
+    time.sleep(0.3)
+    idle.append(first_byte(rig, "/stream/t/28"))
+    check("idle pass" not in rig.serve_output(), "the idle pass came before the idle tuner was measured")
+    # The idle pass: a viewer who comes takes the tuner at once.
+    during = []
+    for path in ("/stream/t/28/8192", "/stream/t/27"):
+        wait_log(rig, "the guide's idle pass takes the schedules", len(during) + 1, 30)
+        time.sleep(0.5)
+        during.append(first_byte(rig, path))
+    check(rig.serve_output().count("gave the tuner to a viewer") >= 2, "the idle pass kept the tuner")
+    print("  first packet from an idle tuner in %s s, during the idle pass in %s s" % (
+        ["%.2f" % t for t in idle], ["%.2f" % t for t in during]))
+    check(max(during) <= max(idle) + 0.5, "a viewer waited longer during the idle pass: %s vs %s" % (during, idle))
+
+    # Left alone, the idle pass takes both streams' schedules: eight days.
+    wait_log(rig, "the guide's idle pass took the schedule of", 2, 120)
+    status = json_of(rig, "/status.json")
+    g = status["guide"]
+    check(g["events"] > 500 and g["lastScheduleTaken"] and g["lastCollected"], "the guide's state: %s" % g)
+    body, root = guide(rig)
+    validate(rig, body, "guide.xml")
+    now = datetime.datetime.now(datetime.timezone.utc)
+    got = programmes(root)
+    for cid in ids:
+        events = sorted(got.get(cid, []))
+        check(len(events) > 100, "%s has %d programmes" % (cid, len(events)))
+        check(events[-1][0] - now > datetime.timedelta(days=6), "%s's guide ends %s" % (cid, events[-1][0]))
+        check(all(a[1] == b[0] for a, b in zip(events, events[1:])), "%s's programmes overlap or leave gaps" % cid)
+        check(any(s <= now < e for s, e, _ in events), "%s: nothing on now" % cid)
+    # Times in Japan's offset: 21:00 JST is 12:00 UTC. Titles say the service and the clock.
+    evening = [(s, t) for cid in ids for s, _, t in got[cid] if s.hour == 21 and s.minute == 0]
+    check(evening, "no programme at 21:00")
+    for start, title in evening:
+        check(start.utcoffset() == datetime.timedelta(hours=9) and start.astimezone(datetime.timezone.utc).hour == 12,
+              "21:00 JST is %s" % start.astimezone(datetime.timezone.utc))
+        check(title.endswith(" 21時00分"), "the 21:00 programme's title: %r" % title)
+    names = dict((cid, channels[cid][0]) for cid in ids)
+    for cid in ids:
+        for start, _, title in got[cid]:
+            check(title.startswith(names[cid] + "の") and title.endswith(start.astimezone(JST).strftime(" %-H時%M分")),
+                  "%s: %r at %s" % (cid, title, start))
+    p = next(root.iter("programme"))
+    check(p.find("title").get("lang") == "ja" and p.findtext("desc") and p.find("category") is not None,
+          "a programme: %s" % ET.tostring(p, encoding="unicode")[:500])
+
+    # Now and next, in status.json and on the start page.
+    services = {s["id"]: s for s in status["services"]}
+    for cid in ids:
+        s = services[cid]
+        check(s["now"] and s["next"] and s["now"]["stop"] == s["next"]["start"] and
+              s["now"]["title"].startswith(names[cid]), "now and next of %s: %s" % (cid, s))
+    status, _, page = curl_get(rig, "/")
+    check(services["7680.30960.t.tunerhost"]["now"]["title"] in page.decode() and b"xmltv.xml" in page,
+          "the start page lacks now and next")
+
+    # A restart keeps the guide; a viewer's stream fills it without a pass.
+    check(rig.stop_serve() == 0, "tsserve's exit code")
+    check(os.path.exists(rig.path("tsserve-guide.json")), "the guide was not saved")
+    rig.start_serve("--guide-every", "0")
+    # What was over by then is left out.
+    current = sum(1 for events in got.values() for _, stop, _ in events if stop > datetime.datetime.now(JST))
+    loaded = json_of(rig, "/status.json")["guide"]["events"]
+    check(current - 10 <= loaded <= g["events"], "%d events loaded of %d held, %d not over" % (loaded, g["events"],
+                                                                                              current))
+    rig.stop_serve()
+    os.remove(rig.path("tsserve-guide.json"))
+    rig.start_serve("--guide-every", "0")
+    _, root = guide(rig)
+    check(not list(root.iter("programme")), "a guide without a file or a pass")
+    first_bytes(rig.url("/stream/t/28/8192"), 4 * 586560 // 3, timeout=30)
+    got = programmes(guide(rig)[1])
+    check(len(got.get("8192.30968.t.tunerhost", [])) >= 2, "a viewer's stream did not fill the guide: %s" % {
+        k: len(v) for k, v in got.items()})
+    # A damaged guide: one line, and tsserve starts without it.
+    rig.stop_serve()
+    rig.write("tsserve-guide.json", '{"format": "tsserve guide", "version": 1, "events": [{"onid": -1}]}')
+    rig.start_serve("--guide-every", "0")
+    lines = [l for l in rig.serve_output().splitlines() if "saved guide" in l]
+    check(len(lines) == 1 and "left out" in lines[0], "a damaged guide: %s" % lines)
+    check(json_of(rig, "/status.json")["guide"]["events"] == 0, "events from a damaged guide")
