@@ -8,7 +8,7 @@ wine_env_start() {
   export WINEDEBUG=${WINEDEBUG_OVERRIDE:--all}  # e.g. WINEDEBUG_OVERRIDE=+propsheet to trace
   export WINEDLLOVERRIDES="mscoree,mshtml="
   if [ -z "${DISPLAY:-}" ] || [ -n "${WINE_ENV_OWN_X:-}" ]; then
-    local n=$(( (RANDOM % 400) + 100 ))
+    local n=$(( (RANDOM + BASHPID) % 400 + 100 ))  # distinct also in subshells started together
     while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     WINE_ENV_XVFB_PID=$!

@@ -247,10 +247,18 @@ TEST(SetupSheet, OkRebuildsOnlyWhatChangedAndCancelKeepsEverything)
     EXPECT_EQ(ItemText(pageT, 130, Selection(pageT, 130)), L"BonDriver_SimT.dll");
     CStreamClient satellite;  // the other kind is not rebuilt: its client stays
     ASSERT_EQ(satellite.Connect(TunerKind::Satellite), ClientError::None);
-    Choose(pageT, 130, ItemNamed(pageT, 130, L"BonDriver_SimS.dll"));
+    const int simS = ItemNamed(pageT, 130, L"BonDriver_SimS.dll");
+    Choose(pageT, 130, simS);
+    ASSERT_EQ(Selection(pageT, 130), simS);
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
     ASSERT_TRUE(WaitHidden(sheet));
-    EXPECT_TRUE(WaitUntil([&] { return client.client.Command(kCmdKeepAlive, &reply, 2000) != ClientError::None; }, 15000));
+    const ULONGLONG hidden = GetTickCount64();
+    EXPECT_TRUE(WaitUntil([&] { return client.client.Command(kCmdKeepAlive, &reply, 2000) != ClientError::None; }, 15000))
+        // How far the rebuild had come: a slow teardown, or none at all.
+        << "after " << GetTickCount64() - hidden << " ms: " << run.Count(T, "close") << " closes of "
+        << run.Count(T, "open") << " opens, " << run.Count(T, "unload") << " unloads; sheet "
+        << (IsWindowVisible(sheet) ? "shown" : "hidden") << "; settings:\n"
+        << ReadTextFile(run.dir.File(L"TunerHost.ini"));
     EXPECT_EQ(satellite.client.Command(kCmdKeepAlive, &reply), ClientError::None);
     EXPECT_EQ(satellite.Read(got), ClientError::None);
     const int opensS = run.Count(TunerKind::Satellite, "open");

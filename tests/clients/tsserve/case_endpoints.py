@@ -141,7 +141,7 @@ def check_http(rig):
 def case_endpoints(rig):
     for kind in "TS":
         rig.set_sim(kind, "RateKBps=20000\r\n")
-    rig.start_serve("--tune-wait", "3")
+    rig.start_serve("--tune-wait", "3", discovery=True)
     for extra in ((), ("-I",)):
         status, _, body = curl_get(rig, "/stream/t/27", *extra)
         check(status == 503, "without TunerHost, %s: %d %r" % (extra, status, body))
@@ -266,7 +266,7 @@ def case_endpoints(rig):
         check(r.returncode == code and text in r.stdout, "tsserve %s: %d %s" % (args, r.returncode, r.stdout))
     check(rig.stop_serve() == 0, "tsserve's exit code after Ctrl+C")
     # Peers outside --allow.
-    rig.start_serve("--allow", "192.0.2.0/24", "--allow", "2001:db8::/32")
+    rig.start_serve("--allow", "192.0.2.0/24", "--allow", "2001:db8::/32", discovery=True)
     status, _, body = curl_get(rig, "/playlist.m3u")
     check(status == 403 and b"may not" in body, "a peer outside --allow: %d" % status)
     ids, _ = hdhomerun_config_discover(rig.addr)

@@ -64,7 +64,9 @@ def players(rig):
     with open(playlist, "w") as f:
         f.write("#EXTM3U\n" + "".join("#EXTINF:-1,%s\n%s\n" % (u[-2:], u) for u in urls))
     started = time.time()
-    r = subprocess.run(["mpv", "--no-config", "--ytdl=no", "--vo=null", "--ao=null", "--length=2",
+    # Two seconds of each by frames: the file loops with its timestamps
+    # starting over, so a position two seconds on may never come.
+    r = subprocess.run(["mpv", "--no-config", "--ytdl=no", "--vo=null", "--ao=null", "--frames=50",
                         "--playlist=" + playlist], capture_output=True, text=True, timeout=120,
                        stdin=subprocess.DEVNULL)
     out = r.stdout + r.stderr

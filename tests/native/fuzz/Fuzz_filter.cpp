@@ -6,18 +6,29 @@
 #include "XmltvWriter.h"
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 using namespace tstables;
 
 namespace {
 
+// An ampersand only as one of the references the cleaner writes.
+bool EntityAt(const std::string& s, size_t i)
+{
+    for (const char* entity : {"&amp;", "&lt;", "&gt;", "&quot;", "&#13;"})
+        if (s.compare(i, std::char_traits<char>::length(entity), entity) == 0) return true;
+    return false;
+}
+
 void CheckText(const std::string& s)
 {
     for (size_t i = 0; i < s.size();) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        if (n == 0 || i + n > s.size() || (c < 0x20 && c != '\t' && c != '\n') || c == '<' || c == '&') std::abort();
+        if (n == 0 || i + n > s.size() || (c < 0x20 && c != '\t' && c != '\n') || c == '<' || c == '>' ||
+            (c == '&' && !EntityAt(s, i)))
+            std::abort();
         for (size_t k = 1; k < n; ++k)
             if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) std::abort();
         i += n;
