@@ -42,22 +42,45 @@ run_ctest() {
   (cd "$root/build-$arch" && ctest --output-on-failure --timeout 300 "$@") || status=1
   wine_env_stop
 }
+# tsserve's tests (Http*) of one build at a time: the UDP ports of discovery
+# (65001, 1900) are the machine's, whoever listens on which loopback address.
+# One build takes them first and the other last, so they seldom wait.
+http_lock=/tmp/tunerhost-http-tests.lock
+run_ctest_split() {
+  local arch=$1 http_first=$2
+  echo "== tests of the $arch build"
+  wine_env_start "$root/build-$arch"
+  local no_http=(ctest --output-on-failure --timeout 300 -E '^Http')
+  local http=(flock "$http_lock" ctest --output-on-failure --timeout 300 -R '^Http')
+  if [ "$http_first" = 1 ]; then
+    (cd "$root/build-$arch" && "${http[@]}") || status=1
+    (cd "$root/build-$arch" && "${no_http[@]}") || status=1
+  else
+    (cd "$root/build-$arch" && "${no_http[@]}") || status=1
+    (cd "$root/build-$arch" && "${http[@]}") || status=1
+  fi
+  wine_env_stop
+}
 # The x86_64 build's client-of-the-other-bitness test needs the i686 tsrec to run.
 [ "$run32" = 1 ] || export TUNERHOST_CROSS_SKIP="$skip_reason"
 # The two builds' tests run side by side, each with its own prefix, Wine
 # server and X server: most of their time is spent waiting on bounds, and the
 # tests hold under a loaded machine. The i686 output follows the x86_64 one.
-if [ "$run32" = 1 ]; then
+# Options for ctest (a choice of tests, say) run the builds one after the other.
+if [ "$run32" = 1 ] && [ $# -eq 0 ]; then
   log32="$root/build-i686/ctest-output.log"
-  (WINE_ENV_OWN_X=1 run_ctest i686 "$@"; exit $status) >"$log32" 2>&1 &
+  (WINE_ENV_OWN_X=1 run_ctest_split i686 0; exit $status) >"$log32" 2>&1 &
   pid32=$!
-fi
-WINE_ENV_OWN_X=1 run_ctest x86_64 "$@"
-if [ "$run32" = 1 ]; then
+  WINE_ENV_OWN_X=1 run_ctest_split x86_64 1
   wait "$pid32" || status=1
   cat "$log32"
 else
-  echo "== SKIPPED: the tests of the i686 build were not run: $skip_reason. It was built and linked only."
+  run_ctest x86_64 "$@"
+  if [ "$run32" = 1 ]; then
+    run_ctest i686 "$@"
+  else
+    echo "== SKIPPED: the tests of the i686 build were not run: $skip_reason. It was built and linked only."
+  fi
 fi
 echo "== the stream-table library natively (ASan, UBSan, libFuzzer)"
 "$root/tests/native/run.sh" || status=1
