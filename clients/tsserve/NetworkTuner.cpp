@@ -79,10 +79,17 @@ CNetworkTuner MakeNetworkTuner(bool terrestrial, uint32_t seed, int port)
 
 std::string DiscoverJson(const CNetworkTuner& device, const std::string& base, const std::string& version)
 {
-    return "{\"FriendlyName\":" + JsonString(device.friendlyName) +
-           ",\"ModelNumber\":\"TunerHost\",\"FirmwareName\":\"tsserve\",\"FirmwareVersion\":" + JsonString(version) +
-           ",\"DeviceID\":" + JsonString(device.IdText()) + ",\"DeviceAuth\":\"tsserve\",\"BaseURL\":" +
-           JsonString(base) + ",\"LineupURL\":" + JsonString(base + "/lineup.json") + ",\"TunerCount\":1}\n";
+    // In the order HDHomeRun devices give them.
+    const nlohmann::ordered_json doc = {{"FriendlyName", device.friendlyName},
+                                        {"ModelNumber", "TunerHost"},
+                                        {"FirmwareName", "tsserve"},
+                                        {"FirmwareVersion", version},
+                                        {"DeviceID", device.IdText()},
+                                        {"DeviceAuth", "tsserve"},
+                                        {"BaseURL", base},
+                                        {"LineupURL", base + "/lineup.json"},
+                                        {"TunerCount", 1}};
+    return doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 std::string LineupJson(const CLineup& lineup, const std::string& base)

@@ -1,30 +1,5 @@
 #include "TextEscape.h"
 
-#include <cstdio>
-
-std::string JsonString(const std::string& utf8)
-{
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char u[8];
-                std::snprintf(u, sizeof u, "\\u%04x", c);
-                out += u;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 std::string HtmlText(const std::string& utf8)
 {
     std::string out;
