@@ -56,8 +56,16 @@ void CPropSheet::Show()
 
 bool CPropSheet::StartSheet()
 {
-    if (!instance || thread || pages.empty()) return false;
+    // Refused while a sheet thread runs. One whose sheet could not be made
+    // has ended: the next click tries again.
+    auto running = [&] { return thread && WaitForSingleObject(thread.Get(), 0) != WAIT_OBJECT_0; };
+    if (!instance || pages.empty() || running()) return false;
     Lock();
+    if (stopping_ || window || running()) {
+        Unlock();
+        return false;
+    }
+    thread.Reset();
     applyRequested = 0;
     unsigned id = 0;
     const uintptr_t h = _beginthreadex(nullptr, 0, SheetThread, this, 0, &id);
@@ -84,7 +92,7 @@ unsigned __stdcall CPropSheet::SheetThread(void* param)
         h.ppsp = records.data();
         // Failure is 0 or -1, and a sheet that a page ended while it was
         // being made is no window either.
-        HWND made = reinterpret_cast<HWND>(PropertySheetW(&h));
+        HWND made = s.MakeSheet(h);
         s.window = made && IsWindow(made) ? made : nullptr;
     }
     if (!s.window) {

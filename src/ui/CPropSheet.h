@@ -40,6 +40,9 @@ public:
     // the sheet is in use (or starting): try again later. Never waits.
     bool RunWhileHidden(const std::function<void()>& fn);
 
+    // Still at work on the last confirmation (OnHidden running or due).
+    bool Concluding() const { return hiding_ != 0; }
+
     CHandle thread;
     DWORD threadId = 0;
     volatile LONG currentPageId = 0;
@@ -48,6 +51,11 @@ public:
 
 protected:
     ~CPropSheet() = default;
+    // Makes the modeless sheet on the sheet thread: PropertySheetW's result.
+    virtual HWND MakeSheet(PROPSHEETHEADERW& header)
+    {
+        return reinterpret_cast<HWND>(PropertySheetW(&header));
+    }
 
 private:
     bool StartSheet();

@@ -23,6 +23,8 @@ public:
         instance = GetModuleHandleW(nullptr);
         AddPage(one).AddPage(two);
     }
+    // Also when a test stops half-way: the sheet thread must not outlive us.
+    ~CCountingSheet() { Destroy(); }
     void OnHidden() override
     {
         // As the setup sheet's does, this one may take a while (rebuilding
@@ -33,7 +35,11 @@ public:
         InterlockedIncrement(&hidden);
     }
     bool WaitShown() { return WaitUntil([&] { return window && visible && IsWindowVisible(window); }, 10000); }
-    bool WaitHiddenCount(LONG n) { return WaitUntil([&] { return hidden == n; }, 10000) && !visible; }
+    // Hidden n times, and done with the last: a click before that is ignored.
+    bool WaitHiddenCount(LONG n)
+    {
+        return WaitUntil([&] { return hidden == n && !Concluding(); }, 10000) && !visible;
+    }
     HWND Current() const { return reinterpret_cast<HWND>(SendMessageW(window, PSM_GETCURRENTPAGEHWND, 0, 0)); }
 
     CEmptyPage one{200}, two{201};
@@ -183,34 +189,47 @@ TEST(PropSheet, AClickOnAVisibleSheetBringsItForward)
 }
 
 namespace {
-// A page that ends the sheet while the sheet is being created, so that the
-// sheet's creation fails.
-class CFailingPage : public CPSPage {
-public:
-    CFailingPage() : CPSPage(200) {}
-    void Refresh() override { DestroyWindow(GetParent(pageWindow)); }
-};
-
+// A sheet whose making fails in each way PropertySheetW can fail: -1, no
+// window, a window gone before the call returned; then it works.
 class CBrokenSheet : public CPropSheet {
 public:
     CBrokenSheet()
     {
         instance = GetModuleHandleW(nullptr);
-        AddPage(failing);
+        AddPage(page);
     }
-    CFailingPage failing;
+    ~CBrokenSheet() { Destroy(); }
+    HWND MakeSheet(PROPSHEETHEADERW& header) override
+    {
+        switch (attempts++) {
+        case 0: return reinterpret_cast<HWND>(-1);
+        case 1: return nullptr;
+        case 2: {
+            HWND made = CPropSheet::MakeSheet(header);
+            DestroyWindow(made);
+            return made;
+        }
+        default: return CPropSheet::MakeSheet(header);
+        }
+    }
+    bool ThreadEnded() { return thread && WaitForSingleObject(thread.Get(), 10000) == WAIT_OBJECT_0; }
+    CEmptyPage page{200};
+    int attempts = 0;
 };
 }  // namespace
 
-TEST(PropSheet, ASheetWhoseCreationFailedNeverCountsAsShown)
+TEST(PropSheet, ASheetWhoseMakingFailedNeverCountsAsShownAndTheNextClickTriesAgain)
 {
     CBrokenSheet sheet;
     for (int i = 0; i < 3; ++i) {
         sheet.Show();
-        Sleep(500);
+        ASSERT_TRUE(sheet.ThreadEnded()) << i;
         EXPECT_FALSE(sheet.visible) << i;
         EXPECT_EQ(sheet.window, nullptr) << i;
     }
+    sheet.Show();
+    EXPECT_TRUE(WaitUntil([&] { return sheet.window && sheet.visible && IsWindowVisible(sheet.window); }, 10000));
+    EXPECT_EQ(sheet.attempts, 4);
     sheet.Destroy();
     EXPECT_FALSE(sheet.thread);
 }
