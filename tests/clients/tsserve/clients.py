@@ -4,6 +4,7 @@ import json
 import re
 import threading
 import socket
+import subprocess
 import time
 import urllib.parse
 
@@ -24,6 +25,25 @@ def listed_channels(rig):
         if m and kind:
             paths.add("/stream/%s/%s" % (kind, m.group(1)))
     return paths
+
+
+def mpv(rig, *args, timeout=60):
+    """(exit code, what it printed) of mpv playing without picture or sound.
+    When it does not end in time, a failure that says what it printed and
+    the end of its own detailed log."""
+    log = rig.path("mpv.log")
+    command = ["mpv", "--no-config", "--ytdl=no", "--vo=null", "--ao=null", "--log-file=" + log] + list(args)
+    try:
+        r = subprocess.run(command, capture_output=True, timeout=timeout, stdin=subprocess.DEVNULL)
+    except subprocess.TimeoutExpired as e:
+        out = ((e.stdout or b"") + (e.stderr or b"")).decode(errors="replace")
+        try:
+            with open(log, errors="replace") as f:
+                detail = f.read()[-6000:]
+        except OSError:
+            detail = "(no log)"
+        check(False, "mpv did not end within %d s:\n%s\nits log's end:\n%s" % (timeout, out[-3000:], detail))
+    return r.returncode, (r.stdout + r.stderr).decode(errors="replace")
 
 
 def curl_get(rig, path, *extra, port=None):
