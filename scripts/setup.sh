@@ -23,25 +23,47 @@ packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 bi
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+# A mirror caught mid-sync serves an index that does not match its release
+# file for a while: try again, then go on with what came (the install that
+# follows says whether it was enough).
+apt_update() {
+  local try
+  for try in 1 2 3 4; do
+    $sudo_cmd apt-get update -qq && return 0
+    [ "$try" = 4 ] || { echo "setup: apt-get update failed; trying again in $((try * 20)) s" >&2; sleep $((try * 20)); }
+  done
+  echo "setup: apt-get update reported errors (see above); going on with the indexes it has" >&2
+}
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 # binutils comes first: the 32-bit probe needs it.
 if ! command -v as >/dev/null || ! command -v ld >/dev/null; then
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends binutils >/dev/null
+  apt_update
+  apt_install binutils
 fi
 
+want32=0
 if "$root/scripts/probe32.sh" && ! installed wine32:i386; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "setup: this machine runs 32-bit code; adding the i386 architecture for 32-bit Wine"
     $sudo_cmd dpkg --add-architecture i386
   fi
-  missing+=(wine32:i386)
+  want32=1
 fi
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ] || [ "$want32" = 1 ]; then
+  list=("${missing[@]}")
+  [ "$want32" = 1 ] && list+=(wine32:i386)
+  echo "setup: installing ${list[*]}"
+  apt_update
+  [ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"
+  # 32-bit Wine on its own: where the i386 indexes could not be had, the
+  # 64-bit tools are still installed and the i686 tests are skipped (test.sh says so).
+  if [ "$want32" = 1 ] && ! apt_install wine32:i386; then
+    echo "setup: 32-bit Wine (wine32:i386) could not be installed; the i686 build will be built but not run" >&2
+  fi
 fi
 
 # Source packages come from the machine's deb-src entries; where it has none,
@@ -61,7 +83,7 @@ ensure_deb_src() {
   fi
   # A source of the machine's that serves no source packages only warns here;
   # whether each source came is checked where it is fetched.
-  $sudo_cmd apt-get update -qq || echo "setup: apt-get update reported errors (see above)" >&2
+  apt_update
   deb_src_ready=1
 }
 
