@@ -216,7 +216,8 @@ TEST(TsXmltv, ChannelsAndProgrammesAsTheDtdOrdersThem)
               "    </video>\n"
               "    <audio>\n      <present>yes</present>\n      <stereo>stereo</stereo>\n    </audio>\n"
               "  </programme>\n"
-              "  <programme start=\"20240101210000 +0900\" channel=\"1024.32736.t.tunerhost\">\n"
+              // Its length undefined: an hour, for media servers leave out programmes without a stop.
+              "  <programme start=\"20240101210000 +0900\" stop=\"20240101220000 +0900\" channel=\"1024.32736.t.tunerhost\">\n"
               "    <title lang=\"ja\">未定</title>\n"
               "  </programme>\n"
               "</tv>\n");
