@@ -38,6 +38,11 @@
 //   Layout=0            where the object keeps its interfaces: 0 as its only
 //                       base; 1 in a second base, at an offset within the
 //                       object; 2 in a virtual base
+//   Relay=27:29         UHF channel 29 carries channel 27's broadcast, ids
+//                       and all, as a relay transmitter of the station does
+//   TuneFailsOn=27      Tune of that UHF channel fails
+//   Scrambled=7681      that service's video and audio packets go out
+//                       scrambled (scrambling control '11')
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "CSimTuner.h"
 #include "Kernel32.h"

@@ -20,6 +20,11 @@ struct SimSettings {
     // leaves such readers running
     int readerThread;
     int layout;  // how the object holds its interfaces: 0 plainly, 1 at an offset, 2 in a virtual base
+    // Relay=27:29: UHF channel 29 carries what channel 27 does (a second
+    // transmitter of the station); 0 when not said.
+    int relayFrom, relayTo;
+    int tuneFailsOn;  // a UHF channel whose Tune fails; 0: none
+    int scrambled;    // a service id whose video and audio go out scrambled; 0: none
     wchar_t log[1024];
     // A transport-stream file replayed in place of the generated stream; with
     // it, a rateKBps of -1 (not given) means the rate its PCRs give.
