@@ -158,8 +158,10 @@ echo "set-up:  exit $setup_status"
 if [ "$setup_status" = 0 ]; then
   echo "command: ${command[*]}: exit $status"
 fi
-grep -E '^setup: |^== SKIPPED|tests passed, .* failed|^error: ' "$log" | grep -v '^setup: installing' || true
-awk '/The following tests FAILED/ {on=1} on && /^[[:space:]]+[0-9]+ - / {print} on && !/^[[:space:]]/ && !/FAILED/ {on=0}' "$log"
+# What set-up could not install, the sections of the command's output with
+# their counts, and each test that failed.
+grep -E '^setup: .*(could not|cannot)|^== |tests passed, .* failed|^error: |^[[:space:]]+[0-9]+ - .*\(' "$log" |
+  grep -v '^== fresh-check' || true
 left=$(findmnt -rno TARGET | grep -cF "$dir/" || true)
 echo "mounts left under $dir: $left"
 exit "$status"
