@@ -43,7 +43,7 @@ exec > >(tee "$log") 2>&1
 # the mounts belong to the namespaces) is unmounted, deepest first.
 unmount_all() {
   local target
-  findmnt -rno TARGET | grep -F "$dir/" | sort -r | while read -r target; do
+  { findmnt -rno TARGET | grep -F "$dir/" || true; } | sort -r | while read -r target; do
     echo "fresh-check: unmounting $target, left mounted"
     umount -l "$target" || true
   done
