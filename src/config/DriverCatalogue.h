@@ -1,18 +1,13 @@
 // Discovery of the tuner plug-ins beside the executable.
 #pragma once
 #include "config/CConfig.h"
+#include "plughost/PlugProtocol.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// Bounds on what a plug-in may list; a plug-in whose spaces or channels do
-// not end within them is left out, since its lists would never end.
-constexpr uint32_t kMaxSpaces = 256;
-constexpr uint32_t kMaxChannelsPerSpace = 4096;
-constexpr size_t kMaxNameUnits = 1024;  // longer names are cut
 
 // How long start-up waits for one plug-in's probe: one whose calls do not come
 // back by then (a device that never answers) is left out.

@@ -82,6 +82,12 @@ bool CHostProcess::Start()
                         CopyFileW((from_ + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimT.dll").c_str(), FALSE) &&
                         CopyFileW((from_ + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimS.dll").c_str(), FALSE);
     if (!copied) return false;
+    // The plug-in hosts TunerHost starts beside itself: this build's, and the
+    // other bitness's where it is there too.
+    bool host = false;
+    for (const wchar_t* name : {L"PlugHost32.exe", L"PlugHost64.exe"})
+        host = CopyFileW((from_ + name).c_str(), (dir_ + name).c_str(), FALSE) || host;
+    if (!host) return false;
     for (TunerKind kind : {TunerKind::Terrestrial, TunerKind::Satellite})
         if (GetFileAttributesW((dir_ + SimName(kind) + L".ini").c_str()) == INVALID_FILE_ATTRIBUTES && !SetSim(kind, ""))
             return false;
