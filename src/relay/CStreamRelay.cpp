@@ -29,6 +29,7 @@ bool CStreamRelay::MakeRing()
     view_ = MapViewOfFile(section_.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kRingSectionBytes);
     if (!view_) return false;
     ring = CRingReader(view_, ready_.Get());
+    InterlockedExchange(&ringMade_, 1);
     return true;
 }
 

@@ -42,8 +42,11 @@ public:
     // The ring the kind's host is given; null until the first Start.
     HANDLE RingSection() const { return section_.Get(); }
     HANDLE RingReady() const { return ready_.Get(); }
-    // The plug-in's last signal level, as its host reports it.
-    float SignalLevel() const { return view_ ? ring.SignalLevel() : 0.0f; }
+    // The plug-in's last signal level, as its host reports it. Any thread.
+    float SignalLevel() const
+    {
+        return InterlockedCompareExchange(const_cast<volatile LONG*>(&ringMade_), 0, 0) ? ring.SignalLevel() : 0.0f;
+    }
 
     CWorkerThread worker;
     CWorkerGate workerGate;
@@ -58,6 +61,7 @@ private:
     bool workerLost_ = false;
     CHandle section_;
     void* view_ = nullptr;
+    volatile LONG ringMade_ = 0;  // set once ring is complete: the tray reads it
     CHandle ready_;
 };
 

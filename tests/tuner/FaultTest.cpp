@@ -152,3 +152,29 @@ TEST(Fault, APluginThatSaysDataIsWaitingButHandsNoneIsNotSpunOn)
     EXPECT_LT(fetches, 5000u) << fetches << " calls in about 2 s";
     EXPECT_TRUE(run.Exit(30000));
 }
+
+// A plug-in whose Open never returns, holding a lock: the connection ends at
+// the open's deadline, without waiting for Exit, and the kind serves its next
+// client; the other kind streams throughout.
+TEST(Fault, ACallThatNeverReturnsEndsItsConnectionAtItsDeadline)
+{
+    CHostRun run(L"deadline");
+    run.SetSim(S, "RateKBps=4000\r\n");
+    ASSERT_TRUE(run.Start());
+    CStreamClient other;
+    ASSERT_EQ(other.Connect(S), ClientError::None);
+    run.SetSim(T, "OpenHangMs=-1\r\nHangHoldsLock=1\r\n");
+    {
+        CTunerClient c;
+        ASSERT_EQ(c.ConnectControl(T), ClientError::None);
+        ASSERT_TRUE(WaitUntil([&] { return run.Count(T, "hang") == 1; }, 15000));
+        // The open's first reply never comes; the pipe is closed at the deadline.
+        const ClientError e = c.Command(kCmdKeepAlive, nullptr, 40000);
+        EXPECT_TRUE(e == ClientError::TunerFailed || e == ClientError::Closed) << e;
+    }
+    run.SetSim(T, "");
+    EXPECT_EQ(ServedWithin(T, 15000), ClientError::None);
+    DWORD got = 0;
+    EXPECT_EQ(other.Read(got), ClientError::None) << "the other kind's stream stopped";
+    EXPECT_TRUE(run.Exit(30000));
+}
