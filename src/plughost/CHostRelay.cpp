@@ -47,7 +47,7 @@ bool CHostRelay::Push(const uint8_t* bytes, uint32_t size)
     // A size that lies, or one past any device's transfer, is dropped
     // rather than followed.
     if (size > kMaxBlockBytes || !IsReadable(bytes, size)) return false;
-    if (!descrambler) return ring.Write(bytes, size);
+    if (!descrambler) return ToRing(bytes, size);
     CLock hold(queueLock);
     if (!accepting) return false;
     if (blocks.Overfull()) blocks.clear();  // before the copy: its memory may be needed
@@ -62,6 +62,14 @@ bool CHostRelay::Push(const uint8_t* bytes, uint32_t size)
         SetEvent(blockQueued.Get());
     }
     return blocks.Deep();
+}
+
+bool CHostRelay::ToRing(const uint8_t* bytes, uint32_t size)
+{
+    ring.WaitForRoom(size, kRoomWaitMs);
+    // Without room still, Write throws the backlog away.
+    ring.Write(bytes, size);
+    return false;
 }
 
 bool CHostRelay::Purge()
@@ -104,7 +112,7 @@ unsigned __stdcall DescramblerWorker(void* param)
             const BOOL32 decoded = r.descrambler->Decode(block->Bytes(), block->size, &out, &outSize);
             block.reset();
             if (decoded && out && outSize && outSize <= kMaxBlockBytes && IsReadable(out, outSize))
-                r.ring.Write(out, outSize);
+                r.ToRing(out, outSize);
         }
         if (!r.workerGate.Checkpoint(INFINITE)) return 1;
     }

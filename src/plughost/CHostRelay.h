@@ -31,8 +31,14 @@ public:
     // Throws away what is queued and starts the descrambler up again. False
     // when the worker did not park within kParkMs (stuck in Decode).
     bool Purge();
+    // Into the ring, waiting a while for room (a plug-in that always has more
+    // outruns TunerHost, which takes a chunk at a time).
+    bool ToRing(const uint8_t* bytes, uint32_t size);
 
     static constexpr DWORD kParkMs = 3000;
+    // How long a block waits for room in the ring before the backlog is
+    // thrown away: TunerHost has fallen behind by the whole ring.
+    static constexpr DWORD kRoomWaitMs = 200;
 
     CRingWriter ring;
     IB25Decoder* descrambler = nullptr;

@@ -1,6 +1,7 @@
 #include "plughost/CPlugServer.h"
 
 #include "plughost/PluginProbe.h"
+#include "plughost/QuietFaults.h"
 #include "plughost/Wire.h"
 
 namespace {
@@ -38,8 +39,8 @@ std::vector<uint8_t> Result(uint32_t value)
 
 }  // namespace
 
-CPlugServer::CPlugServer(HANDLE channel, void* ringView, HANDLE ready)
-    : channel_(channel), ring_(ringView ? CRingWriter(ringView, ready) : CRingWriter())
+CPlugServer::CPlugServer(HANDLE channel, void* ringView, HANDLE ready, HANDLE room)
+    : channel_(channel), ring_(ringView ? CRingWriter(ringView, ready, room) : CRingWriter())
 {
 }
 
@@ -121,6 +122,7 @@ int CPlugServer::Run()
         if (!ReadRequest(request, args)) break;
         bool quit = false;
         const std::vector<uint8_t> reply = Execute(request, args, quit);
+        KeepFaultFilter();
         if (!Reply(reply)) break;
         if (quit) {
             // Quit comes when nothing is loaded: the process ends in order.

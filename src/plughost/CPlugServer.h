@@ -11,8 +11,8 @@
 
 class CPlugServer {
 public:
-    // The channel, and the ring's view and ready event (null for a probe).
-    CPlugServer(HANDLE channel, void* ringView, HANDLE ready);
+    // The channel, and the ring's view and events (null for a probe).
+    CPlugServer(HANDLE channel, void* ringView, HANDLE ready, HANDLE room);
     // Serves until the end; the process's exit code.
     int Run();
 

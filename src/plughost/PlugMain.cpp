@@ -1,31 +1,14 @@
 // The plug-in host: TunerHost starts it, of the plug-in's bitness, to load a
 // plug-in and the descrambler in a process of their own. It has no window
-// and shows nothing: a fault that nothing catches ends it at once, which
-// TunerHost sees, rather than waiting on a dialog or a debugger.
+// and shows nothing (QuietFaults.h).
 #include "plughost/CPlugServer.h"
+#include "plughost/QuietFaults.h"
 
 #include <windows.h>
 
 #include <cwchar>
 
 namespace {
-
-LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* info)
-{
-    TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
-void ShowNothing()
-{
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    // Windows Error Reporting's dialog, where the system has it.
-    using WerSetFlagsFn = HRESULT(WINAPI*)(DWORD);
-    if (HMODULE kernel = GetModuleHandleW(L"kernel32.dll"))
-        if (auto set = reinterpret_cast<WerSetFlagsFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "WerSetFlags"))))
-            set(4 /* WER_FAULT_REPORTING_NO_UI */);
-    SetUnhandledExceptionFilter(EndAtOnce);
-}
 
 // The handles named on the command line, in decimal; they are ours alone:
 // a process the plug-in starts does not inherit them.
@@ -50,12 +33,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
     HANDLE channel = Argument(at);
     HANDLE section = Argument(at);
     HANDLE ready = Argument(at);
+    HANDLE room = Argument(at);
     if (!channel) return 1;
     void* view = nullptr;
-    if (section && ready) {
+    if (section && ready && room) {
         view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kRingSectionBytes);
         if (!view) return 1;
     }
-    CPlugServer server(channel, view, ready);
+    CPlugServer server(channel, view, ready, room);
     return server.Run();
 }

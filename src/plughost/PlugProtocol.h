@@ -4,9 +4,9 @@
 // plug-in and, when present, the descrambler, and only descrambled stream
 // crosses, through the stream ring (relay/StreamRing.h).
 //
-// The host's command line names three handles it inherits, in decimal:
-// the channel (its end of a byte pipe), the ring's section and the ready
-// event; a probe host gets 0 for the last two. On the channel each request
+// The host's command line names four handles it inherits, in decimal: the
+// channel (its end of a byte pipe), the ring's section, its ready event and
+// its room event; a probe host gets 0 for the last three. On the channel each request
 // and each reply is a frame: a CFrameHeader and `size` bytes that follow.
 // Requests are answered in order, one at a time; every reply starts with a
 // 32-bit result.

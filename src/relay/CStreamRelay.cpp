@@ -25,10 +25,11 @@ bool CStreamRelay::MakeRing()
     section_.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       static_cast<DWORD>(kRingSectionBytes), nullptr));
     ready_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!section_ || !ready_) return false;
+    room_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!section_ || !ready_ || !room_) return false;
     view_ = MapViewOfFile(section_.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kRingSectionBytes);
     if (!view_) return false;
-    ring = CRingReader(view_, ready_.Get());
+    ring = CRingReader(view_, ready_.Get(), room_.Get());
     InterlockedExchange(&ringMade_, 1);
     return true;
 }

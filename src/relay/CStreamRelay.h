@@ -39,8 +39,8 @@ public:
     // Null when the kind could not be served (its control pipe name is taken).
     CPipeServer* PipeServer() const { return pipeServer.get(); }
 
-    // The ring the kind's host is given; null until the first Start.
-    HANDLE RingSection() const { return section_.Get(); }
+    // The ring the kind's host is given; null handles until the first Start.
+    CRingHandles RingHandles() const { return {section_.Get(), ready_.Get(), room_.Get()}; }
     HANDLE RingReady() const { return ready_.Get(); }
     // The plug-in's last signal level, as its host reports it. Any thread.
     float SignalLevel() const
@@ -63,6 +63,7 @@ private:
     void* view_ = nullptr;
     volatile LONG ringMade_ = 0;  // set once ring is complete: the tray reads it
     CHandle ready_;
+    CHandle room_;
 };
 
 unsigned __stdcall RelayWorker(void* param);

@@ -18,6 +18,28 @@ uint8_t* Bytes(CRingHeader* h)
 
 }  // namespace
 
+bool CRingWriter::HasRoom(uint32_t size) const
+{
+    const uint64_t used = static_cast<uint64_t>(Load(header_->head) - Load(header_->tail));
+    return used <= kRingBytes && size <= kRingBytes - used;
+}
+
+bool CRingWriter::WaitForRoom(uint32_t size, DWORD ms)
+{
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    while (!HasRoom(size)) {
+        // As with wakeAt: the flag first, then one more look.
+        InterlockedExchange(&header_->writerWaiting, 1);
+        if (HasRoom(size)) break;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        CountCall(SystemCall::Wait);
+        WaitForSingleObject(room_, static_cast<DWORD>(deadline - now));
+    }
+    InterlockedExchange(&header_->writerWaiting, 0);
+    return true;
+}
+
 bool CRingWriter::Write(const uint8_t* bytes, uint32_t size)
 {
     CRingHeader* h = header_;
@@ -67,7 +89,9 @@ void CRingReader::Reset()
     InterlockedExchange64(&header_->wakeAt, 0);
     InterlockedExchange(&header_->flush, 0);
     InterlockedExchange(&header_->signalLevel, 0);
+    InterlockedExchange(&header_->writerWaiting, 0);
     ResetEvent(ready_);
+    ResetEvent(room_);
 }
 
 bool CRingReader::Peek(const uint8_t*& bytes, uint32_t& size, uint32_t limit)
@@ -87,11 +111,20 @@ bool CRingReader::Peek(const uint8_t*& bytes, uint32_t& size, uint32_t limit)
 void CRingReader::Consume(uint32_t size)
 {
     InterlockedExchangeAdd64(&header_->tail, size);
+    WakeWriter();
 }
 
 void CRingReader::DropAll()
 {
     InterlockedExchange64(&header_->tail, Load(header_->head));
+    WakeWriter();
+}
+
+void CRingReader::WakeWriter()
+{
+    if (!InterlockedExchange(&header_->writerWaiting, 0)) return;
+    CountCall(SystemCall::Signal);
+    SetEvent(room_);
 }
 
 bool CRingReader::TakeFlush()

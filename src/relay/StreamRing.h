@@ -2,7 +2,9 @@
 // bytes in memory that both map, written by the host (its reception thread,
 // or its descrambler worker) and read by the relay worker. The host wakes the
 // relay worker only when the bytes it waits for have come: with whole chunks
-// asked for, once a chunk rather than once a block.
+// asked for, once a chunk rather than once a block. A host that finds no room
+// (a plug-in that always has more) waits until the relay worker has taken
+// some, and only then is woken by it.
 //
 // The same layout in 32-bit and 64-bit processes. TunerHost takes nothing in
 // it on trust: a plug-in can write anywhere in its host's memory, the ring
@@ -13,7 +15,9 @@
 #include <cstdint>
 
 constexpr uint32_t kRingMagic = 0x54485231;  // "THR1"
-constexpr uint32_t kRingBytes = 16u << 20;
+// Fourteen chunks: room for the scheduling of two processes on a busy machine,
+// and few pages (they are touched as the ring turns).
+constexpr uint32_t kRingBytes = 8u << 20;
 
 struct alignas(8) CRingHeader {
     uint32_t magic;
@@ -26,18 +30,34 @@ struct alignas(8) CRingHeader {
     // Set by the host when a block found no room: TunerHost has fallen far
     // behind, and throws away everything queued when it next looks.
     volatile LONG flush;
+    // Nonzero while the host waits for room: TunerHost signals the room event
+    // once it has taken bytes, and clears it.
+    volatile LONG writerWaiting;
     // The plug-in's signal level, as the bits of a 32-bit float.
     volatile LONG signalLevel;
 };
 
 constexpr size_t kRingSectionBytes = sizeof(CRingHeader) + kRingBytes;
 
+// What a host is given of the ring: the section, and the two events (ready:
+// the host wakes TunerHost; room: TunerHost wakes the host).
+struct CRingHandles {
+    HANDLE section = nullptr;
+    HANDLE ready = nullptr;
+    HANDLE room = nullptr;
+};
+
 // The writing end, in the plug-in host.
 class CRingWriter {
 public:
     CRingWriter() = default;
-    CRingWriter(void* view, HANDLE ready) : header_(static_cast<CRingHeader*>(view)), ready_(ready) {}
+    CRingWriter(void* view, HANDLE ready, HANDLE room)
+        : header_(static_cast<CRingHeader*>(view)), ready_(ready), room_(room)
+    {
+    }
     bool Attached() const { return header_ != nullptr; }
+    // Waits up to ms for room for `size` bytes; false when there is none.
+    bool WaitForRoom(uint32_t size, DWORD ms);
     // Appends the bytes, or, when they do not fit, drops them and asks for
     // the backlog to be thrown away. True when the ring is more than half
     // full: the caller, if it can wait, should let TunerHost catch up.
@@ -46,15 +66,20 @@ public:
 
 private:
     void WakeIfWaited(LONG64 head);
+    bool HasRoom(uint32_t size) const;
     CRingHeader* header_ = nullptr;
     HANDLE ready_ = nullptr;
+    HANDLE room_ = nullptr;
 };
 
 // The reading end, in TunerHost.
 class CRingReader {
 public:
     CRingReader() = default;
-    CRingReader(void* view, HANDLE ready) : header_(static_cast<CRingHeader*>(view)), ready_(ready) {}
+    CRingReader(void* view, HANDLE ready, HANDLE room)
+        : header_(static_cast<CRingHeader*>(view)), ready_(ready), room_(room)
+    {
+    }
     // Before a host starts writing: an empty ring.
     void Reset();
     // The bytes waiting, at most `limit` of them, in one run: those at the
@@ -73,6 +98,8 @@ public:
     float SignalLevel() const;
 
 private:
+    void WakeWriter();
     CRingHeader* header_ = nullptr;
     HANDLE ready_ = nullptr;
+    HANDLE room_ = nullptr;
 };

@@ -97,7 +97,7 @@ WORD PeMachineOf(const std::wstring& path)
     return fileHeader.Machine;
 }
 
-bool CPlugChild::Spawn(WORD machine, HANDLE section, HANDLE ready)
+bool CPlugChild::Spawn(WORD machine, const CRingHandles& ring)
 {
     Kill();
     const wchar_t* name = PlugHostName(machine);
@@ -135,10 +135,11 @@ bool CPlugChild::Spawn(WORD machine, HANDLE section, HANDLE ready)
                 return false;
             }
         }
-        CHandle hostSection(Inheritable(section)), hostReady(Inheritable(ready));
-        if ((section && !hostSection) || (ready && !hostReady)) return false;
+        CHandle hostSection(Inheritable(ring.section)), hostReady(Inheritable(ring.ready)),
+            hostRoom(Inheritable(ring.room));
+        if ((ring.section && !hostSection) || (ring.ready && !hostReady) || (ring.room && !hostRoom)) return false;
         std::wstring line = L"\"" + exe + L"\" " + Decimal(hostEnd.Get()) + L" " + Decimal(hostSection.Get()) + L" " +
-                            Decimal(hostReady.Get());
+                            Decimal(hostReady.Get()) + L" " + Decimal(hostRoom.Get());
         STARTUPINFOW si = {};
         si.cb = sizeof si;
         if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,

@@ -5,6 +5,7 @@
 #pragma once
 #include "common/WinHandle.h"
 #include "plughost/PlugProtocol.h"
+#include "relay/StreamRing.h"
 
 #include <windows.h>
 
@@ -26,10 +27,10 @@ public:
     CPlugChild& operator=(const CPlugChild&) = delete;
 
     // Starts the host for plug-ins of `machine` (IMAGE_FILE_MACHINE_I386 or
-    // _AMD64). With a ring, the host gets the section and the ready event
-    // too. False when the host cannot be started (not there, or a 64-bit
-    // host on a 32-bit system).
-    bool Spawn(WORD machine, HANDLE section = nullptr, HANDLE ready = nullptr);
+    // _AMD64). With a ring, the host gets its section and events too. False
+    // when the host cannot be started (not there, or a 64-bit host on a
+    // 32-bit system).
+    bool Spawn(WORD machine, const CRingHandles& ring = {});
     bool Alive() const { return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
     HANDLE Process() const { return process_.Get(); }
     WORD Machine() const { return machine_; }

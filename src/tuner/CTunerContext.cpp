@@ -84,8 +84,8 @@ bool CTunerContext::EnsureHost()
     if (!PlugHostName(machine)) machine = OwnMachine();
     if (host_.Alive() && host_.Machine() == machine) return true;
     EndHost();
-    if (!relay || !relay->RingSection()) return false;
-    if (!host_.Spawn(machine, relay->RingSection(), relay->RingReady())) return false;
+    if (!relay || !relay->RingHandles().section) return false;
+    if (!host_.Spawn(machine, relay->RingHandles())) return false;
     Watch();
     return true;
 }

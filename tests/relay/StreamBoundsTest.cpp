@@ -37,7 +37,7 @@ protected:
     {
         view = VirtualAlloc(nullptr, kRingSectionBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
         ASSERT_TRUE(view && ready);
-        relay = std::make_unique<CHostRelay>(CRingWriter(view, ready.Get()));
+        relay = std::make_unique<CHostRelay>(CRingWriter(view, ready.Get(), room.Get()));
         ASSERT_TRUE(relay->Start());
         ASSERT_TRUE(relay->descrambler) << "no b25decoder.dll beside the tests";
         ASSERT_EQ(0u, relay->workerGate.Pause(5000, relay->worker.Get()));
@@ -49,6 +49,7 @@ protected:
     }
     void* view = nullptr;
     CHandle ready{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    CHandle room{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     std::unique_ptr<CHostRelay> relay;
 };
 

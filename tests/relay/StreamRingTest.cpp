@@ -1,6 +1,7 @@
 // The stream ring between a plug-in host and TunerHost, both ends in one
 // process: the reader is woken once per wait, when what it asked for is there;
-// a full ring drops the backlog; positions no host writes are refused.
+// a writer that waits for room is woken when the reader takes some; a full
+// ring drops the backlog; positions no host writes are refused.
 #include "common/WinHandle.h"
 #include "relay/StreamRing.h"
 
@@ -13,8 +14,9 @@ namespace {
 struct CLocalRing {
     void* view = VirtualAlloc(nullptr, kRingSectionBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     CHandle ready{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-    CRingWriter writer{view, ready.Get()};
-    CRingReader reader{view, ready.Get()};
+    CHandle room{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    CRingWriter writer{view, ready.Get(), room.Get()};
+    CRingReader reader{view, ready.Get(), room.Get()};
     CLocalRing() { reader.Reset(); }
     ~CLocalRing() { VirtualFree(view, 0, MEM_RELEASE); }
     bool Woken() { return WaitForSingleObject(ready.Get(), 0) == WAIT_OBJECT_0; }
@@ -60,6 +62,15 @@ TEST(StreamRing, TheReaderIsWokenOnceWhatItWaitsForIsThereAndAFullRingDropsTheBa
         written += 48128;
     }
     EXPECT_TRUE(deep) << "never asked the writer to pause";
+    // A writer that waits for room is woken by the reader taking some.
+    EXPECT_FALSE(ring.writer.WaitForRoom(48128, 20));
+    const uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    ASSERT_TRUE(ring.reader.Peek(bytes, size, 48128));
+    ring.reader.Consume(size);
+    EXPECT_EQ(WaitForSingleObject(ring.room.Get(), 0), WAIT_OBJECT_0) << "the waiting writer was not woken";
+    EXPECT_TRUE(ring.writer.WaitForRoom(48128, 0));
+    ring.writer.Write(block.data(), 48128);
     ASSERT_TRUE(ring.reader.ArmWake(kRingBytes));
     ring.writer.Write(block.data(), 48128);
     EXPECT_TRUE(ring.Woken());
