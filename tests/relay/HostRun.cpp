@@ -21,9 +21,7 @@ std::string Narrow(const std::wstring& w)
 CHostRun::CHostRun(const wchar_t* name) : dir(name)
 {
     CopyFromBin(L"TunerHost.exe", dir, L"TunerHost.exe");
-    // The plug-in hosts it starts beside itself (the build's own bitness's).
-    for (const wchar_t* host : {L"PlugHost32.exe", L"PlugHost64.exe"})
-        if (GetFileAttributesW((BinDir() + L"\\" + host).c_str()) != INVALID_FILE_ATTRIBUTES) CopyFromBin(host, dir, host);
+    CopyPlugHosts(dir);
     for (TunerKind kind : {TunerKind::Terrestrial, TunerKind::Satellite}) {
         CopyFromBin(L"BonDriver_Sim.dll", dir, std::wstring(PluginName(kind)) + L".dll");
         SetSim(kind, "");
