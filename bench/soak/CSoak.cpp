@@ -76,25 +76,26 @@ bool CSoak::Check(const char* phase)
         const int opens = host_.Count(kind, "open"), closes = host_.Count(kind, "close"),
                   creates = host_.Count(kind, "create"), destroys = host_.Count(kind, "destroy"),
                   loads = host_.Count(kind, "load"), unloads = host_.Count(kind, "unload"), hangs = host_.Count(kind, "hang");
-        // A plug-in that hung past the stop bounds may have been cut off:
-        // neither closed nor destroyed, and never unloaded, so its DLL stays
-        // loaded from then on (loaded again, it logs no second load). One that
-        // came back out of its hang while TunerHost waited for it was closed
-        // as usual.
-        const int cut = opens - closes;
-        const bool ok = loads - unloads == (cut > 0 ? 1 : 0) && cut >= 0 && cut <= hangs && creates - destroys == cut;
+        // A plug-in that hung past its deadline has its host ended: its
+        // object is then neither closed nor destroyed, and its DLL never
+        // unloaded, each host's once (one ended between those steps leaves
+        // fewer of them). One that came back out of its hang while TunerHost
+        // waited for it was closed as usual. Only a hang ends a host.
+        const int cut = opens - closes, undestroyed = creates - destroys, unloaded = loads - unloads;
+        const bool ok = 0 <= cut && cut <= undestroyed && undestroyed <= unloaded && unloaded <= hangs;
         balanced = balanced && ok;
         if (!ok)
             std::printf("   %s plug-in: load %d unload %d create %d destroy %d open %d close %d hang %d\n", KindName(kind),
                         loads, unloads, creates, destroys, opens, closes, hangs);
     }
-    // A descrambler instance cut off inside Decode is never released, and its
-    // DLL never unloaded.
+    // A descrambler instance in a host that was ended (its Decode did not come
+    // back, or the plug-in beside it did not) is never released, and its DLL
+    // never unloaded.
     const int dl = host_.CountDescrambler("load"), du = host_.CountDescrambler("unload"),
               dc = host_.CountDescrambler("create"), dr = host_.CountDescrambler("release"),
-              dh = host_.CountDescrambler("hang");
+              dh = host_.CountDescrambler("hang") + Count("hang");
     const int abandoned = dc - dr;
-    if (dl - du != (abandoned > 0 ? 1 : 0) || abandoned < 0 || abandoned > dh) {
+    if (abandoned < 0 || abandoned > dl - du || dl - du > dh) {
         balanced = false;
         std::printf("   descrambler: load %d unload %d create %d release %d\n", dl, du, dc, dr);
     }

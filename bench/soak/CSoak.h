@@ -45,11 +45,12 @@ private:
     bool Within(const Sample& s) const;
     bool MemoryWithin(const Sample& s) const { return s.privateMB <= base_.privateMB * 1.01 + Allowance(); }
     int Loads() const { return Count("load"); }
-    // Plug-in DLLs kept loaded because a thread was cut off inside them.
+    // Plug-in DLLs never unloaded because their host was ended with an
+    // object open in it (a plug-in that did not come back).
     int Pinned() const
     {
         int n = 0;
-        for (TunerKind kind : kKinds) n += host_.Count(kind, "open") > host_.Count(kind, "close") ? 1 : 0;
+        for (TunerKind kind : kKinds) n += host_.Count(kind, "open") - host_.Count(kind, "close");
         return n;
     }
     // An event's lines in both kinds' plug-in logs.

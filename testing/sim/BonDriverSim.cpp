@@ -18,6 +18,8 @@
 //                       exception that nothing in the plug-in catches
 //   FetchFaultAfterMs=0 ...in the first FetchBlock this long after Open
 //   NamesFreed=1        SpaceName and ChannelName return memory already freed
+//   AttachHangMs=0      DllMain's attach sleeps this long; -1: it never returns
+//   AttachFault=0       DllMain's attach faults (as OpenFault)
 //   WaitingLies=1       FetchBlock hands nothing and says more is waiting;
 //                       Close logs "fetches N", the number of calls
 //   FetchHangMs=0       the first FetchBlock after Open sleeps this long, then
@@ -45,6 +47,7 @@
 //                       scrambled (scrambling control '11')
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "CSimTuner.h"
+#include "Faults.h"
 #include "Kernel32.h"
 #include "PluginFiles.h"
 
@@ -160,6 +163,10 @@ extern "C" BOOL WINAPI DllMain(HMODULE instance, DWORD reason, void* reserved)
         SimSettings s;
         LoadSimSettings(instance, s);
         AppendLogLine(s.log, "load");
+        // Under the loader's lock, as a plug-in's DllMain that waits for a
+        // thread it started does.
+        if (s.attachFault) RaiseSimFault(s.attachFault);
+        if (s.attachHangMs) Sleep(s.attachHangMs < 0 ? INFINITE : static_cast<DWORD>(s.attachHangMs));
     } else if (reason == DLL_PROCESS_DETACH) {
         SimSettings s;
         LoadSimSettings(g_module, s);

@@ -52,6 +52,8 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.fetchFault = num(L"FetchFault", 0);
     s.fetchFaultAfterMs = num(L"FetchFaultAfterMs", 0);
     s.namesFreed = num(L"NamesFreed", 0);
+    s.attachHangMs = num(L"AttachHangMs", 0);
+    s.attachFault = num(L"AttachFault", 0);
     s.waitingLies = num(L"WaitingLies", 0);
     s.readerThread = num(L"ReaderThread", 0);
     s.stamp = num(L"Stamp", 0);

@@ -13,6 +13,9 @@ struct SimSettings {
     // Open, Tune, or the first FetchBlock fetchFaultAfterMs after Open.
     int openFault, tuneFault, fetchFault, fetchFaultAfterMs;
     int namesFreed;   // SpaceName and ChannelName point into memory already freed
+    // DllMain's attach sleeps this long (negative: for ever), or faults (as
+    // the faults above), after logging "load"
+    int attachHangMs, attachFault;
     int waitingLies;  // FetchBlock hands nothing but always says more is waiting
     // 1: a reader thread of the plug-in's own fills a buffer that FetchBlock
     // takes from, both under one lock, and unloading stops the readers of
