@@ -125,7 +125,8 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
       scanS_(satellite_, listing_.satellite, scans, guide, [&log](const std::string& l) { log.Line(l); }),
       passT_(terrestrial_, listing_.terrestrial, scans, guide, GuideSettings(options), log),
       passS_(satellite_, listing_.satellite, scans, guide, GuideSettings(options), log),
-      server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); })
+      server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); },
+              [&log](const std::string& l) { log.Line(l); })
 {
     // Every stream a viewer watches brings the guide its events.
     for (auto [feed, tap] : {std::pair{&terrestrial_, &tapT_}, std::pair{&satellite_, &tapS_}})
