@@ -128,8 +128,11 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
     std::vector<const CNetworkTuner*> devices;
     if (listing_.terrestrial.Served()) devices.push_back(&deviceT_);
     if (listing_.satellite.Served()) devices.push_back(&deviceS_);
-    discovery_ = std::make_unique<CDiscovery>(options_.host, devices, TUNERHOST_VERSION,
-                                              [this](const std::string& a) { return Allowed(a); }, log_);
+    // Without --allow, HTTP answers every peer that reaches it; discovery,
+    // whose datagrams' sources can be forged, only the listening subnets'.
+    std::function<bool(const std::string&)> allowed;
+    if (!options_.allow.empty()) allowed = [this](const std::string& a) { return Allowed(a); };
+    discovery_ = std::make_unique<CDiscovery>(options_.host, devices, TUNERHOST_VERSION, allowed, log_);
 }
 
 CHttpService::~CHttpService()

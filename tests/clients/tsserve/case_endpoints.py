@@ -9,7 +9,8 @@ import time
 import xml.etree.ElementTree as ET
 
 from clients import answers, curl_get, exchange, first_bytes, json_of, listed_channels, values
-from discovery import device_id_valid, hdhomerun_config_discover, libhdhomerun_discover, ssdp_search
+from discovery import (device_id_valid, hdhomerun_config_discover, hdhr_replies, libhdhomerun_discover, own_address,
+                       ssdp_search)
 from harness import Stream, check
 
 UPNP = "{urn:schemas-upnp-org:device-1-0}"
@@ -99,6 +100,17 @@ def check_discovery(rig, devices):
         location = d["base"] + "/device.xml"
         check(seen.get(location, "").startswith(d["udn"] + "::"), "SSDP: %s not among %s" % (location, seen))
     check(len(ssdp_search(rig.addr, devices["s"]["udn"])) == 1, "SSDP for one device's UDN")
+    # A flood of the shortest request from one source (its address may be
+    # forged) is answered a few times, not once per request; a source outside
+    # the listening address's subnet (this machine's own network address,
+    # which reaches loopback too) not at all.
+    flood = hdhr_replies(rig.addr, "127.%d.%d.%d" % tuple(random.randrange(1, 255) for _ in range(3)), 40)
+    check(2 <= flood <= 40, "40 requests from one source got %d replies" % flood)
+    own = own_address()
+    if own:
+        check(hdhr_replies(rig.addr, own, 2) == 0, "discovery answered %s, outside %s/8" % (own, rig.addr))
+    else:
+        print("  this machine has no address outside loopback: a foreign source was not tried")
 
 
 def check_http(rig):
