@@ -170,7 +170,9 @@ struct CHttpServerCalls {
                 Fault(server, label, "answered 500");
                 answer.Send(500, kText, "internal error: see tsserve's console\n", {{"Connection", "close"}});
             }
-        if (!answer.Answered()) answer.Send(500, kText, "not answered\n");
+        // A handler leaves unanswered a peer that left (or half-closed its
+        // connection) while it waited: the connection ends.
+        if (!answer.Answered() && !answer.Gone()) answer.Send(500, kText, "not answered\n");
         return answer.Answered() ? MHD_YES : MHD_NO;
     }
 
