@@ -46,8 +46,9 @@ def mutate_path(rnd, path):
     for _ in range(rnd.randrange(3)):
         kind = rnd.randrange(9)
         at = rnd.randrange(len(path) + 1)
-        if kind == 0:
-            path = path[:at]  # "/stream/t", "/stream/", "/auto/v", ...
+        if kind == 0:  # cut, often next to a slash: "/stream/t", "/stream/", "/auto/v", ...
+            slashes = [i + d for i, c in enumerate(path) if c == "/" for d in (0, 1, 2)]
+            path = path[:rnd.choice(slashes) if slashes and rnd.random() < 0.7 else at]
         elif kind == 1:
             path = path[:at] + rnd.choice(["%00", "%ff", "%zz", "%", "//", "/../", "/./", "?", "&", "=", "#", " ",
                                            "\t", "\\", "%2F", "\x80", "\xc3\x28"]) + path[at:]
