@@ -6,6 +6,7 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -220,8 +221,14 @@ void CDiscovery::Main()
         if (ssdp_ != INVALID_SOCKET) FD_SET(ssdp_, &read);
         timeval tv{0, kSliceUs};
         if (select(0, &read, nullptr, nullptr, &tv) <= 0) continue;
-        if (hdhr_ != INVALID_SOCKET && FD_ISSET(hdhr_, &read)) AnswerHdhr();
-        if (ssdp_ != INVALID_SOCKET && FD_ISSET(ssdp_, &read)) AnswerSsdp();
+        // What answering a datagram throws (memory that ran out, say) costs
+        // that answer, never the thread or tsserve.
+        try {
+            if (hdhr_ != INVALID_SOCKET && FD_ISSET(hdhr_, &read)) AnswerHdhr();
+            if (ssdp_ != INVALID_SOCKET && FD_ISSET(ssdp_, &read)) AnswerSsdp();
+        } catch (const std::exception& e) {
+            log_.Line(std::string("fault in answering a discovery request (") + e.what() + "); not answered");
+        }
     }
 }
 

@@ -67,7 +67,7 @@ void ReportFault(const HttpLog& log, const std::string& request, const char* out
             what = e.what();
         } catch (...) {
         }
-        if (log) log(request + ": failed (" + what + "); " + outcome);
+        if (log) log("fault in answering " + request + " (" + what + "); " + outcome);
     } catch (...) {
     }
 }

@@ -19,8 +19,8 @@ struct MHD_Connection;
 using HttpFields = std::vector<std::pair<std::string, std::string>>;
 using HttpLog = std::function<void(const std::string&)>;
 
-// Inside a catch block: a line for the exception being handled, "REQUEST:
-// failed (WHAT); OUTCOME". Never throws.
+// Inside a catch block: a line for the exception being handled, "fault in
+// answering REQUEST (WHAT); OUTCOME". Never throws.
 void ReportFault(const HttpLog& log, const std::string& request, const char* outcome);
 
 // The peer of a request, for as long as its answer is given (a stream's
