@@ -460,10 +460,14 @@ TEST(TsserveGuide, ScanChoiceAndDocuments)
     EXPECT_EQ(status["Source"], "Antenna");
     EXPECT_EQ(status["SourceList"], nlohmann::json::array({"Antenna"}));
 
-    // The playlist names the guide first; names with quotes or commas stay one field.
+    // The playlist's first line names the guide only when asked to (players
+    // take a file for an extended M3U by a bare first line); names with quotes
+    // or commas stay one field.
     CLineups lineups = MakeLineups(listing, {Scanned(true, "27", 0x78F0, {Service(7680, 0x01, "A,\"B\"", 31)})});
-    const std::string m3u = PlaylistM3u(lineups, "http://h:1", "t");
-    EXPECT_EQ(m3u.substr(0, m3u.find('\n')), "#EXTM3U url-tvg=\"http://h:1/xmltv.xml\" x-tvg-url=\"http://h:1/xmltv.xml\"");
+    EXPECT_EQ(PlaylistM3u(lineups, "http://h:1", "t", true).substr(0, 72),
+              "#EXTM3U url-tvg=\"http://h:1/xmltv.xml\" x-tvg-url=\"http://h:1/xmltv.xml\"\n");
+    const std::string m3u = PlaylistM3u(lineups, "http://h:1", "t", false);
+    EXPECT_EQ(m3u.substr(0, m3u.find('\n')), "#EXTM3U");
     EXPECT_NE(m3u.find("tvg-id=\"7680.30960.t.tunerhost\" tvg-name=\"A  B \" tvg-chno=\"31\""), std::string::npos) << m3u;
     const auto lineup = nlohmann::json::parse(LineupJson(lineups.terrestrial, "http://h:40081"));
     ASSERT_EQ(lineup.size(), 1u);

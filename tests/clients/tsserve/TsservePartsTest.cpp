@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -54,6 +55,18 @@ TEST(Tsserve, RequestPathAndFields)
     EXPECT_EQ("t", r.Param("kind"));
     EXPECT_TRUE(r.HasParam("flag"));
     EXPECT_FALSE(r.HasParam("Kind"));
+
+    // Host as a host the URLs may name; anything else names the address asked.
+    std::string host, port;
+    for (auto [value, h, p] : {std::tuple{"tuner.example:8080", "tuner.example", ":8080"}, {"[::1]:40080", "[::1]", ":40080"},
+                               {"192.168.1.5", "192.168.1.5", ""}, {"my-pc.local.", "my-pc.local.", ""}}) {
+        ASSERT_TRUE(ParseHostField(value, host, port)) << value;
+        EXPECT_EQ(h, host);
+        EXPECT_EQ(p, port);
+    }
+    for (const char* bad : {"", "[", "[::1", "[]", "[x]", "[::1]x", "a b", "a\"b<c>", "x:", "x:0", "x:99999", "x:8o",
+                            "1.2.3", "999.1.1.1", "-a.b", "a..b", "[fe80::1%25eth0]", "a/b"})
+        EXPECT_FALSE(ParseHostField(bad, host, port)) << bad;
 }
 
 TEST(Tsserve, DiscoveryRequests)

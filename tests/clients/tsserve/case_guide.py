@@ -109,8 +109,9 @@ def case_guide(rig):
     check(all(len(from_scan.get(i, [])) >= 2 for i in ids), "after the scan: %s" % {
         i: len(v) for i, v in from_scan.items()})
 
-    # The playlist names the guide; the lineup's numbers are the guide's.
-    status, _, m3u = curl_get(rig, "/playlist.m3u", "-H", "Host: tuner.example:8080")
+    # The playlist for IPTV clients names the guide in its first line; the
+    # lineup's numbers are the guide's.
+    status, _, m3u = curl_get(rig, "/playlist.m3u?guide=1", "-H", "Host: tuner.example:8080")
     first = m3u.decode().splitlines()[0]
     check(first == '#EXTM3U url-tvg="http://tuner.example:8080/xmltv.xml" '
                    'x-tvg-url="http://tuner.example:8080/xmltv.xml"', first)
