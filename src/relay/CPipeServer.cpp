@@ -76,6 +76,9 @@ void CPipeServer::StopWorkers()
         controlThread.handle = std::move(controlSuccessor);
         controlThread.id = controlSuccessorId;
     }
+    // The instances outlive each connection; the name goes with them.
+    controlSpare.Close();
+    controlPipe.Reset();
     // Only now: the control worker may wait on the data worker's handle.
     dataThread.Forget();
 }
