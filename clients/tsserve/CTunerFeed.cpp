@@ -158,8 +158,8 @@ void CTunerFeed::SessionMain()
         state_ = State::Opening;
         lock.unlock();
         ChunkPtr first;
-        bool abandoned = false;
-        const ClientError e = Open(channel, first, abandoned);
+        bool abandoned = false, connected = false;
+        const ClientError e = Open(channel, first, abandoned, connected);
         if (e == ClientError::None && tap_) tap_(first->bytes.data(), first->bytes.size(), true);
         lock.lock();
         if (e == ClientError::None && Wanted(channel)) {
@@ -168,7 +168,7 @@ void CTunerFeed::SessionMain()
             bytes_ = rateFromBytes_ = 0;
             rateFromMs_ = GetTickCount64();
             rate_ = 0;
-            ++sessions_;
+            if (connected) ++sessions_;
             state_ = State::Streaming;
             log_.Line(std::string(KindName()) + ": opened the tuner on " + Describe(channel));
             for (const auto& viewer : viewers_) viewer->Start();
@@ -226,7 +226,7 @@ void CTunerFeed::SessionMain()
 
 // The tune comes before the data pipe is offered, so that every message read
 // is of the new channel.
-ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned)
+ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned, bool& connected)
 {
     auto giveUp = [&] {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -263,6 +263,7 @@ ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, boo
     }
     if (!client_.HasControl()) {
         e = ConnectTunerHost(client_, kind_, giveUp);
+        connected = e == ClientError::None;
         if (e == ClientError::None) e = tune();
     }
     if (e != ClientError::None) return e == ClientError::Timeout ? ClientError::Io : e;

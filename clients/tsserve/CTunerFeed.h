@@ -61,7 +61,7 @@ struct CFeedStatus {
     double rate = 0;        // bytes per second, over the last seconds
     uint64_t syncLosses = 0;
     uint64_t ccErrors = 0;
-    uint64_t sessions = 0;  // connections to TunerHost made so far
+    uint64_t sessions = 0;  // connections to TunerHost made so far for viewers
     std::vector<CViewerStatus> viewers;
 };
 
@@ -121,9 +121,11 @@ private:
     enum class State { Idle, Opening, Streaming, Closing };
 
     void SessionMain();
-    // Opens the pipes, tunes and waits for the first message; gives up early
-    // (abandoned) once no viewer wants the channel any more.
-    ClientError Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned);
+    // Opens the pipes (`connected`: anew; a borrower's connection, or the
+    // one kept from the last viewer, serves otherwise), tunes and waits for
+    // the first message; gives up early (abandoned) once no viewer wants the
+    // channel any more.
+    ClientError Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned, bool& connected);
     // Streams until the session is to close; why it ended otherwise.
     std::string Stream();
     bool Wanted(const CListedChannel& channel) const;  // with the lock held

@@ -117,6 +117,11 @@ void CChannelScan::Run(std::vector<const CListedChannel*> channels)
     const std::string count = std::to_string(channels.size());
     std::string ended;
     size_t next = 0;  // where the scan goes on after a pause
+    // A tune after which TunerHost ends the connection every time looks like
+    // another client coming: a channel the tuner is lost on this often is
+    // passed over.
+    size_t lostAt = channels.size();
+    int losses = 0;
     for (bool resumed = false; !abort_ && next < channels.size(); resumed = true) {
         std::unique_ptr<CTunerLoan> loan = WaitForTuner();
         if (!loan) break;
@@ -133,7 +138,20 @@ void CChannelScan::Run(std::vector<const CListedChannel*> channels)
             ended = "stopped after " + std::to_string(Status().done) + " of " + count + " channels: " + stop;
             break;
         }
-        if (outcome == Outcome::Paused && !abort_)
+        if (abort_) break;
+        if (outcome == Outcome::Lost) {
+            losses = lostAt == next ? losses + 1 : 1;
+            lostAt = next;
+            if (losses == kLossesPerChannel) {
+                say_(kind + " " + channels[next]->argument + ": passed over: " + stop + ", each of " +
+                     std::to_string(losses) + " times it was tuned");
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++status_.done;
+                ++next;
+                continue;
+            }
+        }
+        if (outcome != Outcome::Scanned)
             say_(kind + " scan paused after " + std::to_string(Status().done) + " of " + count + " channels: " + stop +
                  "; it goes on when the tuner is free");
     }
@@ -194,7 +212,8 @@ CChannelScan::Outcome CChannelScan::ScanOne(CTunerLoan& loan, const CListedChann
     }
     if (e != ClientError::None) {
         stop = loan.Describe(e);
-        return loan.ToAnother(e) ? Outcome::Paused : Outcome::Failed;
+        if (!loan.ToAnother(e)) return Outcome::Failed;
+        return e == ClientError::Busy ? Outcome::Paused : Outcome::Lost;
     }
     CScannedChannel record;
     record.terrestrial = kind_.terrestrial;

@@ -53,12 +53,15 @@ public:
     static constexpr unsigned kLookMs = 250;  // how often a scan that waits looks at the tuner
 
 private:
-    enum class Outcome { Scanned, Paused, Failed };
+    static constexpr int kLossesPerChannel = 3;
+    enum class Outcome { Scanned, Paused, Lost, Failed };
     void Run(std::vector<const CListedChannel*> channels);
     // The tuner, once it is free; null when the scan is aborted first.
     std::unique_ptr<class CTunerLoan> WaitForTuner();
-    // Paused: a viewer, or another client of TunerHost, took the tuner.
-    // Failed: TunerHost's connection failed. `stop` says why.
+    // Paused: a viewer, or another client of TunerHost, has the tuner (or
+    // the scan is aborted). Lost: TunerHost ended the connection, for
+    // another client as far as can be told. Failed: TunerHost's connection
+    // failed. `stop` says why.
     Outcome ScanOne(class CTunerLoan& loan, const CListedChannel& channel, std::string& stop);
     void SetState(const std::string& state, bool waiting = false);
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cwchar>
+#include <cwctype>
 
 namespace {
 
@@ -115,12 +115,9 @@ CSavedFileLock::CSavedFileLock(const std::wstring& path)
     wchar_t full[MAX_PATH * 4] = {};
     const DWORD n = GetFullPathNameW(path.c_str(), ARRAYSIZE(full), full, nullptr);
     std::wstring key = n > 0 && n < ARRAYSIZE(full) ? std::wstring(full, n) : path;
-    CharLowerBuffW(key.data(), static_cast<DWORD>(key.size()));
     uint64_t h = 14695981039346656037ull;
-    for (const wchar_t c : key) h = (h ^ static_cast<uint64_t>(c)) * 1099511628211ull;
-    wchar_t name[64];
-    swprintf(name, ARRAYSIZE(name), L"tsserve saved file %016llx", static_cast<unsigned long long>(h));
-    mutex_.Reset(CreateMutexW(nullptr, FALSE, name));
+    for (const wchar_t c : key) h = (h ^ static_cast<uint64_t>(std::towlower(c))) * 1099511628211ull;
+    mutex_.Reset(CreateMutexW(nullptr, FALSE, (L"tsserve saved file " + std::to_wstring(h)).c_str()));
     // A writer that ended while it held it leaves it abandoned, and free.
     constexpr DWORD kLongestSaveMs = 30000;
     const DWORD r = mutex_ ? WaitForSingleObject(mutex_.Get(), kLongestSaveMs) : WAIT_FAILED;

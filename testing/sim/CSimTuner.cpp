@@ -325,6 +325,7 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     if (space >= spaceCount_ || channel >= spaces_[space].channels) return 0;
     Lock();
     stream_.SetChannel(space, channel, SimBandOf(spaces_[space].name));
+    if (source_.Loaded()) source_.Restart();
     pending_.Clear();
     Unlock();
     return 1;

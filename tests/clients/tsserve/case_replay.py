@@ -6,7 +6,7 @@ import re
 import subprocess
 import time
 
-from clients import first_bytes, mpv
+from clients import first_bytes, json_of, mpv
 from harness import Stream, check, wine_path
 
 
@@ -60,6 +60,12 @@ def players(rig):
     """mpv plays three playlist entries in a row, each tuned as it comes; and
     GStreamer takes the live stream for what it is."""
     urls = [rig.url("/stream/t/%d" % c) for c in (27, 28, 29)]
+    # Each entry from the file's start (a tune starts it over): not the
+    # tuner kept from the last viewer, whose file may loop under mpv.
+    deadline = time.time() + 20
+    while json_of(rig, "/status.json")["terrestrial"]["state"] != "idle":
+        check(time.time() < deadline, "the tuner was not released")
+        time.sleep(0.2)
     playlist = rig.path("three.m3u")
     with open(playlist, "w") as f:
         f.write("#EXTM3U\n" + "".join("#EXTINF:-1,%s\n%s\n" % (u[-2:], u) for u in urls))
