@@ -385,6 +385,7 @@ CLineupScan CHttpService::ScanFigures(bool terrestrial, bool satellite) const
         if (!(t ? terrestrial : satellite)) continue;
         const CScanStatus s = (t ? scanT_ : scanS_).Status();
         out.inProgress = out.inProgress || s.running;
+        out.waiting = out.waiting || s.waiting;
         done += s.done;
         total += s.total;
         out.found += s.found;

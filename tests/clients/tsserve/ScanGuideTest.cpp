@@ -15,8 +15,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <set>
+#include <thread>
 
 using namespace tstables;
 
@@ -205,6 +207,33 @@ TEST(TsserveGuide, SavedScanRoundTripsAndDamageIsRefused)
     CScanStore damaged(path);
     EXPECT_FALSE(damaged.Load(error));
     EXPECT_TRUE(damaged.Channels().empty());
+    DeleteFileW(path.c_str());
+}
+
+// Both kinds' scans in one tsserve (one store, two threads) and a tsserve
+// --scan beside it (a store of its own on the same file) each save after
+// every channel, at the same moments: the file keeps every channel of each.
+TEST(TsserveGuide, ScansSavingBesideEachOtherKeepEveryChannel)
+{
+    const std::wstring path = TempFile(L"tsserve-scan-writers.json");
+    CScanStore served(path), beside(path);
+    std::atomic<int> failures{0};
+    auto scan = [&failures](CScanStore* store, bool terrestrial, std::string prefix) {
+        for (int i = 0; i < 25; ++i) {
+            store->Put(Scanned(terrestrial, (prefix + std::to_string(i)).c_str(), 0x7880, {Service(1, 0x01, "x", 1)}));
+            std::string error;
+            if (!store->Save(error)) ++failures;
+        }
+    };
+    std::thread t(scan, &served, true, "T"), s(scan, &served, false, "S"), b(scan, &beside, true, "B");
+    t.join();
+    s.join();
+    b.join();
+    EXPECT_EQ(failures, 0);
+    CScanStore after(path);
+    std::string error;
+    ASSERT_TRUE(after.Load(error)) << error;
+    EXPECT_EQ(after.Channels().size(), 75u);
     DeleteFileW(path.c_str());
 }
 
@@ -459,6 +488,8 @@ TEST(TsserveGuide, ScanChoiceAndDocuments)
     EXPECT_EQ(status["Found"], 7);
     EXPECT_EQ(status["Source"], "Antenna");
     EXPECT_EQ(status["SourceList"], nlohmann::json::array({"Antenna"}));
+    EXPECT_FALSE(status.contains("ScanWaiting"));
+    EXPECT_EQ(nlohmann::json::parse(LineupStatusJson(device, {true, 0, 0, true}))["ScanWaiting"], 1);
 
     // The playlist's first line names the guide only when asked to (players
     // take a file for an extended M3U by a bare first line); names with quotes

@@ -233,6 +233,11 @@ def case_endpoints(rig):
     head = r.stdout.decode().lower()
     check(head.startswith("http/1.1 200") and "content-type: video/mp2t" in head and "content-length" not in head
           and "accept-ranges: none" in head and rig.sim_count("T", "open") == opens, "HEAD of a stream: %s" % head)
+    # The tuner is kept a few seconds after its last viewer: these need it opened anew.
+    deadline = time.time() + 20
+    while json_of(rig, "/status.json")["terrestrial"]["state"] != "idle":
+        check(time.time() < deadline, "the tuner was not released")
+        time.sleep(0.2)
     rig.set_sim("T", "OpenFails=1\r\n")
     status, _, body = curl_get(rig, "/stream/t/27")
     check(status == 502 and b"failed to open" in body, "tuner failing: %d %r" % (status, body))

@@ -137,6 +137,20 @@ def case_guide(rig):
         ["%.2f" % t for t in idle], ["%.2f" % t for t in during]))
     check(max(during) <= max(idle) + 0.5, "a viewer waited longer during the idle pass: %s vs %s" % (during, idle))
 
+    # Another client of TunerHost (tsrec) started while the idle pass has the
+    # kind records at once; the pass comes back once the kind is free again.
+    wait_log(rig, "the guide's idle pass takes the schedules", len(during) + 1, 30)
+    time.sleep(0.5)
+    started = time.time()
+    r = rig.run("tsrec.exe", "-c", "28", "-t", "2", "-o", "rec.ts")
+    took = time.time() - started
+    check(r.returncode == 0 and "continuity errors 0" in r.stdout and os.path.getsize(rig.path("rec.ts")) > 586560,
+          "tsrec during the idle pass: exit %d\n%s" % (r.returncode, r.stdout))
+    check(took < 10, "tsrec took %.1f s during the idle pass" % took)
+    check("another client of TunerHost" in rig.serve_output(), "the idle pass did not say it gave way to tsrec")
+    wait_log(rig, "the guide's idle pass takes the schedules", len(during) + 2, 40)
+    print("  tsrec during the idle pass: 2 s recorded in %.1f s" % took)
+
     # Left alone, the idle pass takes both streams' schedules: eight days.
     wait_log(rig, "the guide's idle pass took the schedule of", 2, 120)
     # ...and ends there: 27's stream is not taken again from its relay.

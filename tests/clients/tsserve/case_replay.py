@@ -10,7 +10,7 @@ import tempfile
 import threading
 import time
 
-from clients import curl_get, first_bytes, mpv
+from clients import curl_get, first_bytes, json_of, mpv
 from harness import Stream, check, end, wine_path
 
 
@@ -63,6 +63,12 @@ def case_replay(rig):
 def players(rig):
     """mpv, VLC and GStreamer on tsserve's own playlist, by its URL: each plays
     its first three entries, one after the other, each tuned as it comes."""
+    # Each entry from the file's start (a tune starts it over): not the
+    # tuner kept from the last viewer, whose file may loop under mpv.
+    deadline = time.time() + 20
+    while json_of(rig, "/status.json")["terrestrial"]["state"] != "idle":
+        check(time.time() < deadline, "the tuner was not released")
+        time.sleep(0.2)
     playlist = rig.url("/playlist.m3u")
     _, _, body = curl_get(rig, "/playlist.m3u")
     urls = [line for line in body.decode().splitlines() if line and not line.startswith("#")][:3]
