@@ -1,10 +1,10 @@
 #include "CHttpService.h"
 
-#include "CEventLog.h"
-#include "CViewerStream.h"
+#include "base/CEventLog.h"
+#include "feed/CViewerStream.h"
 #include "ChannelArgument.h"
-#include "Documents.h"
-#include "SavedFile.h"
+#include "pages/Documents.h"
+#include "base/SavedFile.h"
 #include "Version.h"
 
 #include <cstdio>
@@ -22,15 +22,6 @@ const char* kDocumentMethods = "GET, HEAD";
 void Answer(CHttpConnection& c, int status, const std::string& reason, const HttpFields& extra = {})
 {
     c.Send(status, kText, reason + "\n", extra);
-}
-
-// False, with 405 answered, when the method is not one of `allowed`.
-bool Methods(const CHttpRequest& req, CHttpConnection& c, const char* allowed)
-{
-    const std::string list = std::string(", ") + allowed + ",";
-    if (list.find(", " + req.method + ",") != std::string::npos) return true;
-    Answer(c, 405, std::string("this page answers ") + allowed + " only", {{"Allow", allowed}});
-    return false;
 }
 
 std::wstring Wide(const std::string& s)
@@ -66,11 +57,6 @@ std::string Peer(const CHttpRequest& req)
 {
     const bool v6 = req.remoteAddr.find(':') != std::string::npos;
     return (v6 ? "[" + req.remoteAddr + "]" : req.remoteAddr) + ":" + std::to_string(req.remotePort);
-}
-
-bool StartsWith(const std::string& s, const char* prefix)
-{
-    return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 CGuidePassSettings GuideSettings(const ServeOptions& o)
@@ -119,6 +105,7 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
       server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); },
               [&log](const std::string& l) { log.Line(l); })
 {
+    AddRoutes();
     // Every stream a viewer watches brings the guide its events.
     for (auto [feed, tap] : {std::pair{&terrestrial_, &tapT_}, std::pair{&satellite_, &tapS_}})
         feed->SetTap([tap](const uint8_t* data, size_t size, bool fresh) {
@@ -226,7 +213,7 @@ std::string CHttpService::Xmltv(const CLineups& lineups) const
     return guide_.Xmltv(channels, "tsserve " TUNERHOST_VERSION);
 }
 
-void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c)
+void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
 {
     const auto lineups = Lineups();
     c.Send(200, "text/html; charset=utf-8",
@@ -236,122 +223,150 @@ void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c)
 void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
 {
     if (!Allowed(req.remoteAddr)) return Answer(c, 403, "this address may not use tsserve");
-    const std::string& path = req.path;
-    // On a device's own port, its documents; on the main port, the first kind's.
-    const CNetworkTuner* own = DeviceAt(req.localPort);
-
-    if (path == "/") {
-        if (Methods(req, c, kDocumentMethods)) Index(req, c);
-        return;
-    }
-    if (path == "/playlist.m3u") {
-        if (!Methods(req, c, kDocumentMethods)) return;
-        // ?kind=t or ?kind=s: one tuner kind, for clients that take one tuner per playlist.
-        const std::string kind = req.Param("kind");
-        if (req.HasParam("kind") && kind != "t" && kind != "s")
-            return Answer(c, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
-        // ?guide=1: the first line names the guide, for IPTV clients that read it there.
-        const std::string guide = req.Param("guide");
-        if (req.HasParam("guide") && guide != "1") return Answer(c, 404, "guide is 1 or left out, not " + guide);
-        return c.Send(200, "audio/x-mpegurl; charset=utf-8",
-                      PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind, guide == "1"));
-    }
-    if (path == "/status.json") {
-        if (!Methods(req, c, kDocumentMethods)) return;
-        const auto lineups = Lineups();
-        return c.Send(200, kJson,
-                      StatusJson(Served(req, true, *lineups), Served(req, false, *lineups), GuideView(*lineups)));
-    }
-    if (path == "/xmltv.xml") {
-        if (Methods(req, c, kDocumentMethods)) c.Send(200, "application/xml; charset=utf-8", Xmltv(*Lineups()));
-        return;
-    }
-    if (StartsWith(path, "/stream/")) {
-        // "/stream/t/27", "/stream/s/40D0/171": a kind, a channel, perhaps a service.
-        const std::string rest = path.substr(std::strlen("/stream/"));
-        const bool terrestrial = StartsWith(rest, "t/");
-        if (!terrestrial && !StartsWith(rest, "s/")) return Answer(c, 404, "no such page: see / for the channel list");
-        std::string text = rest.substr(2);
-        // "/stream/t/27/1024": one service of the channel.
-        uint16_t service = 0;
-        const size_t slash = text.find('/');
-        if (slash != std::string::npos) {
-            if (!ParseServiceId(text.substr(slash + 1), service))
-                return Answer(c, 404, "no such service " + text.substr(slash + 1) + ": see /playlist.m3u for the services");
-            text.resize(slash);
-        }
-        if (text.empty())
-            return Answer(c, 404, "no such page: see / for the channel list");
-        const CListedKind& kind = KindOf(terrestrial);
-        if (!Methods(req, c, kDocumentMethods)) return;
-        if (!kind.Served())
-            return Answer(c, 501, std::string("TunerHost serves no ") + (terrestrial ? "terrestrial" : "satellite") +
-                                      " tuner" +
-                                      (kind.missing.empty() ? "" : ": its plug-in " + kind.missing + " is missing"));
-        const auto value = ParseChannelArgument(Wide(text), terrestrial);
-        const CListedChannel* channel = value ? kind.Find(*value) : nullptr;
-        if (!channel)
-            return Answer(c, 404, std::string("unknown ") + (terrestrial ? "terrestrial channel " : "satellite TSID ") +
-                                      text + ": see /playlist.m3u for the channels");
-        return Stream(req, c, terrestrial, Lineups()->Of(terrestrial).Sources(*channel, service), service, false);
-    }
-    if (StartsWith(path, "/auto/v")) {
-        // A device has its own kind's numbers; the main port, whose numbers
-        // are distinct across both kinds, finds either.
-        const std::string number = path.substr(std::strlen("/auto/v"));
-        const auto lineups = Lineups();
-        for (bool terrestrial : {true, false}) {
-            if (own && own->terrestrial != terrestrial) continue;
-            if (const CLineupEntry* e = lineups->Of(terrestrial).Find(number)) {
-                if (Methods(req, c, kDocumentMethods))
-                    Stream(req, c, terrestrial, lineups->Of(terrestrial).Sources(*e->channel, e->serviceId),
-                           e->serviceId, true);
-                return;
-            }
-        }
-        return Answer(c, 404, "unknown guide number " + number + ": see lineup.json");
-    }
-    if (const CNetworkTuner* device = own ? own : DefaultDevice())
-        if (HandleDevice(req, c, *device, path, !own)) return;
-    Answer(c, 404, "no such page: see / for the channel list");
+    CRouteParams params;
+    const CRoute* route = routes_.Find(req.path, !DeviceAt(req.localPort), params);
+    if (!route) return Answer(c, 404, "no such page: see / for the channel list");
+    if (!MethodAllowed(route->methods, req.method))
+        return Answer(c, 405, "this page answers " + route->methods + " only", {{"Allow", route->methods}});
+    route->handler(req, c, params);
 }
 
-bool CHttpService::HandleDevice(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device,
-                                const std::string& path, bool root)
+// Every page tsserve answers, by method and path: the one place to find a
+// request's handler.
+void CHttpService::AddRoutes()
 {
-    const std::string base = DeviceBase(req, device);
-    if (path == "/discover.json") {
-        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, DiscoverJson(device, base, TUNERHOST_VERSION));
-        return true;
+    const auto add = [this](const char* methods, const char* pattern, auto member) {
+        CRoute route;
+        route.methods = methods;
+        route.pattern = pattern;
+        route.handler = [this, member](const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p) {
+            (this->*member)(req, c, p);
+        };
+        routes_.Add(std::move(route));
+    };
+    add(kDocumentMethods, "/", &CHttpService::Index);
+    add(kDocumentMethods, "/playlist.m3u", &CHttpService::Playlist);
+    add(kDocumentMethods, "/status.json", &CHttpService::StatusDocument);
+    add(kDocumentMethods, "/xmltv.xml", &CHttpService::XmltvDocument);
+    add(kDocumentMethods, "/stream/{kind}/{channel}", &CHttpService::ChannelStream);
+    add(kDocumentMethods, "/stream/{kind}/{channel}/{service}", &CHttpService::ChannelStream);
+    add(kDocumentMethods, "/auto/v{number}", &CHttpService::LineupStream);
+    // A network tuner's documents: on its own port its own; on the main
+    // port the first served kind's (scans there stand for both kinds).
+    add(kDocumentMethods, "/discover.json", &CHttpService::DiscoverDocument);
+    add(kDocumentMethods, "/lineup.json", &CHttpService::LineupDocument);
+    add(kDocumentMethods, "/lineup_status.json", &CHttpService::LineupStatusDocument);
+    add("POST", "/lineup.post", &CHttpService::LineupPost);
+    add(kDocumentMethods, "/device.xml", &CHttpService::DeviceDocument);
+}
+
+void CHttpService::Playlist(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    // ?kind=t or ?kind=s: one tuner kind, for clients that take one tuner per playlist.
+    const std::string kind = req.Param("kind");
+    if (req.HasParam("kind") && kind != "t" && kind != "s")
+        return Answer(c, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
+    // ?guide=1: the first line names the guide, for IPTV clients that read it there.
+    const std::string guide = req.Param("guide");
+    if (req.HasParam("guide") && guide != "1") return Answer(c, 404, "guide is 1 or left out, not " + guide);
+    c.Send(200, "audio/x-mpegurl; charset=utf-8",
+           PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind, guide == "1"));
+}
+
+void CHttpService::StatusDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    const auto lineups = Lineups();
+    c.Send(200, kJson, StatusJson(Served(req, true, *lineups), Served(req, false, *lineups), GuideView(*lineups)));
+}
+
+void CHttpService::XmltvDocument(const CHttpRequest&, CHttpConnection& c, const CRouteParams&)
+{
+    c.Send(200, "application/xml; charset=utf-8", Xmltv(*Lineups()));
+}
+
+// "/stream/t/27", "/stream/s/40D0/171": a kind, a channel, perhaps a service.
+void CHttpService::ChannelStream(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p)
+{
+    const std::string kindText = p.Get("kind");
+    if (kindText != "t" && kindText != "s") return Answer(c, 404, "no such page: see / for the channel list");
+    const bool terrestrial = kindText == "t";
+    const std::string text = p.Get("channel");
+    uint16_t service = 0;
+    const std::string serviceText = p.Get("service");
+    if (!serviceText.empty() && !ParseServiceId(serviceText, service))
+        return Answer(c, 404, "no such service " + serviceText + ": see /playlist.m3u for the services");
+    const CListedKind& kind = KindOf(terrestrial);
+    if (!kind.Served())
+        return Answer(c, 501, std::string("TunerHost serves no ") + (terrestrial ? "terrestrial" : "satellite") +
+                                  " tuner" + (kind.missing.empty() ? "" : ": its plug-in " + kind.missing + " is missing"));
+    const auto value = ParseChannelArgument(Wide(text), terrestrial);
+    const CListedChannel* channel = value ? kind.Find(*value) : nullptr;
+    if (!channel)
+        return Answer(c, 404, std::string("unknown ") + (terrestrial ? "terrestrial channel " : "satellite TSID ") +
+                                  text + ": see /playlist.m3u for the channels");
+    Stream(req, c, terrestrial, Lineups()->Of(terrestrial).Sources(*channel, service), service, false);
+}
+
+// A device has its own kind's numbers; the main port, whose numbers are
+// distinct across both kinds, finds either.
+void CHttpService::LineupStream(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p)
+{
+    const std::string number = p.Get("number");
+    const CNetworkTuner* own = DeviceAt(req.localPort);
+    const auto lineups = Lineups();
+    for (bool terrestrial : {true, false}) {
+        if (own && own->terrestrial != terrestrial) continue;
+        if (const CLineupEntry* e = lineups->Of(terrestrial).Find(number))
+            return Stream(req, c, terrestrial, lineups->Of(terrestrial).Sources(*e->channel, e->serviceId),
+                          e->serviceId, true);
     }
-    if (path == "/lineup.json") {
-        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, LineupJson(Lineups()->Of(device.terrestrial), base));
-        return true;
-    }
-    if (path == "/lineup_status.json") {
-        // At the root, both kinds' scans together.
-        if (Methods(req, c, kDocumentMethods))
-            c.Send(200, kJson,
-                   LineupStatusJson(device, ScanFigures(root || device.terrestrial, root || !device.terrestrial)));
-        return true;
-    }
-    if (path == "/lineup.post") {
-        if (Methods(req, c, "POST")) LineupPost(req, c, device, root);
-        return true;
-    }
-    if (path == "/device.xml") {
-        if (Methods(req, c, kDocumentMethods))
-            c.Send(200, "text/xml; charset=utf-8", DeviceXml(device, base, TUNERHOST_VERSION));
-        return true;
-    }
-    return false;
+    Answer(c, 404, "unknown guide number " + number + ": see lineup.json");
+}
+
+const CNetworkTuner* CHttpService::DeviceFor(const CHttpRequest& req, CHttpConnection& c) const
+{
+    const CNetworkTuner* device = DeviceAt(req.localPort);
+    if (!device) device = DefaultDevice();
+    if (!device) Answer(c, 404, "no such page: see / for the channel list");
+    return device;
+}
+
+void CHttpService::DiscoverDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    if (const CNetworkTuner* device = DeviceFor(req, c))
+        c.Send(200, kJson, DiscoverJson(*device, DeviceBase(req, *device), TUNERHOST_VERSION));
+}
+
+void CHttpService::LineupDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    if (const CNetworkTuner* device = DeviceFor(req, c))
+        c.Send(200, kJson, LineupJson(Lineups()->Of(device->terrestrial), DeviceBase(req, *device)));
+}
+
+void CHttpService::LineupStatusDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    // At the root, both kinds' scans together.
+    const bool root = !DeviceAt(req.localPort);
+    if (const CNetworkTuner* device = DeviceFor(req, c))
+        c.Send(200, kJson,
+               LineupStatusJson(*device, ScanFigures(root || device->terrestrial, root || !device->terrestrial)));
+}
+
+void CHttpService::DeviceDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    if (const CNetworkTuner* device = DeviceFor(req, c))
+        c.Send(200, "text/xml; charset=utf-8", DeviceXml(*device, DeviceBase(req, *device), TUNERHOST_VERSION));
 }
 
 // ?scan=start scans the device's kind (at the root: every kind served),
 // ?scan=abort stops it; ?only= limits it (ScanChoice.h). Without scan=, as
 // before scans existed: nothing to do.
-void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device, bool root)
+void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
 {
+    const CNetworkTuner* own = DeviceFor(req, c);
+    if (!own) return;
+    const CNetworkTuner& device = *own;
+    const bool root = !DeviceAt(req.localPort);
     if (!req.HasParam("scan")) return c.Send(200, kText, "");
     const std::string what = req.Param("scan");
     const bool kinds[2] = {root || device.terrestrial, root || !device.terrestrial};

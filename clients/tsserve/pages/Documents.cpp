@@ -1,6 +1,6 @@
 #include "Documents.h"
 
-#include "TextEscape.h"
+#include "base/TextEscape.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #include "GuideStore.h"
 
-#include "JsonRead.h"
-#include "SavedFile.h"
+#include "base/JsonRead.h"
+#include "base/SavedFile.h"
 
 #include <nlohmann/json.hpp>
 

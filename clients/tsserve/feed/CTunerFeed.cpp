@@ -1,6 +1,6 @@
 #include "CTunerFeed.h"
 
-#include "CEventLog.h"
+#include "base/CEventLog.h"
 
 #include <algorithm>
 #include <cstdio>
