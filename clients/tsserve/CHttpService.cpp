@@ -1,7 +1,7 @@
 #include "CHttpService.h"
 
 #include "base/CEventLog.h"
-#include "feed/CViewerStream.h"
+#include "feed/StreamStart.h"
 #include "ChannelArgument.h"
 #include "pages/Documents.h"
 #include "base/SavedFile.h"
@@ -11,9 +11,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr DWORD kWaitSliceMs = 100;          // how often a waiting viewer's connection is looked at
-constexpr ULONGLONG kHeadDeadlineMs = 4000;  // a stream's head goes out by then, tune or not
 
 const char* kText = "text/plain; charset=utf-8";
 const char* kJson = "application/json";
@@ -51,12 +48,6 @@ CFeedSettings FeedSettings(const ServeOptions& o)
     s.firstDataMs = static_cast<DWORD>(o.tuneWaitSeconds * 1000);
     s.stallMs = s.firstDataMs;
     return s;
-}
-
-std::string Peer(const CHttpRequest& req)
-{
-    const bool v6 = req.remoteAddr.find(':') != std::string::npos;
-    return (v6 ? "[" + req.remoteAddr + "]" : req.remoteAddr) + ":" + std::to_string(req.remotePort);
 }
 
 CGuidePassSettings GuideSettings(const ServeOptions& o)
@@ -102,10 +93,12 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
       scanS_(satellite_, listing_.satellite, scans, guide, [&log](const std::string& l) { log.Line(l); }),
       passT_(terrestrial_, listing_.terrestrial, scans, guide, GuideSettings(options), log),
       passS_(satellite_, listing_.satellite, scans, guide, GuideSettings(options), log),
+      api_(listing_, [this] { return Lineups(); }, terrestrial_, satellite_, guide, routes_, TUNERHOST_VERSION, log),
       server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); },
               [&log](const std::string& l) { log.Line(l); })
 {
     AddRoutes();
+    api_.AddRoutes(routes_);
     // Every stream a viewer watches brings the guide its events.
     for (auto [feed, tap] : {std::pair{&terrestrial_, &tapT_}, std::pair{&satellite_, &tapS_}})
         feed->SetTap([tap](const uint8_t* data, size_t size, bool fresh) {
@@ -224,10 +217,19 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
 {
     if (!Allowed(req.remoteAddr)) return Answer(c, 403, "this address may not use tsserve");
     CRouteParams params;
-    const CRoute* route = routes_.Find(req.path, !DeviceAt(req.localPort), params);
-    if (!route) return Answer(c, 404, "no such page: see / for the channel list");
-    if (!MethodAllowed(route->methods, req.method))
-        return Answer(c, 405, "this page answers " + route->methods + " only", {{"Allow", route->methods}});
+    const bool mainPort = !DeviceAt(req.localPort);
+    // The API answers its errors in JSON, as its clients read them.
+    const bool api = mainPort && CApi::IsApiPath(req.path);
+    const CRoute* route = routes_.Find(req.path, mainPort, params);
+    if (!route) {
+        if (api) return CApi::AnswerError(c, 404, "no such operation: see /api/docs");
+        return Answer(c, 404, "no such page: see / for the channel list");
+    }
+    if (!MethodAllowed(route->methods, req.method)) {
+        const std::string reason = "this page answers " + route->methods + " only";
+        if (api) return CApi::AnswerError(c, 405, reason, {{"Allow", route->methods}});
+        return Answer(c, 405, reason, {{"Allow", route->methods}});
+    }
     route->handler(req, c, params);
 }
 
@@ -384,7 +386,7 @@ void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const
         const std::vector<const CListedChannel*>& chosen = terrestrial ? only.terrestrial : only.satellite;
         if (!only.Empty() && chosen.empty()) continue;
         if ((terrestrial ? scanT_ : scanS_).Start(only.Empty() ? nullptr : &chosen))
-            log_.Line(std::string(terrestrial ? "terrestrial" : "satellite") + ": " + Peer(req) + " started a scan");
+            log_.Line(std::string(terrestrial ? "terrestrial" : "satellite") + ": " + PeerOf(req) + " started a scan");
         // A scan comes before the guide's idle pass, which gives the tuner up
         // within moments (and is let go once the scan has ended, by Tick).
         (terrestrial ? passT_ : passS_).Hold(true);
@@ -410,90 +412,15 @@ CLineupScan CHttpService::ScanFigures(bool terrestrial, bool satellite) const
     return out;
 }
 
-void CHttpService::Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason,
-                          bool lineup, const CTunerFeed& feed, const CListedChannel& channel)
-{
-    int status = 502;
-    HttpFields extra;
-    switch (error) {
-    case JoinError::Busy:
-    case JoinError::TunerBusy:
-        status = lineup ? 503 : 409;
-        // What media servers look for in a network tuner's answer.
-        if (lineup) extra.emplace_back("X-HDHomeRun-Error", "805 All Tuners In Use");
-        log_.Line(std::string(feed.KindName()) + ": refused " + Peer(req) + " for " + channel.argument + ": " + reason);
-        break;
-    case JoinError::NotRunning: status = 503; break;
-    case JoinError::NotServed: status = 501; break;
-    case JoinError::TunerFailed: status = 502; break;
-    case JoinError::NoData: status = 504; break;
-    case JoinError::Stopping: status = 503; break;
-    case JoinError::None: break;
-    }
-    Answer(c, status, reason, extra);
-}
-
 void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
                           const std::vector<const CListedChannel*>& sources, uint16_t service, bool lineup)
 {
-    for (size_t i = 0; i < sources.size(); ++i)
-        if (StreamFrom(req, c, terrestrial, *sources[i], service, lineup, i + 1 < sources.size())) return;
-}
-
-bool CHttpService::StreamFrom(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
-                              const CListedChannel& channel, uint16_t service, bool lineup, bool another)
-{
-    CTunerFeed& feed = Feed(terrestrial);
-    JoinError error = JoinError::None;
-    std::string reason;
-    // A channel that is not to be had (tuned to another, or it failed to
-    // tune) gives way to another transmitter of the service, while nothing
-    // has been answered yet.
-    const auto refuse = [&](JoinError e, const std::string& why) {
-        if (another && (e == JoinError::Busy || e == JoinError::TunerFailed || e == JoinError::NoData)) {
-            log_.Line(std::string(feed.KindName()) + ": " + channel.argument + " for " + Peer(req) + ": " + why +
-                      "; trying the service's next channel");
-            return false;
-        }
-        Refuse(req, c, e, why, lineup, feed, channel);
-        return true;
-    };
-    // HEAD gets what GET would, short of the tune itself.
-    if (!feed.MayJoin(channel, error, reason)) return refuse(error, reason);
-    if (!IsTunerHostRunning()) return refuse(JoinError::NotRunning, "TunerHost is not running");
-    // A live stream has neither a length nor ranges.
-    const HttpFields fields{{"Cache-Control", "no-cache"}, {"Accept-Ranges", "none"}};
-    if (req.method == "HEAD") {
-        c.StartStream("video/mp2t", fields, nullptr);
-        return true;
-    }
-    const CHttpPeer watch = c.Peer();
-    std::shared_ptr<CViewer> viewer = feed.Join(channel, service, Peer(req), [watch] { return watch.Gone(); }, error, reason);
-    if (!viewer) return refuse(error, reason);
-
-    // The tune may take longer than clients wait for an answer: past the
-    // deadline the head goes out, and the stream's body waits on (a tune
-    // that fails after it ends the stream without data).
-    for (;;) {
-        const CViewer::Phase phase = viewer->WaitStart(kWaitSliceMs, error, reason);
-        if (phase == CViewer::Phase::Started) break;
-        if (phase == CViewer::Phase::Failed) {
-            feed.Leave(viewer);
-            return refuse(error, reason);
-        }
-        if (c.Gone() || c.Stopping()) {
-            feed.Leave(viewer);
-            return true;
-        }
-        if (GetTickCount64() - req.receivedMs < kHeadDeadlineMs) continue;
-        if (!another) break;
-        // TunerHost answers a tune that failed as one that worked: the
-        // channel may be out of reach, and another carries the service.
-        feed.Leave(viewer);
-        return refuse(JoinError::NoData, "no data within " + std::to_string(kHeadDeadlineMs / 1000) + " s");
-    }
-    c.StartStream("video/mp2t", fields, std::make_unique<CViewerStream>(feed, viewer, watch, log_));
-    return true;
+    CStreamAsk ask;
+    ask.sources = sources;
+    ask.service = service;
+    ask.user = {0, req.Field("User-Agent"), req.path};
+    ask.form = lineup ? RefusalForm::Lineup : RefusalForm::Page;
+    AnswerStream(Feed(terrestrial), req, c, ask, log_);
 }
 
 bool CHttpService::Start(std::string& error)
@@ -514,6 +441,7 @@ bool CHttpService::Start(std::string& error)
         return false;
     }
     discovery_->Start();
+    api_.Start();
     passT_.Start();
     passS_.Start();
     return true;
@@ -534,6 +462,7 @@ void CHttpService::Stop()
 {
     // Scans and the idle pass hand their tuners back first; the feeds then
     // end their viewers, so that no stream waits for data.
+    api_.Stop();
     scanT_.Abort();
     scanS_.Abort();
     passT_.Stop();

@@ -3,6 +3,7 @@
 // discovery, the channel scans media servers start, and the guide (taken
 // from every stream read, and by an idle pass of each kind).
 #pragma once
+#include "api/CApi.h"
 #include "discovery/CDiscovery.h"
 #include "pages/Documents.h"
 #include "http/CHttpServer.h"
@@ -78,12 +79,6 @@ private:
     // sources: the channels that carry it, tried in turn (CLineup::Sources).
     void Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
                 const std::vector<const CListedChannel*>& sources, uint16_t service, bool lineup);
-    // False, with nothing answered, when the channel cannot be had and
-    // `another` says another channel may serve the request.
-    bool StreamFrom(const CHttpRequest& req, CHttpConnection& c, bool terrestrial, const CListedChannel& channel,
-                    uint16_t service, bool lineup, bool another);
-    void Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason, bool lineup,
-                const CTunerFeed& feed, const CListedChannel& channel);
     CTunerFeed& Feed(bool terrestrial) { return terrestrial ? terrestrial_ : satellite_; }
     // The lineups as the last scan left them.
     std::shared_ptr<const CLineups> Lineups() const;
@@ -114,6 +109,7 @@ private:
     CGuidePass passS_;
     ULONGLONG savedMs_ = GetTickCount64();
     CRouteTable routes_;
+    CApi api_;
     CHttpServer server_;
     std::unique_ptr<CDiscovery> discovery_;
 };

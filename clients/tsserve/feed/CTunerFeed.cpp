@@ -85,7 +85,7 @@ void CTunerFeed::DropGone()
     }
 }
 
-bool CTunerFeed::MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason)
+bool CTunerFeed::MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason, int)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) {
@@ -103,7 +103,8 @@ bool CTunerFeed::MayJoin(const CListedChannel& channel, JoinError& error, std::s
 }
 
 std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, uint16_t service, const std::string& peer,
-                                          std::function<bool()> gone, JoinError& error, std::string& reason)
+                                          std::function<bool()> gone, JoinError& error, std::string& reason,
+                                          const CStreamUser& user)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shutdown_) {
@@ -121,7 +122,7 @@ std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, uint16_
     // still opening or closing gives way to it.
     if (viewers_.empty()) channel_ = channel;
     const std::string watched = service ? "/" + std::to_string(service) : "";
-    auto viewer = std::make_shared<CViewer>(peer, channel.argument + watched, std::move(gone));
+    auto viewer = std::make_shared<CViewer>(peer, channel.argument + watched, std::move(gone), user);
     viewers_.push_back(viewer);
     if (service) services_[viewer] = service;
     // A borrower of the tuner hands it back at once.
@@ -140,11 +141,13 @@ std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, uint16_
         } catch (const std::system_error&) {
             viewers_.clear();
             services_.clear();
+            Changed();
             error = JoinError::TunerFailed;
             reason = "tsserve could not start a thread for the tuner";
             return nullptr;
         }
     }
+    Changed();
     error = JoinError::None;
     return viewer;
 }
@@ -197,6 +200,7 @@ void CTunerFeed::SessionMain()
                     viewers_.erase(viewers_.begin() + static_cast<std::ptrdiff_t>(i));
                     services_.erase(viewer);
                 }
+                Changed();
             }
             log_.Line(std::string(KindName()) + ": released the tuner" + (ended.empty() ? "" : ": " + ended));
             continue;
@@ -212,6 +216,7 @@ void CTunerFeed::SessionMain()
         for (const auto& viewer : viewers_) viewer->Fail(error, reason);
         viewers_.clear();
         services_.clear();
+        Changed();
         log_.Line(std::string(KindName()) + ": could not open the tuner for " + Describe(channel) + ": " + reason);
     }
     // A retune's connection that no viewer wants any more.
@@ -414,6 +419,7 @@ void CTunerFeed::RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std:
     if (it == viewers_.end()) return;
     viewers_.erase(it);
     services_.erase(viewer);
+    Changed();
     char figures[96];
     std::snprintf(figures, sizeof figures, " after %.1f s, %.1f MB", (GetTickCount64() - viewer->JoinedMs()) / 1000.0,
                   viewer->SentBytes() / 1e6);
@@ -453,7 +459,10 @@ CFeedStatus CTunerFeed::Status() const
     s.ccErrors = checker_.ccErrors;
     s.sessions = sessions_;
     for (const auto& v : viewers_)
-        s.viewers.push_back({v->Peer(), v->Channel(), (now - v->JoinedMs()) / 1000.0, v->SentBytes(), v->QueuedBytes()});
+        s.viewers.push_back(
+            {v->Peer(), v->Channel(), v->User(), (now - v->JoinedMs()) / 1000.0, v->SentBytes(), v->QueuedBytes()});
+    s.lent = lent_;
+    s.lentFor = lentFor_;
     return s;
 }
 
@@ -467,6 +476,7 @@ void CTunerFeed::Shutdown()
         for (const auto& viewer : viewers_) viewer->End("tsserve is stopping");
         viewers_.clear();
         services_.clear();
+        Changed();
         returned_.notify_all();
         if (state_ == State::Streaming) state_ = State::Closing;
         thread = std::move(thread_);
@@ -493,6 +503,7 @@ bool CTunerFeed::Borrow(const std::string& purpose, std::string& reason)
     revoked_ = false;
     lentFor_ = purpose;
     lentChannel_ = CListedChannel();
+    Changed();
     return true;
 }
 
@@ -512,6 +523,7 @@ void CTunerFeed::GiveBack()
     lent_ = false;
     revoked_ = shutdown_;
     lentFor_.clear();
+    Changed();
     returned_.notify_all();
 }
 

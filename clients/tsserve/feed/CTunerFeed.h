@@ -45,8 +45,9 @@ struct CFeedSettings {
 };
 
 struct CViewerStatus {
-    std::string peer;
+    std::string peer;     // also its id among the tuner's users
     std::string channel;
+    CStreamUser user;
     double seconds = 0;
     uint64_t bytes = 0;
     size_t queuedBytes = 0;
@@ -63,6 +64,8 @@ struct CFeedStatus {
     uint64_t ccErrors = 0;
     uint64_t sessions = 0;  // connections to TunerHost made so far for viewers
     std::vector<CViewerStatus> viewers;
+    bool lent = false;      // a borrower (a scan, the idle pass) has the tuner
+    std::string lentFor;    // what for: "scanning", "collecting the guide"
 };
 
 // Opens TunerHost's control pipe of the kind and checks its answer, waiting
@@ -81,13 +84,14 @@ public:
 
     // Whether a viewer of the channel would be let in now (what HEAD
     // answers); `reason` says why not in one line.
-    bool MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason);
+    bool MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason, int priority = 0);
     // Adds a viewer of the channel at once; it then waits for its tune
     // (CViewer::WaitStart). Null when the kind is in use on another channel.
     // gone: whether the viewer's connection has closed.
     // service: the one service the viewer watches; 0 for the whole stream.
     std::shared_ptr<CViewer> Join(const CListedChannel& channel, uint16_t service, const std::string& peer,
-                                  std::function<bool()> gone, JoinError& error, std::string& reason);
+                                  std::function<bool()> gone, JoinError& error, std::string& reason,
+                                  const CStreamUser& user = {});
     // The viewer's response ended: it stops being fed.
     void Leave(const std::shared_ptr<CViewer>& viewer);
     CFeedStatus Status() const;
@@ -101,6 +105,10 @@ public:
     // `fresh` says the first of a tune. Set before the first viewer comes.
     using StreamTap = std::function<void(const uint8_t* data, size_t size, bool fresh)>;
     void SetTap(StreamTap tap) { tap_ = std::move(tap); }
+    // Told whenever the tuner's users change (a viewer comes or goes, a
+    // borrower takes or gives back the tuner), with the feed's lock held: it
+    // may note the change, never call the feed. Set before the first viewer comes.
+    void SetUsersChanged(std::function<void()> changed) { usersChanged_ = std::move(changed); }
 
     // The tuner for a borrower while no viewer wants it (`purpose` shows in
     // the status, e.g. "scanning"); false, with why, when viewers have it or
@@ -157,6 +165,11 @@ private:
     std::map<uint16_t, std::unique_ptr<tstables::CServiceFilter>> filters_;
     CTunerClient client_;      // the session thread's, or the borrower's
     StreamTap tap_;
+    std::function<void()> usersChanged_;
+    void Changed() const
+    {
+        if (usersChanged_) usersChanged_();
+    }
     bool lent_ = false;
     std::atomic<bool> revoked_{false};
     std::string lentFor_;
