@@ -440,10 +440,12 @@ void CApi::Programs(const CHttpRequest& req, CHttpConnection& c, const Params&)
                 continue;
             for (const CListedProgram& p : guide_.Listing(e.service)) {
                 if (eventId && p.event.key.eventId != *eventId) continue;
-                out += (out.size() > 1 ? "," : "") + ProgramJson(p.event, p.start, p.stop).dump();
+                if (out.size() > 1) out += ',';
+                out += ProgramJson(p.event, p.start, p.stop).dump();
             }
         }
-    c.Send(200, kJson, out + "]");
+    out += ']';
+    c.Send(200, kJson, out);
 }
 
 // The programme an id names, among the lineups' services; 400 or 404 answered when none.

@@ -82,11 +82,15 @@ public:
     CTunerFeed(const CTunerFeed&) = delete;
     CTunerFeed& operator=(const CTunerFeed&) = delete;
 
-    // Whether a viewer of the channel would be let in now (what HEAD
-    // answers); `reason` says why not in one line.
-    bool MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason, int priority = 0);
+    // Whether a viewer of the channel, of this priority, would be let in
+    // (what HEAD answers), waiting up to waitMs for the tuner to be freed;
+    // `reason` says why not in one line.
+    bool MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason, int priority = 0,
+                 DWORD waitMs = 0);
     // Adds a viewer of the channel at once; it then waits for its tune
-    // (CViewer::WaitStart). Null when the kind is in use on another channel.
+    // (CViewer::WaitStart). Null when the kind is in use on another channel
+    // by users it may not take the tuner from (see Judge). A viewer that
+    // takes the tuner ends the other channel's viewers' streams.
     // gone: whether the viewer's connection has closed.
     // service: the one service the viewer watches; 0 for the whole stream.
     std::shared_ptr<CViewer> Join(const CListedChannel& channel, uint16_t service, const std::string& peer,
@@ -137,6 +141,14 @@ private:
     // Streams until the session is to close; why it ended otherwise.
     std::string Stream();
     bool Wanted(const CListedChannel& channel) const;  // with the lock held
+    // With the lock held: what a request of the channel and priority gets.
+    enum class Verdict { Take, Preempt, Refuse };
+    Verdict Judge(const CListedChannel& channel, int priority) const;
+    // With the lock held: whether it may come in, waiting up to waitMs for
+    // users to leave (the lock let go meanwhile).
+    bool Admit(std::unique_lock<std::mutex>& lock, const CListedChannel& channel, int priority, DWORD waitMs,
+               JoinError& error, std::string& reason);
+    static constexpr ULONGLONG kFreeLookMs = 100;  // how often a waiting request looks at the users' connections
     // With the lock held: feeds a message to every viewer, dropping those too far behind.
     void Distribute(const ChunkPtr& chunk);
     // With the lock held: removes the viewers whose connections closed.
@@ -145,7 +157,7 @@ private:
     // With the lock held: the message cut to one service, made once per message.
     ChunkPtr ServiceChunk(const ChunkPtr& chunk, uint16_t service, std::map<uint16_t, ChunkPtr>& made);
     void EndMissingServices();
-    std::string BusyReason() const;
+    std::string BusyReason(int priority) const;
     static std::string FailureReason(ClientError e, const char* kind, const CListedChannel& channel,
                                      DWORD firstDataMs, JoinError& error);
 
@@ -175,6 +187,7 @@ private:
     std::string lentFor_;
     CListedChannel lentChannel_;
     std::condition_variable returned_;
+    std::condition_variable freed_;  // the last viewer left
     ULONGLONG idleSinceMs_ = GetTickCount64();
     ULONGLONG keepUntilMs_ = 0;  // a session without viewers closes then
     std::thread thread_;

@@ -9,6 +9,9 @@ namespace {
 
 constexpr DWORD kWaitSliceMs = 100;          // how often a waiting viewer's connection is looked at
 constexpr ULONGLONG kHeadDeadlineMs = 4000;  // a stream's head goes out by then, tune or not
+// How long a request that may not take the tuner waits for it to be freed
+// (a recording at its end, a player changing channel) before it is refused.
+constexpr DWORD kFreeWaitMs = 3000;
 
 void Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason,
             const CStreamAsk& ask, const CTunerFeed& feed, const CListedChannel& channel, CEventLog& log)
@@ -48,7 +51,8 @@ bool StreamFrom(CTunerFeed& feed, const CHttpRequest& req, CHttpConnection& c, c
         return true;
     };
     // HEAD gets what GET would, short of the tune itself.
-    if (!feed.MayJoin(channel, error, reason, ask.user.priority)) return refuse(error, reason);
+    if (!feed.MayJoin(channel, error, reason, ask.user.priority, req.method == "HEAD" ? 0 : kFreeWaitMs))
+        return refuse(error, reason);
     if (!IsTunerHostRunning()) return refuse(JoinError::NotRunning, "TunerHost is not running");
     // A live stream has neither a length nor ranges.
     HttpFields fields{{"Cache-Control", "no-cache"}, {"Accept-Ranges", "none"}};

@@ -1,10 +1,12 @@
-// A stream's request answered: the viewer joins its kind's feed (on the
-// first of the channels that carry what it asks for that can be had), its
-// answer's head goes out once the tune brings data (or after 4 seconds,
-// whichever is sooner), and its body is the viewer's queue. A request that
-// cannot be had is answered with its status, in the form its page speaks:
-// the playlist's streams (409 for a busy tuner), a network tuner's lineup
-// (503 with HDHomeRun's error 805) or the recorders' API (JSON; 503).
+// A stream's request answered: the viewer joins its kind's feed with its
+// priority (CTunerFeed::Judge: a request that may not take the tuner waits
+// up to 3 seconds for it to be freed, then is refused), on the first of the
+// channels that carry what it asks for that can be had; its answer's head
+// goes out once the tune brings data (or after 4 seconds, whichever is
+// sooner), and its body is the viewer's queue. A request that cannot be had
+// is answered with its status, in the form its page speaks: the playlist's
+// streams (409 for a busy tuner), a network tuner's lineup (503 with
+// HDHomeRun's error 805) or the recorders' API (JSON; 503).
 #pragma once
 #include "CTunerFeed.h"
 #include "http/CHttpConnection.h"
