@@ -23,7 +23,12 @@ public:
     void NextPacket(uint8_t* out, const CSimClock& clock);
     // Programmes repeat every `seconds` (SimGuide.h); with less than
     // kSimGuideBlock, the guide is present/following only.
-    void SetGuideBlock(uint32_t seconds) { guideBlock_ = seconds ? seconds : kSimGuideBlock; }
+    // No longer than kSimGuideBlock: a programme's length times the block
+    // then stays in 32 bits (the 32-bit plug-in has no 64-bit division).
+    void SetGuideBlock(uint32_t seconds)
+    {
+        guideBlock_ = seconds && seconds < kSimGuideBlock ? seconds : kSimGuideBlock;
+    }
 
     static constexpr uint32_t kScheduleCycleMs = 20000;
     static constexpr uint32_t kScheduleDays = 8;

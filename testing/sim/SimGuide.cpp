@@ -70,7 +70,7 @@ uint32_t SimBlockEvents(const SimService& s, uint32_t blockStart, SimEventTime* 
     uint32_t n = 0, at = blockStart;
     for (; n < kSimMaxBlockEvents && theme.minutes[n]; ++n) {
         out[n] = {static_cast<uint16_t>(index * kSimMaxBlockEvents + n + 1), at,
-                  static_cast<uint32_t>(uint64_t(theme.minutes[n]) * 60u * block / kSimGuideBlock)};
+                  theme.minutes[n] * 60u * block / kSimGuideBlock};
         at += out[n].duration;
     }
     return n;

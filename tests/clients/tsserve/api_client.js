@@ -214,8 +214,8 @@ async function priorities(service) {
     const recording = watch(await client(2).getServiceStream(service.id));
     await until("the viewer's end", () => viewer.ended, 5000);
     await until("the recording's data", () => recording.bytes > 0);
-    await until("an event without the viewer", () => text.split("\n,\n").slice(1, -1).some(e => {
-        const d = JSON.parse(e).data;
+    await until("an event without the viewer", () => text.split("\n,\n").slice(0, -1).some(e => {
+        const d = JSON.parse(e.replace(/^\[\n/, "")).data;
         return d.index === 0 && d.users.some(u => u.id === recording.user) && !d.users.some(u => u.id === viewer.user);
     }), 5000);
     tunerEvents.destroy();
