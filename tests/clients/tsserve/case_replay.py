@@ -100,18 +100,29 @@ def players(rig):
 
 
 def vlc_entries(playlist, count, seconds=90):
-    """VLC (cvlc, as an unprivileged user: it refuses root) on the playlist,
-    two seconds an entry: [(URL, whether a video decoder started)] of the
-    entries it opened, in order; it is ended, by its id, once it opens the
-    entry after `count` (or after `seconds`)."""
+    """VLC (cvlc, as an unprivileged user: it refuses root) on the playlist:
+    [(URL, whether a video decoder started)] of the entries it opened, in
+    order. Its command line says "next" once an entry's video decoder starts
+    (or after 30 s without one), as a user pressing next would: its own
+    --run-time is not kept while a loaded machine keeps it buffering. It is
+    ended, by its id, once it opens the entry after `count` (or after
+    `seconds`)."""
     home = tempfile.mkdtemp(prefix="vlc-")
     os.chmod(home, 0o777)
     vlc = subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "HOME=" + home,
-                            "cvlc", "-vv", "--intf", "dummy", "--vout", "dummy", "--aout", "dummy", "--run-time", "2",
-                            playlist], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                            "cvlc", "-vv", "--intf", "rc", "--rc-fake-tty", "--vout", "dummy", "--aout", "dummy",
+                            playlist], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     entries = []
     timer = threading.Timer(seconds, vlc.kill)
     timer.start()
+
+    def say_next(entry_count):
+        if len(entries) == entry_count and vlc.poll() is None:
+            try:
+                vlc.stdin.write(b"next\n")
+                vlc.stdin.flush()
+            except OSError:
+                pass
     try:
         for line in vlc.stdout:
             line = line.decode(errors="replace")
@@ -120,8 +131,12 @@ def vlc_entries(playlist, count, seconds=90):
                 entries.append((m.group(1), False))
                 if len(entries) > count:
                     break
-            elif "using video decoder module" in line and entries:
+                bound = threading.Timer(30, say_next, (len(entries),))
+                bound.daemon = True
+                bound.start()
+            elif "using video decoder module" in line and entries and not entries[-1][1]:
                 entries[-1] = (entries[-1][0], True)
+                say_next(len(entries))
     finally:
         timer.cancel()
         end(vlc)
