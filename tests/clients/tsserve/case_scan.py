@@ -3,8 +3,9 @@ start it (POST /lineup.post?scan=start at tsserve's root), followed in
 lineup_status.json, every service the plug-in carries found with its name
 as libaribb24 decodes it from the stream itself, and the lists made from it
 (playlist, lineups, start page) agreeing; HD and DRM in the lineups (a
-sub-channel in 480i, a service whose packets come scrambled); tsserve --scan
-on the console; a damaged saved scan left out in one line."""
+sub-channel in 480i, a service whose packets come scrambled); the channels
+not yet scanned listed as channels while a viewer pauses the first scan;
+tsserve --scan on the console; a damaged saved scan left out in one line."""
 import json
 import re
 import threading
@@ -101,9 +102,18 @@ def case_scan(rig):
             others.append("tsrec: exit %d" % r.returncode)
             check(r.returncode == 0 and "continuity errors 0" in r.stdout, "tsrec during the scan:\n" + r.stdout)
         elif done >= 20 and len(others) == 1:
-            data = first_bytes(rig.url("/stream/t/13"), 586560, timeout=30)
-            others.append("viewer: %d bytes" % len(data))
-            check(len(data) == 586560, "a viewer during the scan got %d bytes" % len(data))
+            viewer = Reader(rig.where, "/stream/t/13")
+            viewer.start()
+            check(wait_viewers(rig, 1, 15), "the viewer during the scan did not join")
+            unscanned_listed(rig)
+            deadline = time.time() + 30
+            while len(viewer.body()) < 586560 and viewer.is_alive() and time.time() < deadline:
+                time.sleep(0.1)
+            viewer.stop = True
+            viewer.join(5)
+            viewer.sock.close()
+            others.append("viewer: %d bytes" % len(viewer.body()))
+            check(len(viewer.body()) >= 586560, "a viewer during the scan got %d bytes" % len(viewer.body()))
         check(time.time() - started < 150, "the scan takes too long: %s" % s)
         time.sleep(0.5)
     took = time.time() - started
@@ -200,3 +210,20 @@ def case_scan(rig):
               before))
     r = rig.run("tsserve.exe", "--scan", "--only", "t/99", timeout=60)
     check(r.returncode == 1 and "t/99" in r.stdout, "tsserve --scan --only t/99: %d %s" % (r.returncode, r.stdout))
+
+
+def unscanned_listed(rig):
+    """A viewer has paused the first scan: the UHF channels it has yet to
+    scan are in the playlist and the lineup as channels, the others as their
+    services."""
+    for _ in range(5):
+        done = json_of(rig, "/status.json")["terrestrial"]["scan"]["done"]
+        _, _, playlist = curl_get(rig, "/playlist.m3u")
+        names = {e["GuideName"] for e in json_of(rig, "/lineup.json", port=rig.port + 1)}
+        if json_of(rig, "/status.json")["terrestrial"]["scan"]["done"] == done:
+            break
+    for n in range(13, 63):
+        scanned = n < 13 + done
+        check((b"/stream/t/%d\n" % n in playlist) != scanned and ("%dch" % n in names) != scanned and
+              (("試験放送%d" % n) in names) == scanned,
+              "channel %d while the scan is paused after %d channels:\n%s" % (n, done, playlist.decode()))
