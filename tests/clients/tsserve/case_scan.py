@@ -5,8 +5,10 @@ as libaribb24 decodes it from the stream itself, and the lists made from it
 (playlist, lineups, start page) agreeing; HD and DRM in the lineups (a
 sub-channel in 480i, a service whose packets come scrambled); the channels
 not yet scanned listed as channels while a viewer pauses the first scan;
-tsserve --scan on the console; a damaged saved scan left out in one line."""
+tsserve --scan on the console; a damaged saved scan left out in one line, and
+what a tsserve that ended mid-save left removed."""
 import json
+import os
 import re
 import threading
 import time
@@ -61,10 +63,16 @@ def case_scan(rig):
     rig.set_sim("T", "RateKBps=4000\r\nScrambled=7680\r\n")
     rig.set_sim("S", "RateKBps=4000\r\n")
     rig.write("tsserve-scan.json", '{"format": "tsserve scan", "version": 1, "channels": [{"kind"')
+    # Saves cut short by a crash (no process has that id), and a file that is none.
+    unfinished = ["tsserve-scan.json.4000000000-12.new", "tsserve-guide.json.4000000000-16.new"]
+    for name in unfinished + ["tsserve-scan.json.mine.new"]:
+        rig.write(name, "{")
     rig.start_host()
     rig.start_serve()
     lines = [l for l in rig.serve_output().splitlines() if "saved scan" in l]
     check(len(lines) == 1 and "left out" in lines[0], "a damaged saved scan: %s" % lines)
+    check(not any(os.path.exists(rig.path(n)) for n in unfinished) and
+          os.path.exists(rig.path("tsserve-scan.json.mine.new")), "unfinished saves: %s" % sorted(os.listdir(rig.dir)))
     # Before any scan: channels, as ever.
     status, _, body = curl_get(rig, "/playlist.m3u")
     check(b"/stream/t/27\n" in body, "before a scan the playlist lists channels")
