@@ -5,16 +5,18 @@ as libaribb24 decodes it from the stream itself, and the lists made from it
 (playlist, lineups, start page) agreeing; HD and DRM in the lineups (a
 sub-channel in 480i, a service whose packets come scrambled); the channels
 not yet scanned listed as channels while a viewer pauses the first scan;
-tsserve --scan on the console; a damaged saved scan left out in one line, and
-what a tsserve that ended mid-save left removed."""
+tsserve --scan on the console, and a channel passed over when another client
+takes the tuner each time it is tuned; a damaged saved scan left out in one
+line, and what a tsserve that ended mid-save left removed."""
 import json
 import os
 import re
+import subprocess
 import threading
 import time
 
 from clients import Reader, curl_get, first_bytes, json_of, wait_viewers
-from harness import check
+from harness import check, end
 from tables import aribb24_decode, parse_pat, parse_sdt, sections
 
 # The plug-in's channels as its README tells them (testing/sim/SimLineup.cpp),
@@ -218,6 +220,7 @@ def case_scan(rig):
               before))
     r = rig.run("tsserve.exe", "--scan", "--only", "t/99", timeout=60)
     check(r.returncode == 1 and "t/99" in r.stdout, "tsserve --scan --only t/99: %d %s" % (r.returncode, r.stdout))
+    passed_over(rig)
 
 
 def unscanned_listed(rig):
@@ -235,3 +238,35 @@ def unscanned_listed(rig):
         check((b"/stream/t/%d\n" % n in playlist) != scanned and ("%dch" % n in names) != scanned and
               (("試験放送%d" % n) in names) == scanned,
               "channel %d while the scan is paused after %d channels:\n%s" % (n, done, playlist.decode()))
+
+
+def passed_over(rig):
+    """tsrec comes each time the scan has the tuner (which it yields): after
+    the third loss in a row the scan passes the channel over and ends.
+    Opening the tuner takes 2 s and its tune fails: tsrec, started as the
+    scan takes the tuner, waits while it opens it and comes long before the
+    channel is done."""
+    rig.set_sim("T", "OpenHangMs=2000\r\nTuneFailsOn=30\r\n")
+    out = open(rig.path("passed.out"), "w")
+    scan = subprocess.Popen([rig.wine, "tsserve.exe", "--scan", "--only", "t/30"], cwd=rig.dir, stdout=out,
+                            stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def said():
+        with open(rig.path("passed.out"), errors="replace") as f:
+            return f.read()
+    runs, deadline = 0, time.time() + 90
+    try:
+        while scan.poll() is None and time.time() < deadline:
+            if said().count("scanning 1 terrestrial channels") + said().count("terrestrial scan goes on at 30") > runs:
+                rig.run("tsrec.exe", "-c", "31", "-t", "1", "-q", "-o", "rec.ts")
+                runs += 1
+            time.sleep(0.1)
+        code = scan.wait(30)
+    finally:
+        end(scan)
+        out.close()
+    check(code == 0 and runs == 3 and "terrestrial 30: passed over: another client of TunerHost took the "
+          "terrestrial tuner, each of 3 times it was tuned" in said(),
+          "tsserve --scan against tsrec (%d runs):\n%s" % (runs, said()))
+    rig.set_sim("T", "")
+    print("  a channel passed over after tsrec took the tuner three times (%d runs of tsrec)" % runs)
