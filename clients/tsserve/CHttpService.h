@@ -80,7 +80,7 @@ private:
     void Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
                 const std::vector<const CListedChannel*>& sources, uint16_t service, bool lineup);
     CTunerFeed& Feed(bool terrestrial) { return terrestrial ? terrestrial_ : satellite_; }
-    // The lineups as the last scan left them.
+    // The lineups as the scans left them, or as a scan in progress has them.
     std::shared_ptr<const CLineups> Lineups() const;
     const CListedKind& KindOf(bool terrestrial) const
     {
@@ -97,6 +97,7 @@ private:
     mutable std::mutex lineupsMutex_;
     mutable std::shared_ptr<const CLineups> lineups_;  // point into listing_
     mutable uint64_t lineupsGeneration_ = ~0ull;
+    mutable std::vector<const CListedChannel*> lineupsPending_;  // of both kinds' scans
     const CNetworkTuner deviceT_;
     const CNetworkTuner deviceS_;
     CTunerFeed terrestrial_;
