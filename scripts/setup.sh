@@ -14,6 +14,9 @@
 # clang's runtimes (libclang-rt-14-dev) and Debian's built GoogleTest
 # (libgtest-dev) serve the native sanitizer and fuzzer runs of the
 # stream-table library (tests/native).
+# The recorders' API is tested with the client library front-ends use (npm
+# `mirakurun`, the version EPGStation pins), run by Debian's Node (nodejs,
+# npm) and installed into .deps/ without its install scripts.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
@@ -41,6 +44,9 @@ apt_install() {
 }
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+# A Node the machine has already (from elsewhere than Debian) is kept.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 # binutils comes first: the 32-bit probe needs it.
 if ! command -v as >/dev/null || ! command -v ld >/dev/null; then
   apt_update
@@ -155,4 +161,13 @@ if [ ! -f "$nlohmann/nlohmann/json.hpp" ]; then
   cp "$src/LICENSE.MIT" "$src/README.md" "$nlohmann/"
   sed -n 's/^Version: //p' "$work"/nlohmann-json3_*.dsc | head -n 1 > "$nlohmann/VERSION"
   rm -rf "$work"
+fi
+
+# The recorders' client library, once per work tree; the tests load its
+# lib/client.js only.
+mirakurun="$root/.deps/mirakurun-client"
+if [ ! -f "$mirakurun/node_modules/mirakurun/lib/client.js" ]; then
+  echo "setup: installing the mirakurun client library into $mirakurun"
+  mkdir -p "$mirakurun"
+  npm install --prefix "$mirakurun" --ignore-scripts --no-audit --no-fund --save-exact mirakurun@3.9.0-rc.4 >/dev/null
 fi

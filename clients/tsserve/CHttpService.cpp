@@ -1,19 +1,16 @@
 #include "CHttpService.h"
 
-#include "CEventLog.h"
-#include "CViewerStream.h"
+#include "base/CEventLog.h"
+#include "feed/StreamStart.h"
 #include "ChannelArgument.h"
-#include "Documents.h"
-#include "SavedFile.h"
+#include "pages/Documents.h"
+#include "base/SavedFile.h"
 #include "Version.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-constexpr DWORD kWaitSliceMs = 100;          // how often a waiting viewer's connection is looked at
-constexpr ULONGLONG kHeadDeadlineMs = 4000;  // a stream's head goes out by then, tune or not
 
 const char* kText = "text/plain; charset=utf-8";
 const char* kJson = "application/json";
@@ -22,15 +19,6 @@ const char* kDocumentMethods = "GET, HEAD";
 void Answer(CHttpConnection& c, int status, const std::string& reason, const HttpFields& extra = {})
 {
     c.Send(status, kText, reason + "\n", extra);
-}
-
-// False, with 405 answered, when the method is not one of `allowed`.
-bool Methods(const CHttpRequest& req, CHttpConnection& c, const char* allowed)
-{
-    const std::string list = std::string(", ") + allowed + ",";
-    if (list.find(", " + req.method + ",") != std::string::npos) return true;
-    Answer(c, 405, std::string("this page answers ") + allowed + " only", {{"Allow", allowed}});
-    return false;
 }
 
 std::wstring Wide(const std::string& s)
@@ -60,17 +48,6 @@ CFeedSettings FeedSettings(const ServeOptions& o)
     s.firstDataMs = static_cast<DWORD>(o.tuneWaitSeconds * 1000);
     s.stallMs = s.firstDataMs;
     return s;
-}
-
-std::string Peer(const CHttpRequest& req)
-{
-    const bool v6 = req.remoteAddr.find(':') != std::string::npos;
-    return (v6 ? "[" + req.remoteAddr + "]" : req.remoteAddr) + ":" + std::to_string(req.remotePort);
-}
-
-bool StartsWith(const std::string& s, const char* prefix)
-{
-    return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 CGuidePassSettings GuideSettings(const ServeOptions& o)
@@ -116,9 +93,12 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
       scanS_(satellite_, listing_.satellite, scans, guide, [&log](const std::string& l) { log.Line(l); }),
       passT_(terrestrial_, listing_.terrestrial, scans, guide, GuideSettings(options), log),
       passS_(satellite_, listing_.satellite, scans, guide, GuideSettings(options), log),
+      api_(listing_, [this] { return Lineups(); }, terrestrial_, satellite_, guide, routes_, TUNERHOST_VERSION, log),
       server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); },
               [&log](const std::string& l) { log.Line(l); })
 {
+    AddRoutes();
+    api_.AddRoutes(routes_);
     // Every stream a viewer watches brings the guide its events.
     for (auto [feed, tap] : {std::pair{&terrestrial_, &tapT_}, std::pair{&satellite_, &tapS_}})
         feed->SetTap([tap](const uint8_t* data, size_t size, bool fresh) {
@@ -230,7 +210,7 @@ std::string CHttpService::Xmltv(const CLineups& lineups) const
     return guide_.Xmltv(channels, "tsserve " TUNERHOST_VERSION);
 }
 
-void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c)
+void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
 {
     const auto lineups = Lineups();
     c.Send(200, "text/html; charset=utf-8",
@@ -240,122 +220,159 @@ void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c)
 void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
 {
     if (!Allowed(req.remoteAddr)) return Answer(c, 403, "this address may not use tsserve");
-    const std::string& path = req.path;
-    // On a device's own port, its documents; on the main port, the first kind's.
-    const CNetworkTuner* own = DeviceAt(req.localPort);
-
-    if (path == "/") {
-        if (Methods(req, c, kDocumentMethods)) Index(req, c);
-        return;
+    CRouteParams params;
+    const bool mainPort = !DeviceAt(req.localPort);
+    // The API answers its errors in JSON, as its clients read them.
+    const bool api = mainPort && CApi::IsApiPath(req.path);
+    const CRoute* route = routes_.Find(req.path, mainPort, params);
+    if (!route) {
+        if (api) return CApi::AnswerError(c, 404, "no such operation: see /api/docs");
+        return Answer(c, 404, "no such page: see / for the channel list");
     }
-    if (path == "/playlist.m3u") {
-        if (!Methods(req, c, kDocumentMethods)) return;
-        // ?kind=t or ?kind=s: one tuner kind, for clients that take one tuner per playlist.
-        const std::string kind = req.Param("kind");
-        if (req.HasParam("kind") && kind != "t" && kind != "s")
-            return Answer(c, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
-        // ?guide=1: the first line names the guide, for IPTV clients that read it there.
-        const std::string guide = req.Param("guide");
-        if (req.HasParam("guide") && guide != "1") return Answer(c, 404, "guide is 1 or left out, not " + guide);
-        return c.Send(200, "audio/x-mpegurl; charset=utf-8",
-                      PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind, guide == "1"));
+    if (!MethodAllowed(route->methods, req.method)) {
+        const std::string reason = "this page answers " + route->methods + " only";
+        if (api) return CApi::AnswerError(c, 405, reason, {{"Allow", route->methods}});
+        return Answer(c, 405, reason, {{"Allow", route->methods}});
     }
-    if (path == "/status.json") {
-        if (!Methods(req, c, kDocumentMethods)) return;
-        const auto lineups = Lineups();
-        return c.Send(200, kJson,
-                      StatusJson(Served(req, true, *lineups), Served(req, false, *lineups), GuideView(*lineups)));
-    }
-    if (path == "/xmltv.xml") {
-        if (Methods(req, c, kDocumentMethods)) c.Send(200, "application/xml; charset=utf-8", Xmltv(*Lineups()));
-        return;
-    }
-    if (StartsWith(path, "/stream/")) {
-        // "/stream/t/27", "/stream/s/40D0/171": a kind, a channel, perhaps a service.
-        const std::string rest = path.substr(std::strlen("/stream/"));
-        const bool terrestrial = StartsWith(rest, "t/");
-        if (!terrestrial && !StartsWith(rest, "s/")) return Answer(c, 404, "no such page: see / for the channel list");
-        std::string text = rest.substr(2);
-        // "/stream/t/27/1024": one service of the channel.
-        uint16_t service = 0;
-        const size_t slash = text.find('/');
-        if (slash != std::string::npos) {
-            if (!ParseServiceId(text.substr(slash + 1), service))
-                return Answer(c, 404, "no such service " + text.substr(slash + 1) + ": see /playlist.m3u for the services");
-            text.resize(slash);
-        }
-        if (text.empty())
-            return Answer(c, 404, "no such page: see / for the channel list");
-        const CListedKind& kind = KindOf(terrestrial);
-        if (!Methods(req, c, kDocumentMethods)) return;
-        if (!kind.Served())
-            return Answer(c, 501, std::string("TunerHost serves no ") + (terrestrial ? "terrestrial" : "satellite") +
-                                      " tuner" +
-                                      (kind.missing.empty() ? "" : ": its plug-in " + kind.missing + " is missing"));
-        const auto value = ParseChannelArgument(Wide(text), terrestrial);
-        const CListedChannel* channel = value ? kind.Find(*value) : nullptr;
-        if (!channel)
-            return Answer(c, 404, std::string("unknown ") + (terrestrial ? "terrestrial channel " : "satellite TSID ") +
-                                      text + ": see /playlist.m3u for the channels");
-        return Stream(req, c, terrestrial, Lineups()->Of(terrestrial).Sources(*channel, service), service, false);
-    }
-    if (StartsWith(path, "/auto/v")) {
-        // A device has its own kind's numbers; the main port, whose numbers
-        // are distinct across both kinds, finds either.
-        const std::string number = path.substr(std::strlen("/auto/v"));
-        const auto lineups = Lineups();
-        for (bool terrestrial : {true, false}) {
-            if (own && own->terrestrial != terrestrial) continue;
-            if (const CLineupEntry* e = lineups->Of(terrestrial).Find(number)) {
-                if (Methods(req, c, kDocumentMethods))
-                    Stream(req, c, terrestrial, lineups->Of(terrestrial).Sources(*e->channel, e->serviceId),
-                           e->serviceId, true);
-                return;
-            }
-        }
-        return Answer(c, 404, "unknown guide number " + number + ": see lineup.json");
-    }
-    if (const CNetworkTuner* device = own ? own : DefaultDevice())
-        if (HandleDevice(req, c, *device, path, !own)) return;
-    Answer(c, 404, "no such page: see / for the channel list");
+    route->handler(req, c, params);
 }
 
-bool CHttpService::HandleDevice(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device,
-                                const std::string& path, bool root)
+// Every page tsserve answers, by method and path: the one place to find a
+// request's handler.
+void CHttpService::AddRoutes()
 {
-    const std::string base = DeviceBase(req, device);
-    if (path == "/discover.json") {
-        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, DiscoverJson(device, base, TUNERHOST_VERSION));
-        return true;
+    const auto add = [this](const char* methods, const char* pattern, auto member) {
+        CRoute route;
+        route.methods = methods;
+        route.pattern = pattern;
+        route.handler = [this, member](const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p) {
+            (this->*member)(req, c, p);
+        };
+        routes_.Add(std::move(route));
+    };
+    add(kDocumentMethods, "/", &CHttpService::Index);
+    add(kDocumentMethods, "/playlist.m3u", &CHttpService::Playlist);
+    add(kDocumentMethods, "/status.json", &CHttpService::StatusDocument);
+    add(kDocumentMethods, "/xmltv.xml", &CHttpService::XmltvDocument);
+    add(kDocumentMethods, "/stream/{kind}/{channel}", &CHttpService::ChannelStream);
+    add(kDocumentMethods, "/stream/{kind}/{channel}/{service}", &CHttpService::ChannelStream);
+    add(kDocumentMethods, "/auto/v{number}", &CHttpService::LineupStream);
+    // A network tuner's documents: on its own port its own; on the main
+    // port the first served kind's (scans there stand for both kinds).
+    add(kDocumentMethods, "/discover.json", &CHttpService::DiscoverDocument);
+    add(kDocumentMethods, "/lineup.json", &CHttpService::LineupDocument);
+    add(kDocumentMethods, "/lineup_status.json", &CHttpService::LineupStatusDocument);
+    add("POST", "/lineup.post", &CHttpService::LineupPost);
+    add(kDocumentMethods, "/device.xml", &CHttpService::DeviceDocument);
+}
+
+void CHttpService::Playlist(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    // ?kind=t or ?kind=s: one tuner kind, for clients that take one tuner per playlist.
+    const std::string kind = req.Param("kind");
+    if (req.HasParam("kind") && kind != "t" && kind != "s")
+        return Answer(c, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
+    // ?guide=1: the first line names the guide, for IPTV clients that read it there.
+    const std::string guide = req.Param("guide");
+    if (req.HasParam("guide") && guide != "1") return Answer(c, 404, "guide is 1 or left out, not " + guide);
+    c.Send(200, "audio/x-mpegurl; charset=utf-8",
+           PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind, guide == "1"));
+}
+
+void CHttpService::StatusDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    const auto lineups = Lineups();
+    c.Send(200, kJson, StatusJson(Served(req, true, *lineups), Served(req, false, *lineups), GuideView(*lineups)));
+}
+
+void CHttpService::XmltvDocument(const CHttpRequest&, CHttpConnection& c, const CRouteParams&)
+{
+    c.Send(200, "application/xml; charset=utf-8", Xmltv(*Lineups()));
+}
+
+// "/stream/t/27", "/stream/s/40D0/171": a kind, a channel, perhaps a service.
+void CHttpService::ChannelStream(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p)
+{
+    const std::string kindText = p.Get("kind");
+    if (kindText != "t" && kindText != "s") return Answer(c, 404, "no such page: see / for the channel list");
+    const bool terrestrial = kindText == "t";
+    const std::string text = p.Get("channel");
+    uint16_t service = 0;
+    const std::string serviceText = p.Get("service");
+    if (!serviceText.empty() && !ParseServiceId(serviceText, service))
+        return Answer(c, 404, "no such service " + serviceText + ": see /playlist.m3u for the services");
+    const CListedKind& kind = KindOf(terrestrial);
+    if (!kind.Served())
+        return Answer(c, 501, std::string("TunerHost serves no ") + (terrestrial ? "terrestrial" : "satellite") +
+                                  " tuner" + (kind.missing.empty() ? "" : ": its plug-in " + kind.missing + " is missing"));
+    const auto value = ParseChannelArgument(Wide(text), terrestrial);
+    const CListedChannel* channel = value ? kind.Find(*value) : nullptr;
+    if (!channel)
+        return Answer(c, 404, std::string("unknown ") + (terrestrial ? "terrestrial channel " : "satellite TSID ") +
+                                  text + ": see /playlist.m3u for the channels");
+    Stream(req, c, terrestrial, Lineups()->Of(terrestrial).Sources(*channel, service), service, false);
+}
+
+// A device has its own kind's numbers; the main port, whose numbers are
+// distinct across both kinds, finds either.
+void CHttpService::LineupStream(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p)
+{
+    const std::string number = p.Get("number");
+    const CNetworkTuner* own = DeviceAt(req.localPort);
+    const auto lineups = Lineups();
+    for (bool terrestrial : {true, false}) {
+        if (own && own->terrestrial != terrestrial) continue;
+        if (const CLineupEntry* e = lineups->Of(terrestrial).Find(number))
+            return Stream(req, c, terrestrial, lineups->Of(terrestrial).Sources(*e->channel, e->serviceId),
+                          e->serviceId, true);
     }
-    if (path == "/lineup.json") {
-        if (Methods(req, c, kDocumentMethods)) c.Send(200, kJson, LineupJson(Lineups()->Of(device.terrestrial), base));
-        return true;
-    }
-    if (path == "/lineup_status.json") {
-        // At the root, both kinds' scans together.
-        if (Methods(req, c, kDocumentMethods))
-            c.Send(200, kJson,
-                   LineupStatusJson(device, ScanFigures(root || device.terrestrial, root || !device.terrestrial)));
-        return true;
-    }
-    if (path == "/lineup.post") {
-        if (Methods(req, c, "POST")) LineupPost(req, c, device, root);
-        return true;
-    }
-    if (path == "/device.xml") {
-        if (Methods(req, c, kDocumentMethods))
-            c.Send(200, "text/xml; charset=utf-8", DeviceXml(device, base, TUNERHOST_VERSION));
-        return true;
-    }
-    return false;
+    Answer(c, 404, "unknown guide number " + number + ": see lineup.json");
+}
+
+const CNetworkTuner* CHttpService::DeviceFor(const CHttpRequest& req, CHttpConnection& c) const
+{
+    const CNetworkTuner* device = DeviceAt(req.localPort);
+    if (!device) device = DefaultDevice();
+    if (!device) Answer(c, 404, "no such page: see / for the channel list");
+    return device;
+}
+
+void CHttpService::DiscoverDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    if (const CNetworkTuner* device = DeviceFor(req, c))
+        c.Send(200, kJson, DiscoverJson(*device, DeviceBase(req, *device), TUNERHOST_VERSION));
+}
+
+void CHttpService::LineupDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    if (const CNetworkTuner* device = DeviceFor(req, c))
+        c.Send(200, kJson, LineupJson(Lineups()->Of(device->terrestrial), DeviceBase(req, *device)));
+}
+
+void CHttpService::LineupStatusDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    // At the root, both kinds' scans together.
+    const bool root = !DeviceAt(req.localPort);
+    if (const CNetworkTuner* device = DeviceFor(req, c))
+        c.Send(200, kJson,
+               LineupStatusJson(*device, ScanFigures(root || device->terrestrial, root || !device->terrestrial)));
+}
+
+void CHttpService::DeviceDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    if (const CNetworkTuner* device = DeviceFor(req, c))
+        c.Send(200, "text/xml; charset=utf-8", DeviceXml(*device, DeviceBase(req, *device), TUNERHOST_VERSION));
 }
 
 // ?scan=start scans the device's kind (at the root: every kind served),
 // ?scan=abort stops it; ?only= limits it (ScanChoice.h). Without scan=, as
 // before scans existed: nothing to do.
-void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device, bool root)
+void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
 {
+    const CNetworkTuner* own = DeviceFor(req, c);
+    if (!own) return;
+    const CNetworkTuner& device = *own;
+    const bool root = !DeviceAt(req.localPort);
     if (!req.HasParam("scan")) return c.Send(200, kText, "");
     const std::string what = req.Param("scan");
     const bool kinds[2] = {root || device.terrestrial, root || !device.terrestrial};
@@ -373,7 +390,7 @@ void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const
         const std::vector<const CListedChannel*>& chosen = terrestrial ? only.terrestrial : only.satellite;
         if (!only.Empty() && chosen.empty()) continue;
         if ((terrestrial ? scanT_ : scanS_).Start(only.Empty() ? nullptr : &chosen))
-            log_.Line(std::string(terrestrial ? "terrestrial" : "satellite") + ": " + Peer(req) + " started a scan");
+            log_.Line(std::string(terrestrial ? "terrestrial" : "satellite") + ": " + PeerOf(req) + " started a scan");
         // A scan comes before the guide's idle pass, which gives the tuner up
         // within moments (and is let go once the scan has ended, by Tick).
         (terrestrial ? passT_ : passS_).Hold(true);
@@ -399,90 +416,15 @@ CLineupScan CHttpService::ScanFigures(bool terrestrial, bool satellite) const
     return out;
 }
 
-void CHttpService::Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason,
-                          bool lineup, const CTunerFeed& feed, const CListedChannel& channel)
-{
-    int status = 502;
-    HttpFields extra;
-    switch (error) {
-    case JoinError::Busy:
-    case JoinError::TunerBusy:
-        status = lineup ? 503 : 409;
-        // What media servers look for in a network tuner's answer.
-        if (lineup) extra.emplace_back("X-HDHomeRun-Error", "805 All Tuners In Use");
-        log_.Line(std::string(feed.KindName()) + ": refused " + Peer(req) + " for " + channel.argument + ": " + reason);
-        break;
-    case JoinError::NotRunning: status = 503; break;
-    case JoinError::NotServed: status = 501; break;
-    case JoinError::TunerFailed: status = 502; break;
-    case JoinError::NoData: status = 504; break;
-    case JoinError::Stopping: status = 503; break;
-    case JoinError::None: break;
-    }
-    Answer(c, status, reason, extra);
-}
-
 void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
                           const std::vector<const CListedChannel*>& sources, uint16_t service, bool lineup)
 {
-    for (size_t i = 0; i < sources.size(); ++i)
-        if (StreamFrom(req, c, terrestrial, *sources[i], service, lineup, i + 1 < sources.size())) return;
-}
-
-bool CHttpService::StreamFrom(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
-                              const CListedChannel& channel, uint16_t service, bool lineup, bool another)
-{
-    CTunerFeed& feed = Feed(terrestrial);
-    JoinError error = JoinError::None;
-    std::string reason;
-    // A channel that is not to be had (tuned to another, or it failed to
-    // tune) gives way to another transmitter of the service, while nothing
-    // has been answered yet.
-    const auto refuse = [&](JoinError e, const std::string& why) {
-        if (another && (e == JoinError::Busy || e == JoinError::TunerFailed || e == JoinError::NoData)) {
-            log_.Line(std::string(feed.KindName()) + ": " + channel.argument + " for " + Peer(req) + ": " + why +
-                      "; trying the service's next channel");
-            return false;
-        }
-        Refuse(req, c, e, why, lineup, feed, channel);
-        return true;
-    };
-    // HEAD gets what GET would, short of the tune itself.
-    if (!feed.MayJoin(channel, error, reason)) return refuse(error, reason);
-    if (!IsTunerHostRunning()) return refuse(JoinError::NotRunning, "TunerHost is not running");
-    // A live stream has neither a length nor ranges.
-    const HttpFields fields{{"Cache-Control", "no-cache"}, {"Accept-Ranges", "none"}};
-    if (req.method == "HEAD") {
-        c.StartStream("video/mp2t", fields, nullptr);
-        return true;
-    }
-    const CHttpPeer watch = c.Peer();
-    std::shared_ptr<CViewer> viewer = feed.Join(channel, service, Peer(req), [watch] { return watch.Gone(); }, error, reason);
-    if (!viewer) return refuse(error, reason);
-
-    // The tune may take longer than clients wait for an answer: past the
-    // deadline the head goes out, and the stream's body waits on (a tune
-    // that fails after it ends the stream without data).
-    for (;;) {
-        const CViewer::Phase phase = viewer->WaitStart(kWaitSliceMs, error, reason);
-        if (phase == CViewer::Phase::Started) break;
-        if (phase == CViewer::Phase::Failed) {
-            feed.Leave(viewer);
-            return refuse(error, reason);
-        }
-        if (c.Gone() || c.Stopping()) {
-            feed.Leave(viewer);
-            return true;
-        }
-        if (GetTickCount64() - req.receivedMs < kHeadDeadlineMs) continue;
-        if (!another) break;
-        // TunerHost answers a tune that failed as one that worked: the
-        // channel may be out of reach, and another carries the service.
-        feed.Leave(viewer);
-        return refuse(JoinError::NoData, "no data within " + std::to_string(kHeadDeadlineMs / 1000) + " s");
-    }
-    c.StartStream("video/mp2t", fields, std::make_unique<CViewerStream>(feed, viewer, watch, log_));
-    return true;
+    CStreamAsk ask;
+    ask.sources = sources;
+    ask.service = service;
+    ask.user = {0, req.Field("User-Agent"), req.path};
+    ask.form = lineup ? RefusalForm::Lineup : RefusalForm::Page;
+    AnswerStream(Feed(terrestrial), req, c, ask, log_);
 }
 
 bool CHttpService::Start(std::string& error)
@@ -503,6 +445,7 @@ bool CHttpService::Start(std::string& error)
         return false;
     }
     discovery_->Start();
+    api_.Start();
     passT_.Start();
     passS_.Start();
     return true;
@@ -523,6 +466,7 @@ void CHttpService::Stop()
 {
     // Scans and the idle pass hand their tuners back first; the feeds then
     // end their viewers, so that no stream waits for data.
+    api_.Stop();
     scanT_.Abort();
     scanS_.Abort();
     passT_.Stop();

@@ -3,19 +3,21 @@
 // discovery, the channel scans media servers start, and the guide (taken
 // from every stream read, and by an idle pass of each kind).
 #pragma once
-#include "CDiscovery.h"
-#include "Documents.h"
-#include "CHttpServer.h"
-#include "CTunerFeed.h"
+#include "api/CApi.h"
+#include "discovery/CDiscovery.h"
+#include "pages/Documents.h"
+#include "http/CHttpServer.h"
+#include "http/RouteTable.h"
+#include "feed/CTunerFeed.h"
 #include "ChannelList.h"
-#include "ChannelScan.h"
-#include "GuidePass.h"
-#include "GuideStore.h"
-#include "GuideTap.h"
-#include "Lineup.h"
-#include "NetworkTuner.h"
-#include "ScanChoice.h"
-#include "ScanStore.h"
+#include "scan/ChannelScan.h"
+#include "guide/GuidePass.h"
+#include "guide/GuideStore.h"
+#include "guide/GuideTap.h"
+#include "lineup/Lineup.h"
+#include "discovery/NetworkTuner.h"
+#include "scan/ScanChoice.h"
+#include "lineup/ScanStore.h"
 #include "ServeOptions.h"
 
 #include <memory>
@@ -44,12 +46,22 @@ public:
 
 private:
     void Handle(const CHttpRequest& req, CHttpConnection& c);
-    void Index(const CHttpRequest& req, CHttpConnection& c);
-    // A device's own documents; false for other paths.
-    // root: asked on the main port, which stands for both kinds in scans.
-    bool HandleDevice(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device,
-                      const std::string& path, bool root);
-    void LineupPost(const CHttpRequest& req, CHttpConnection& c, const CNetworkTuner& device, bool root);
+    void AddRoutes();
+    // The routes' handlers.
+    void Index(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void Playlist(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void StatusDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void XmltvDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void ChannelStream(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void LineupStream(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void DiscoverDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void LineupDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void LineupStatusDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void LineupPost(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    void DeviceDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    // The device a network tuner's document is asked of: the port's, or on
+    // the main port the first kind served; null, with 404 answered, when none is.
+    const CNetworkTuner* DeviceFor(const CHttpRequest& req, CHttpConnection& c) const;
     CLineupScan ScanFigures(bool terrestrial, bool satellite) const;
     std::string Xmltv(const CLineups& lineups) const;
     CGuideView GuideView(const CLineups& lineups) const;
@@ -67,12 +79,6 @@ private:
     // sources: the channels that carry it, tried in turn (CLineup::Sources).
     void Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
                 const std::vector<const CListedChannel*>& sources, uint16_t service, bool lineup);
-    // False, with nothing answered, when the channel cannot be had and
-    // `another` says another channel may serve the request.
-    bool StreamFrom(const CHttpRequest& req, CHttpConnection& c, bool terrestrial, const CListedChannel& channel,
-                    uint16_t service, bool lineup, bool another);
-    void Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason, bool lineup,
-                const CTunerFeed& feed, const CListedChannel& channel);
     CTunerFeed& Feed(bool terrestrial) { return terrestrial ? terrestrial_ : satellite_; }
     // The lineups as the scans left them, or as a scan in progress has them.
     std::shared_ptr<const CLineups> Lineups() const;
@@ -103,6 +109,8 @@ private:
     CGuidePass passT_;
     CGuidePass passS_;
     ULONGLONG savedMs_ = GetTickCount64();
+    CRouteTable routes_;
+    CApi api_;
     CHttpServer server_;
     std::unique_ptr<CDiscovery> discovery_;
 };

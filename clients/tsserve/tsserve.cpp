@@ -1,15 +1,15 @@
 // tsserve: serves TunerHost's tuners over HTTP to players and media servers
 // on this machine or, when asked, on others. It is a client of TunerHost's
 // pipes like tsrec; TunerHost itself knows nothing of it.
-#include "CConsoleEvents.h"
-#include "CEventLog.h"
+#include "base/CConsoleEvents.h"
+#include "base/CEventLog.h"
 #include "CHttpService.h"
 #include "ChannelList.h"
-#include "ChannelScan.h"
-#include "GuideStore.h"
-#include "SavedFile.h"
-#include "ScanChoice.h"
-#include "ScanStore.h"
+#include "scan/ChannelScan.h"
+#include "guide/GuideStore.h"
+#include "base/SavedFile.h"
+#include "scan/ScanChoice.h"
+#include "lineup/ScanStore.h"
 #include "ServeOptions.h"
 #include "common/WinHandle.h"
 

@@ -24,6 +24,7 @@ enum DescriptorTag : uint8_t {
     kContentDescriptor = 0x54,
     kAudioComponentDescriptor = 0xC4,
     kTsInformationDescriptor = 0xCD,
+    kEventGroupDescriptor = 0xD6,
 };
 
 struct Descriptor {

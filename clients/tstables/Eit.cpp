@@ -24,7 +24,38 @@ void ReadShortEvent(const Descriptor& d, EitEvent& e)
 void ReadContent(const Descriptor& d, EitEvent& e)
 {
     e.hasContent = true;
-    for (size_t i = 0; i + 1 < d.data.size(); i += 2) e.genres.push_back(d.data[i]);
+    for (size_t i = 0; i + 1 < d.data.size(); i += 2) {
+        e.genres.push_back(d.data[i]);
+        e.userGenres.push_back(d.data[i + 1]);
+    }
+}
+
+// group_type 1 shared, 2 relay and 3 movement within the network: service
+// and event ids; 4 relay and 5 movement to another network: after an
+// empty event loop, network, stream, service and event ids. Other types
+// (and reserved ones) tell nothing a guide shows.
+void ReadEventGroup(const Descriptor& d, EitEvent& e)
+{
+    CByteReader r(d.data);
+    const uint8_t head = r.U8();
+    const uint8_t type = head >> 4, count = head & 0x0F;
+    if (!r.ok() || type == 0 || type > 5) return;
+    e.hasRelated = true;
+    std::vector<RelatedEvent> found;
+    for (uint8_t i = 0; i < count; ++i) {
+        const uint16_t service = r.U16(), event = r.U16();
+        if (!r.ok()) return;
+        if (type <= 3) found.push_back({static_cast<RelatedEvent::Type>(type), 0, service, event});
+    }
+    while (type > 3 && r.ok() && !r.empty()) {
+        const uint16_t network = r.U16();
+        r.U16();  // the transport stream
+        const uint16_t service = r.U16(), event = r.U16();
+        if (!r.ok()) return;
+        found.push_back({type == 4 ? RelatedEvent::Type::Relay : RelatedEvent::Type::Movement, network, service,
+                         event});
+    }
+    e.related.insert(e.related.end(), found.begin(), found.end());
 }
 
 void ReadExtendedEvent(const Descriptor& d, EitEvent& e)
@@ -54,6 +85,7 @@ void ReadDescriptors(const DescriptorList& list, EitEvent& e)
         switch (d.tag) {
         case kShortEventDescriptor: ReadShortEvent(d, e); break;
         case kContentDescriptor: ReadContent(d, e); break;
+        case kEventGroupDescriptor: ReadEventGroup(d, e); break;
         case kExtendedEventDescriptor: ReadExtendedEvent(d, e); break;
         case kComponentDescriptor:
             if (auto v = ParseComponentDescriptor(d)) e.video.push_back(std::move(*v));

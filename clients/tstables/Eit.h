@@ -3,7 +3,9 @@
 // section 0 the present event, section 1 the following) and schedule (tables
 // 0x50 to 0x5F). Each event: id, start, duration, title and description
 // (short event descriptor), extended items (extended event descriptors),
-// genres (content descriptor, see Genre.h), video and audio components.
+// genres (content descriptor, see Genre.h), video and audio components, and
+// the events it is related to (ARIB's event group descriptor: the same
+// programme on other services, or where it goes on or moved to).
 //
 // Extended text comes in numbered descriptors; an item without a description
 // continues the one before it, in the next descriptor and even in another
@@ -45,6 +47,19 @@ struct ExtendedItem {
 // decoded; the parts' free text, joined, last with an empty description.
 std::vector<ExtendedItem> JoinExtendedItems(std::vector<const ExtendedEventPart*> parts);
 
+// An event that ARIB's event group descriptor (0xD6) relates to one: the
+// same programme on another service (shared), where it goes on after it
+// ends (relay), or where it moved (movement). networkId is 0 within the
+// event's own network.
+struct RelatedEvent {
+    enum class Type : uint8_t { Shared = 1, Relay = 2, Movement = 3 };
+    Type type = Type::Shared;
+    uint16_t networkId = 0;
+    uint16_t serviceId = 0;
+    uint16_t eventId = 0;
+    bool operator==(const RelatedEvent&) const = default;
+};
+
 struct EitEvent {
     uint16_t eventId = 0;
     std::optional<int64_t> startUtc;          // UTC seconds; nothing when undefined
@@ -60,6 +75,9 @@ struct EitEvent {
 
     bool hasContent = false;
     std::vector<uint8_t> genres;  // level 1 << 4 | level 2, in the broadcast's order
+    std::vector<uint8_t> userGenres;  // the user nibbles beside each genre, in the same order
+    bool hasRelated = false;
+    std::vector<RelatedEvent> related;
     std::vector<VideoComponent> video;
     std::vector<AudioComponent> audio;
     std::vector<ExtendedEventPart> extendedParts;  // this section's, raw

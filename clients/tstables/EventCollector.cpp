@@ -119,7 +119,12 @@ void CEventCollector::Merge(const ServiceKey& service, const EitEvent& e)
         g.title = e.title;
         g.description = e.description;
     }
-    if (e.hasContent) g.genres = e.genres;
+    g.freeCaMode = e.freeCaMode;
+    if (e.hasContent) {
+        g.genres = e.genres;
+        g.userGenres = e.userGenres;
+    }
+    if (e.hasRelated) g.related = e.related;
     if (!e.video.empty()) g.video = e.video;
     if (!e.audio.empty()) g.audio = e.audio;
     if (e.extendedParts.empty()) return;

@@ -49,7 +49,10 @@ struct GuideEvent {
     std::string language;
     std::string title;
     std::string description;
+    bool freeCaMode = false;  // scrambled: not free to view
     std::vector<uint8_t> genres;
+    std::vector<uint8_t> userGenres;  // beside each genre
+    std::vector<RelatedEvent> related;
     std::vector<VideoComponent> video;
     std::vector<AudioComponent> audio;
     std::vector<ExtendedItem> extended;            // joined from every part seen

@@ -48,6 +48,8 @@
 //   TuneFailsOn=27      Tune of that UHF channel fails
 //   Scrambled=7681      that service's video and audio packets go out
 //                       scrambled (scrambling control '11')
+//   GuideBlockSeconds=120  programmes repeat every 120 s instead of three
+//                       hours, each as much shorter; present/following only
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "CSimTuner.h"
 #include "Faults.h"

@@ -334,6 +334,7 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     const int32_t as = uhf && uhf == settings_.relayTo && settings_.relayFrom >= 13 ? settings_.relayFrom - 13 : -1;
     Lock();
     stream_.SetScrambled(static_cast<uint16_t>(settings_.scrambled));
+    stream_.SetGuideBlock(settings_.guideBlockSeconds > 0 ? static_cast<uint32_t>(settings_.guideBlockSeconds) : 0);
     stream_.SetChannel(space, channel, band, as);
     if (source_.Loaded()) source_.Restart();
     pending_.Clear();

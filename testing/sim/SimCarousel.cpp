@@ -135,7 +135,7 @@ void CSimCarousel::QueueDue(uint32_t ms, uint32_t unix)
     }
     // A section that finds no room waits for the next slot.
     if (due_[kPresent].Now(ms) && QueuePresentFollowing(unix)) due_[kPresent].Next(ms);
-    if (due_[kSchedule].Now(ms) && QueueScheduleSection(unix)) due_[kSchedule].Next(ms);
+    if (guideBlock_ == kSimGuideBlock && due_[kSchedule].Now(ms) && QueueScheduleSection(unix)) due_[kSchedule].Next(ms);
 }
 
 // Sections 0 and 1 of table 0x4E for every service: the event on now and
@@ -146,11 +146,12 @@ bool CSimCarousel::QueuePresentFollowing(uint32_t unix)
     for (uint32_t k = 0; k < transport_.serviceCount; ++k) {
         const SimService& s = transport_.services[k];
         for (uint8_t section = 0; section < 2; ++section) {
-            const SimEventTime time = SimEventAt(s, unix, section);
+            const SimEventTime time = SimEventAt(s, unix, section, guideBlock_);
             SimEventText event;
             SimDescribeEvent(s, time, section == 0 ? 4 : 1, event);
             const SiEitHeader h{0x4E, s.id, transport_.tsid, transport_.networkId,
-                                static_cast<uint8_t>(SimEventAt(s, unix, 0).id & 0x1F), section, 1, 1, 0x4E};
+                                static_cast<uint8_t>(SimEventAt(s, unix, 0, guideBlock_).id & 0x1F), section, 1, 1,
+                                0x4E};
             eitOut_.Push(section_, WriteEit(section_, sizeof section_, h, &event.event, 1, kSiAllParts));
         }
     }

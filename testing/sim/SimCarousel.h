@@ -7,6 +7,7 @@
 #pragma once
 #include "SectionPacketizer.h"
 #include "SimClock.h"
+#include "SimGuide.h"
 #include "SimLineup.h"
 
 class CSimCarousel {
@@ -20,6 +21,14 @@ public:
     void Tune(const SimTransport& t, const CSimClock& clock);
     // The packet of the next table slot.
     void NextPacket(uint8_t* out, const CSimClock& clock);
+    // Programmes repeat every `seconds` (SimGuide.h); with less than
+    // kSimGuideBlock, the guide is present/following only.
+    // No longer than kSimGuideBlock: a programme's length times the block
+    // then stays in 32 bits (the 32-bit plug-in has no 64-bit division).
+    void SetGuideBlock(uint32_t seconds)
+    {
+        guideBlock_ = seconds && seconds < kSimGuideBlock ? seconds : kSimGuideBlock;
+    }
 
     static constexpr uint32_t kScheduleCycleMs = 20000;
     static constexpr uint32_t kScheduleDays = 8;
@@ -47,6 +56,7 @@ private:
     Due pcrDue_ = {};
     Due pmtDue_ = {};
     uint32_t scheduleNext_ = 0;  // the next schedule section, in the cycle's order
+    uint32_t guideBlock_ = kSimGuideBlock;
 
     // The tables that do not change while tuned, made at Tune.
     uint8_t pat_[256] = {}, sdt_[1024] = {}, nit_[4096] = {};

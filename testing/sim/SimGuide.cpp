@@ -63,28 +63,29 @@ uint8_t SimThemeGenre(SimTheme theme)
     return kThemeInfo[theme].genre;
 }
 
-uint32_t SimBlockEvents(const SimService& s, uint32_t blockStart, SimEventTime* out)
+uint32_t SimBlockEvents(const SimService& s, uint32_t blockStart, SimEventTime* out, uint32_t block)
 {
     const ThemeInfo& theme = kThemeInfo[s.theme];
-    const uint32_t block = blockStart / kSimGuideBlock;
+    const uint32_t index = blockStart / block;
     uint32_t n = 0, at = blockStart;
     for (; n < kSimMaxBlockEvents && theme.minutes[n]; ++n) {
-        out[n] = {static_cast<uint16_t>(block * kSimMaxBlockEvents + n + 1), at, theme.minutes[n] * 60u};
+        out[n] = {static_cast<uint16_t>(index * kSimMaxBlockEvents + n + 1), at,
+                  theme.minutes[n] * 60u * block / kSimGuideBlock};
         at += out[n].duration;
     }
     return n;
 }
 
-SimEventTime SimEventAt(const SimService& s, uint32_t t, uint32_t after)
+SimEventTime SimEventAt(const SimService& s, uint32_t t, uint32_t after, uint32_t block)
 {
     SimEventTime events[kSimMaxBlockEvents];
-    uint32_t blockStart = t - t % kSimGuideBlock;
-    uint32_t n = SimBlockEvents(s, blockStart, events), i = 0;
+    uint32_t blockStart = t - t % block;
+    uint32_t n = SimBlockEvents(s, blockStart, events, block), i = 0;
     while (i + 1 < n && events[i + 1].start <= t) ++i;
     for (; after > 0; --after)
         if (++i == n) {
-            blockStart += kSimGuideBlock;
-            n = SimBlockEvents(s, blockStart, events);
+            blockStart += block;
+            n = SimBlockEvents(s, blockStart, events, block);
             i = 0;
         }
     return events[i];

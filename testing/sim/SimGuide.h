@@ -15,10 +15,12 @@ struct SimEventTime {
 };
 
 // The events of the block that starts at `blockStart` (a multiple of
-// kSimGuideBlock), in order; their count.
-uint32_t SimBlockEvents(const SimService& s, uint32_t blockStart, SimEventTime* out);
+// `block`), in order; their count. A block shorter than kSimGuideBlock (the
+// plug-in's GuideBlockSeconds, for tests that want programmes soon) has the
+// same programmes, each as much shorter.
+uint32_t SimBlockEvents(const SimService& s, uint32_t blockStart, SimEventTime* out, uint32_t block = kSimGuideBlock);
 // The event on at `t` (after 0), or the one `after` events later.
-SimEventTime SimEventAt(const SimService& s, uint32_t t, uint32_t after);
+SimEventTime SimEventAt(const SimService& s, uint32_t t, uint32_t after, uint32_t block = kSimGuideBlock);
 
 // An event ready for the EIT writer, with its texts in ARIB code.
 struct SimEventText {

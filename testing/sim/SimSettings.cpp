@@ -64,6 +64,7 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     ReadPair(relay, s.relayFrom, s.relayTo);
     s.tuneFailsOn = num(L"TuneFailsOn", 0);
     s.scrambled = num(L"Scrambled", 0);
+    s.guideBlockSeconds = num(L"GuideBlockSeconds", 0);
     GetPrivateProfileStringW(L"Sim", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);
     GetPrivateProfileStringW(L"Sim", L"SourceFile", L"", s.sourceFile, sizeof s.sourceFile / sizeof s.sourceFile[0], ini);
 }

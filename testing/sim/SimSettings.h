@@ -29,6 +29,9 @@ struct SimSettings {
     int relayFrom, relayTo;
     int tuneFailsOn;  // a UHF channel whose Tune fails; 0: none
     int scrambled;    // a service id whose video and audio go out scrambled; 0: none
+    // Programmes repeat every this many seconds, each as much shorter
+    // (SimGuide.h), with a present/following guide only; 0: three hours.
+    int guideBlockSeconds;
     wchar_t log[1024];
     // A transport-stream file replayed in place of the generated stream; with
     // it, a rateKBps of -1 (not given) means the rate its PCRs give.

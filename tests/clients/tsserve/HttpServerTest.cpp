@@ -2,7 +2,7 @@
 // test's own: what a handler or a stream's body throws ends at the server,
 // which serves on; and a connection's thread reserves the stack the server
 // asks for, not the executable's default.
-#include "CHttpServer.h"
+#include "http/CHttpServer.h"
 
 #include <gtest/gtest.h>
 

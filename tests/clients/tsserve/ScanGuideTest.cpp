@@ -2,12 +2,12 @@
 // makes (services, their numbers kept distinct), the saved files and how a
 // damaged one is refused, which channels a scan is asked for, and the guide's
 // programme now and next. The scan and the guide end to end: tsserve_test.py.
-#include "Documents.h"
-#include "GuideStore.h"
-#include "Lineup.h"
-#include "NetworkTuner.h"
-#include "ScanChoice.h"
-#include "ScanStore.h"
+#include "pages/Documents.h"
+#include "guide/GuideStore.h"
+#include "lineup/Lineup.h"
+#include "discovery/NetworkTuner.h"
+#include "scan/ScanChoice.h"
+#include "lineup/ScanStore.h"
 #include "tuner/ChannelSelection.h"
 
 #include <gtest/gtest.h>

@@ -2,13 +2,13 @@
 // discovery packets, the devices' IDs and the channel numbers, its console's
 // writer and the handler of the console's ending. The end-to-end behaviour is
 // tested from the Linux side (tsserve_test.py).
-#include "CConsoleEvents.h"
-#include "CEventLog.h"
+#include "base/CConsoleEvents.h"
+#include "base/CEventLog.h"
 #include "ChannelArgument.h"
-#include "HdhrPacket.h"
-#include "HttpRequest.h"
-#include "Lineup.h"
-#include "NetworkTuner.h"
+#include "discovery/HdhrPacket.h"
+#include "http/HttpRequest.h"
+#include "lineup/Lineup.h"
+#include "discovery/NetworkTuner.h"
 #include "tuner/ChannelSelection.h"
 
 #include <gtest/gtest.h>

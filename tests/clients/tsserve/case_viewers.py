@@ -19,9 +19,11 @@ def case_viewers(rig):
     # The plug-ins were opened already, when TunerHost and tsserve probed them.
     opens, closes = rig.sim_count("T", "open"), rig.sim_count("T", "close")
     viewers = []
+    # All ten leave together, 14 s in: the refusals below each wait 3 s for
+    # the tuner to be freed first, and must come while they still watch.
     for i in range(10):
         out = rig.path("v%d.ts" % i)
-        viewers.append((out, subprocess.Popen(["curl", "-s", "--max-time", "%.1f" % (8 - 0.4 * i), "-o", out, url],
+        viewers.append((out, subprocess.Popen(["curl", "-s", "--max-time", "%.1f" % (14 - 0.4 * i), "-o", out, url],
                                               stdin=subprocess.DEVNULL)))
         time.sleep(0.4)
     try:

@@ -2,13 +2,15 @@
 """tsserve end to end: the real TunerHost.exe and tsserve.exe under Wine, and
 real clients (curl, ffprobe, sockets) from the Linux side.
 
-    tsserve_test.py BUILD_DIR CASE     CASE: endpoints, viewers, slow, robustness, replay, scan, service, guide, fuzz
+    tsserve_test.py BUILD_DIR CASE     CASE: endpoints, viewers, slow, robustness, replay, scan, service, guide, fuzz,
+                                       api
 """
 import os
 import subprocess
 import sys
 import time
 
+from case_api import case_api
 from case_endpoints import case_endpoints
 from case_fuzz import case_fuzz
 from case_guide import case_guide
@@ -22,7 +24,7 @@ from harness import Failure, Rig
 
 CASES = {"endpoints": case_endpoints, "viewers": case_viewers, "slow": case_slow, "robustness": case_robustness,
          "replay": case_replay, "scan": case_scan, "service": case_service, "guide": case_guide,
-         "fuzz": case_fuzz}
+         "fuzz": case_fuzz, "api": case_api}
 
 
 def main():

@@ -147,3 +147,28 @@ TEST(TsEvents, LyingEventsAreDroppedNeverReadPast)
     EXPECT_FALSE(kept.events[0].hasShortEvent);
     EXPECT_TRUE(kept.events[0].extendedParts.empty());
 }
+
+TEST(TsEvents, UserGenresAndRelatedEventsForRecorders)
+{
+    // Content: news with user nibbles 0xE0 beside it; event groups: the
+    // programme shared with two services, and moved to another network's.
+    const Bytes content = Desc(0x54, {0x00, 0xE0, 0x3F, 0x01});
+    const Bytes shared = Desc(0xD6, {0x12, 0x04, 0x01, 0x10, 0x01, 0x04, 0x02, 0x10, 0x02});
+    const Bytes moved = Desc(0xD6, {0x50, 0x00, 0x04, 0x40, 0x10, 0x00, 0x65, 0x20, 0x03});
+    const Eit eit = Parse(EitSection(0x50, 0, EventEntry(0x1001, JstTime(2024, 1, 1, 21, 0, 0), BcdDuration(1, 0, 0),
+                                                     Cat({content, shared, moved}))));
+    const EitEvent& e = eit.events.at(0);
+    EXPECT_EQ(e.genres, (std::vector<uint8_t>{0x00, 0x3F}));
+    EXPECT_EQ(e.userGenres, (std::vector<uint8_t>{0xE0, 0x01}));
+    using T = RelatedEvent::Type;
+    EXPECT_EQ(e.related, (std::vector<RelatedEvent>{{T::Shared, 0, 0x0401, 0x1001},
+                                                   {T::Shared, 0, 0x0402, 0x1002},
+                                                   {T::Movement, 4, 0x0065, 0x2003}}));
+    // A group that names more events than it carries, or a reserved type,
+    // relates nothing (and the event stays).
+    const Bytes lying = Desc(0xD6, {0x13, 0x04, 0x01, 0x10, 0x01});
+    const Bytes reserved = Desc(0xD6, {0x71, 0x04, 0x01, 0x10, 0x01});
+    const Eit bad = Parse(EitSection(0x50, 0, EventEntry(0x1002, JstTime(2024, 1, 1, 22, 0, 0), BcdDuration(1, 0, 0),
+                                                     Cat({lying, reserved}))));
+    EXPECT_TRUE(bad.events.at(0).related.empty());
+}

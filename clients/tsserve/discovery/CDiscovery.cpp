@@ -1,6 +1,6 @@
 #include "CDiscovery.h"
 
-#include "CEventLog.h"
+#include "base/CEventLog.h"
 #include "HdhrPacket.h"
 
 #include <ws2tcpip.h>

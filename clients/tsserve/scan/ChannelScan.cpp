@@ -1,8 +1,8 @@
 #include "ChannelScan.h"
 
-#include "SavedFile.h"
+#include "base/SavedFile.h"
 #include "Sdt.h"
-#include "TunerLoan.h"
+#include "feed/TunerLoan.h"
 
 #include <cstdio>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "GuideStore.h"
 
-#include "JsonRead.h"
-#include "SavedFile.h"
+#include "base/JsonRead.h"
+#include "base/SavedFile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -49,6 +49,12 @@ json EventJson(const GuideEvent& e)
     json j = {{"onid", e.key.service.originalNetworkId}, {"tsid", e.key.service.transportStreamId},
               {"sid", e.key.service.serviceId}, {"id", e.key.eventId}, {"offset", e.utcOffset}, {"told", e.told},
               {"language", e.language}, {"title", e.title}, {"description", e.description}, {"genres", e.genres}};
+    j["userGenres"] = e.userGenres;
+    j["free"] = !e.freeCaMode;
+    json related = json::array();
+    for (const RelatedEvent& r : e.related)
+        related.push_back({static_cast<int>(r.type), r.networkId, r.serviceId, r.eventId});
+    j["related"] = std::move(related);
     if (e.startUtc) j["start"] = *e.startUtc;
     if (e.durationSeconds) j["duration"] = *e.durationSeconds;
     json video = json::array(), audio = json::array(), extended = json::array();
@@ -85,6 +91,18 @@ GuideEvent EventOf(const json& j)
     e.title = j.at("title").get<std::string>();
     e.description = j.at("description").get<std::string>();
     for (const json& g : j.at("genres")) e.genres.push_back(JsonInteger<uint8_t>(json{{"g", g}}, "g"));
+    // Guides saved before these were kept have none.
+    if (j.contains("userGenres"))
+        for (const json& g : j.at("userGenres")) e.userGenres.push_back(JsonInteger<uint8_t>(json{{"g", g}}, "g"));
+    e.freeCaMode = j.contains("free") && !j.at("free").get<bool>();
+    if (j.contains("related"))
+        for (const json& r : j.at("related")) {
+            const json item{{"type", r.at(0)}, {"network", r.at(1)}, {"service", r.at(2)}, {"event", r.at(3)}};
+            const uint8_t type = JsonInteger<uint8_t>(item, "type");
+            if (type < 1 || type > 3) throw std::invalid_argument("a related event's type is 1 to 3");
+            e.related.push_back({static_cast<RelatedEvent::Type>(type), JsonInteger<uint16_t>(item, "network"),
+                                 JsonInteger<uint16_t>(item, "service"), JsonInteger<uint16_t>(item, "event")});
+        }
     for (const json& v : j.at("video")) {
         VideoComponent c;
         c.streamContent = JsonInteger<uint8_t>(v, "content");
@@ -208,6 +226,10 @@ void CGuideStore::Add(const Eit& eit, int64_t nowUtc)
     std::lock_guard<std::mutex> lock(mutex_);
     data_.events.Add(eit);
     dirty_ = true;
+    // Bounded as the events are: one key per event held.
+    if (touched_.size() < CEventCollector::kMaxEvents)
+        for (const EitEvent& e : eit.events)
+            touched_.insert({{eit.originalNetworkId, eit.transportStreamId, eit.serviceId}, e.eventId});
     if (!eit.events.empty()) state_.lastAddedUtc = data_.collectedUtc = nowUtc;
 }
 
@@ -281,6 +303,42 @@ CNowNext CGuideStore::NowNext(const ServiceKey& service, int64_t nowUtc) const
     } else if (following && !following->startUtc && following != present) {
         out.next = *following;
     }
+    return out;
+}
+
+std::vector<CListedProgram> CGuideStore::Listing(const ServiceKey& service) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<CListedProgram> out;
+    for (const ListedEvent& e : data_.events.Listing(service)) out.push_back({*e.event, e.start, e.stop});
+    return out;
+}
+
+std::optional<CListedProgram> CGuideStore::Program(const EventKey& key) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = data_.events.events().find(key);
+    if (it == data_.events.events().end() || !it->second.startUtc) return std::nullopt;
+    for (const ListedEvent& e : data_.events.Listing(key.service))
+        if (e.event == &it->second) return CListedProgram{it->second, e.start, e.stop};
+    const GuideEvent& g = it->second;
+    const int64_t length = g.durationSeconds && *g.durationSeconds ? *g.durationSeconds : CEventCollector::kAssumedSeconds;
+    return CListedProgram{g, *g.startUtc, *g.startUtc + length};
+}
+
+std::optional<uint16_t> CGuideStore::PresentEvent(const ServiceKey& service) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const GuideEvent* present = data_.events.Present(service);
+    if (!present) return std::nullopt;
+    return present->key.eventId;
+}
+
+std::vector<EventKey> CGuideStore::TakeTouched()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<EventKey> out(touched_.begin(), touched_.end());
+    touched_.clear();
     return out;
 }
 

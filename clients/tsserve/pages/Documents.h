@@ -3,13 +3,13 @@
 // lineups, the feeds' status, the scans' and the guide's, for a base URL
 // such as "http://192.168.1.5:40080".
 #pragma once
-#include "CTunerFeed.h"
+#include "feed/CTunerFeed.h"
 #include "ChannelList.h"
-#include "ChannelScan.h"
-#include "GuidePass.h"
-#include "GuideStore.h"
-#include "Lineup.h"
-#include "NetworkTuner.h"
+#include "scan/ChannelScan.h"
+#include "guide/GuidePass.h"
+#include "guide/GuideStore.h"
+#include "lineup/Lineup.h"
+#include "discovery/NetworkTuner.h"
 
 #include <map>
 #include <string>

@@ -1,6 +1,6 @@
 #include "CViewerStream.h"
 
-#include "CEventLog.h"
+#include "base/CEventLog.h"
 #include "CTunerFeed.h"
 
 #include <cstring>

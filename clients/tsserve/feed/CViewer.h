@@ -33,12 +33,21 @@ struct CChunk {
 };
 using ChunkPtr = std::shared_ptr<const CChunk>;
 
+// Who asks for a stream, as a tuner's users are listed: its priority (the
+// API's X-Mirakurun-Priority; 0 for the playlist's and the network tuners'
+// viewers), its User-Agent and what it asked for.
+struct CStreamUser {
+    int priority = 0;
+    std::string agent;
+    std::string url;
+};
+
 class CViewer {
 public:
     // gone: whether the viewer's connection has closed; asked by the feed
     // before it turns another channel away.
-    CViewer(std::string peer, std::string channel, std::function<bool()> gone)
-        : peer_(std::move(peer)), channel_(std::move(channel)), gone_(std::move(gone))
+    CViewer(std::string peer, std::string channel, std::function<bool()> gone, CStreamUser user = {})
+        : peer_(std::move(peer)), channel_(std::move(channel)), gone_(std::move(gone)), user_(std::move(user))
     {
     }
 
@@ -64,6 +73,7 @@ public:
 
     const std::string& Peer() const { return peer_; }
     const std::string& Channel() const { return channel_; }
+    const CStreamUser& User() const { return user_; }
     std::string EndReason() const;
     uint64_t SentBytes() const { return sent_; }
     void AddSent(size_t n) { sent_ += n; }
@@ -74,6 +84,7 @@ private:
     const std::string peer_;
     const std::string channel_;
     const std::function<bool()> gone_;
+    const CStreamUser user_;
     const ULONGLONG joinedMs_ = GetTickCount64();
     mutable std::mutex mutex_;
     std::condition_variable ready_;

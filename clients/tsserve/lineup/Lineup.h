@@ -19,6 +19,7 @@
 #include "EventCollector.h"
 #include "ScanStore.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ struct CLineupEntry {
     bool hd = false, drm = false;
     // A service's; 0 for a whole channel.
     uint16_t serviceId = 0;
+    uint8_t serviceType = 0;  // the SDT's: 0x01 television, 0x02 radio, ...
+    std::optional<uint8_t> remoteControlKeyId;  // its stream's, from the NIT
     tstables::ServiceKey service;  // the guide's key of the service
 
     bool IsService() const { return serviceId != 0; }

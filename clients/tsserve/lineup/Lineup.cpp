@@ -88,6 +88,8 @@ void AddServices(CLineup& lineup, const CListedBand& band, const CListedChannel&
         }
         CLineupEntry e;
         e.serviceId = s.serviceId;
+        e.serviceType = s.serviceType;
+        e.remoteControlKeyId = scanned.transport.remoteControlKeyId;
         e.service = key;
         e.number = s.guideNumber;
         e.name = s.name.empty() ? "Service " + std::to_string(s.serviceId) : s.name;

@@ -1,8 +1,8 @@
 #include "GuidePass.h"
 
-#include "CEventLog.h"
+#include "base/CEventLog.h"
 #include "GuideTap.h"
-#include "TunerLoan.h"
+#include "feed/TunerLoan.h"
 
 #include <algorithm>
 #include <cstdio>

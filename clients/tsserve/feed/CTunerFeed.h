@@ -45,8 +45,9 @@ struct CFeedSettings {
 };
 
 struct CViewerStatus {
-    std::string peer;
+    std::string peer;     // also its id among the tuner's users
     std::string channel;
+    CStreamUser user;
     double seconds = 0;
     uint64_t bytes = 0;
     size_t queuedBytes = 0;
@@ -63,6 +64,8 @@ struct CFeedStatus {
     uint64_t ccErrors = 0;
     uint64_t sessions = 0;  // connections to TunerHost made so far for viewers
     std::vector<CViewerStatus> viewers;
+    bool lent = false;      // a borrower (a scan, the idle pass) has the tuner
+    std::string lentFor;    // what for: "scanning", "collecting the guide"
 };
 
 // Opens TunerHost's control pipe of the kind and checks its answer, waiting
@@ -81,15 +84,20 @@ public:
     CTunerFeed(const CTunerFeed&) = delete;
     CTunerFeed& operator=(const CTunerFeed&) = delete;
 
-    // Whether a viewer of the channel would be let in now (what HEAD
-    // answers); `reason` says why not in one line.
-    bool MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason);
+    // Whether a viewer of the channel, of this priority, would be let in
+    // (what HEAD answers), waiting up to waitMs for the tuner to be freed;
+    // `reason` says why not in one line.
+    bool MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason, int priority = 0,
+                 DWORD waitMs = 0);
     // Adds a viewer of the channel at once; it then waits for its tune
-    // (CViewer::WaitStart). Null when the kind is in use on another channel.
+    // (CViewer::WaitStart). Null when the kind is in use on another channel
+    // by users it may not take the tuner from (see Judge). A viewer that
+    // takes the tuner ends the other channel's viewers' streams.
     // gone: whether the viewer's connection has closed.
     // service: the one service the viewer watches; 0 for the whole stream.
     std::shared_ptr<CViewer> Join(const CListedChannel& channel, uint16_t service, const std::string& peer,
-                                  std::function<bool()> gone, JoinError& error, std::string& reason);
+                                  std::function<bool()> gone, JoinError& error, std::string& reason,
+                                  const CStreamUser& user = {});
     // The viewer's response ended: it stops being fed.
     void Leave(const std::shared_ptr<CViewer>& viewer);
     CFeedStatus Status() const;
@@ -103,6 +111,10 @@ public:
     // `fresh` says the first of a tune. Set before the first viewer comes.
     using StreamTap = std::function<void(const uint8_t* data, size_t size, bool fresh)>;
     void SetTap(StreamTap tap) { tap_ = std::move(tap); }
+    // Told whenever the tuner's users change (a viewer comes or goes, a
+    // borrower takes or gives back the tuner), with the feed's lock held: it
+    // may note the change, never call the feed. Set before the first viewer comes.
+    void SetUsersChanged(std::function<void()> changed) { usersChanged_ = std::move(changed); }
 
     // The tuner for a borrower while no viewer wants it (`purpose` shows in
     // the status, e.g. "scanning"); false, with why, when viewers have it or
@@ -131,6 +143,14 @@ private:
     // Streams until the session is to close; why it ended otherwise.
     std::string Stream();
     bool Wanted(const CListedChannel& channel) const;  // with the lock held
+    // With the lock held: what a request of the channel and priority gets.
+    enum class Verdict { Take, Preempt, Refuse };
+    Verdict Judge(const CListedChannel& channel, int priority) const;
+    // With the lock held: whether it may come in, waiting up to waitMs for
+    // users to leave (the lock let go meanwhile).
+    bool Admit(std::unique_lock<std::mutex>& lock, const CListedChannel& channel, int priority, DWORD waitMs,
+               JoinError& error, std::string& reason);
+    static constexpr ULONGLONG kFreeLookMs = 100;  // how often a waiting request looks at the users' connections
     // With the lock held: feeds a message to every viewer, dropping those too far behind.
     void Distribute(const ChunkPtr& chunk);
     // With the lock held: removes the viewers whose connections closed.
@@ -139,7 +159,7 @@ private:
     // With the lock held: the message cut to one service, made once per message.
     ChunkPtr ServiceChunk(const ChunkPtr& chunk, uint16_t service, std::map<uint16_t, ChunkPtr>& made);
     void EndMissingServices();
-    std::string BusyReason() const;
+    std::string BusyReason(int priority) const;
     static std::string FailureReason(ClientError e, const char* kind, const CListedChannel& channel,
                                      DWORD firstDataMs, JoinError& error);
 
@@ -159,11 +179,17 @@ private:
     std::map<uint16_t, std::unique_ptr<tstables::CServiceFilter>> filters_;
     CTunerClient client_;      // the session thread's, or the borrower's
     StreamTap tap_;
+    std::function<void()> usersChanged_;
+    void Changed() const
+    {
+        if (usersChanged_) usersChanged_();
+    }
     bool lent_ = false;
     std::atomic<bool> revoked_{false};
     std::string lentFor_;
     CListedChannel lentChannel_;
     std::condition_variable returned_;
+    std::condition_variable freed_;  // the last viewer left
     ULONGLONG idleSinceMs_ = GetTickCount64();
     ULONGLONG keepUntilMs_ = 0;  // a session without viewers closes then
     std::thread thread_;

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +41,13 @@ struct CGuideState {
     int64_t lastTakenUtc = 0;  // when a stream's schedule was last taken whole; 0: never
 };
 
+// An event as the guide lists it: a copy, with its start and the end it is
+// shown with.
+struct CListedProgram {
+    tstables::GuideEvent event;
+    int64_t start = 0, stop = 0;  // UTC seconds
+};
+
 class CGuideStore {
 public:
     explicit CGuideStore(std::wstring path = L"") : path_(std::move(path)) {}
@@ -61,6 +69,16 @@ public:
     int64_t ScheduleTried(uint16_t networkId, uint16_t transportStreamId) const;
 
     CNowNext NowNext(const tstables::ServiceKey& service, int64_t nowUtc) const;
+    // The service's events as the guide lists them (no two overlapping).
+    std::vector<CListedProgram> Listing(const tstables::ServiceKey& service) const;
+    // One event with the start and end the guide lists it with (where it is
+    // not listed, its own: an open end lasts an hour); none when not held or
+    // without a start.
+    std::optional<CListedProgram> Program(const tstables::EventKey& key) const;
+    // The broadcast's present event of the service (its id), where known.
+    std::optional<uint16_t> PresentEvent(const tstables::ServiceKey& service) const;
+    // The events that sections have told of since the last call (each once).
+    std::vector<tstables::EventKey> TakeTouched();
     size_t EventCount(const tstables::ServiceKey& service) const;
     CGuideState State() const;
     // The guide of these channels, each with its service's events.
@@ -73,6 +91,7 @@ private:
     CGuideData data_;
     CGuideState state_;
     bool dirty_ = false;
+    std::set<tstables::EventKey> touched_;
 };
 
 // The system's clock: seconds since 1970, UTC.

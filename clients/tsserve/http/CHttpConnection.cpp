@@ -1,5 +1,7 @@
 #include "CHttpConnection.h"
 
+#include "Version.h"
+
 #include <microhttpd.h>
 
 #include <exception>
@@ -44,7 +46,7 @@ bool Queue(MHD_Connection* connection, MHD_Response* response, int status, const
            const HttpFields& extra, bool stopping)
 {
     if (!response) return false;
-    bool ok = MHD_add_response_header(response, "Server", "tsserve") == MHD_YES;
+    bool ok = MHD_add_response_header(response, "Server", "tsserve/" TUNERHOST_VERSION " (TunerHost)") == MHD_YES;
     if (!contentType.empty())
         ok = ok && MHD_add_response_header(response, "Content-Type", contentType.c_str()) == MHD_YES;
     for (const auto& f : extra) ok = ok && MHD_add_response_header(response, f.first.c_str(), f.second.c_str()) == MHD_YES;

@@ -10,9 +10,9 @@
 // from the pass, and the pass comes back once the kind has been free of
 // them for the idle time too.
 #pragma once
-#include "CTunerFeed.h"
+#include "feed/CTunerFeed.h"
 #include "GuideStore.h"
-#include "ScanStore.h"
+#include "lineup/ScanStore.h"
 
 #include <atomic>
 #include <condition_variable>

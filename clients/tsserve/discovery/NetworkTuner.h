@@ -7,7 +7,7 @@
 // URLs stay short (HDHomeRun's discovery library keeps 28 characters of one)
 // and work where a media server takes only an address and a port.
 #pragma once
-#include "Lineup.h"
+#include "lineup/Lineup.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 #include "ScanStore.h"
 
-#include "JsonRead.h"
+#include "base/JsonRead.h"
 #include "Lineup.h"
-#include "SavedFile.h"
+#include "base/SavedFile.h"
 
 #include <nlohmann/json.hpp>
 

@@ -3,7 +3,7 @@
 // viewer's connection while no data comes, so that a departure shows at once.
 // When the body ends (or the connection does), the viewer leaves its feed.
 #pragma once
-#include "CHttpConnection.h"
+#include "http/CHttpConnection.h"
 #include "CViewer.h"
 
 #include <memory>

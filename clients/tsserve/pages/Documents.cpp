@@ -1,6 +1,6 @@
 #include "Documents.h"
 
-#include "TextEscape.h"
+#include "base/TextEscape.h"
 
 #include <nlohmann/json.hpp>
 
@@ -29,7 +29,8 @@ json FeedJson(const CServedKind& k)
     json viewers = json::array();
     for (const CViewerStatus& v : s.viewers)
         viewers.push_back({{"peer", v.peer}, {"channel", v.channel}, {"seconds", std::round(v.seconds * 10) / 10},
-                           {"bytes", v.bytes}, {"queuedBytes", v.queuedBytes}});
+                           {"bytes", v.bytes}, {"queuedBytes", v.queuedBytes}, {"priority", v.user.priority},
+                           {"agent", v.user.agent}, {"asked", v.user.url}});
     return {{"served", k.kind->Served()},
             {"plugin", k.kind->plugin},
             {"state", s.state},
@@ -101,6 +102,23 @@ std::string GuideLine(const CGuideView& guide, const CServedKind& t, const CServ
             line += std::string("; idle pass on the ") + (k->kind->terrestrial ? "terrestrial" : "satellite") +
                     " tuner, channel " + HtmlText(k->guidePass.channel);
     return line;
+}
+
+// Who uses the tuner, with the priority that decides who keeps it (a scan
+// and the idle pass borrow it at -1) and what each asked for.
+std::string UsersLine(const CFeedStatus& s)
+{
+    if (s.viewers.empty() && !s.lent) return "";
+    std::string out = "<p>Users:";
+    const char* sep = " ";
+    for (const CViewerStatus& v : s.viewers) {
+        out += sep + HtmlText(v.peer) + " (priority " + std::to_string(v.user.priority) + ", " +
+               HtmlText(v.user.agent.empty() ? std::string("no agent") : v.user.agent) + "): <code>" +
+               HtmlText(v.user.url) + "</code>";
+        sep = "; ";
+    }
+    if (s.lent) out += sep + std::string("tsserve's ") + HtmlText(s.lentFor) + " (priority -1)";
+    return out + "</p>\n";
 }
 
 std::string ScanLine(const CServedKind& k)
@@ -193,7 +211,7 @@ std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satelli
         const std::string device = HtmlText(k->deviceBase);
         out += "<p>" + HtmlText(kind.plugin) + ". Network tuner " + k->device->IdText() + " for media servers: <code>" +
                device + "</code> (<a href=\"" + device + "/discover.json\">discover.json</a>, <a href=\"" + device +
-               "/lineup.json\">lineup.json</a>)</p>\n" + ScanLine(*k) + "<table>\n";
+               "/lineup.json\">lineup.json</a>)</p>\n" + UsersLine(k->status) + ScanLine(*k) + "<table>\n";
         const bool services = !k->lineup->entries.empty() && k->lineup->entries.front().IsService();
         if (services) {
             // A row per service with its programme now and next.

@@ -1,6 +1,6 @@
 #include "NetworkTuner.h"
 
-#include "TextEscape.h"
+#include "base/TextEscape.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
 #include "CTunerFeed.h"
 
-#include "CEventLog.h"
+#include "base/CEventLog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -53,10 +53,13 @@ CTunerFeed::~CTunerFeed()
     Shutdown();
 }
 
-std::string CTunerFeed::BusyReason() const
+std::string CTunerFeed::BusyReason(int priority) const
 {
+    int highest = -1;
+    for (const auto& v : viewers_) highest = std::max(highest, v->User().priority);
     return std::string("the ") + KindName() + " tuner is in use on channel " + Describe(channel_) + " by " +
-           Plural(viewers_.size(), "viewer") + "; only that channel can be watched until they leave";
+           Plural(viewers_.size(), "viewer") + " (priority up to " + std::to_string(highest) + ", this request's " +
+           std::to_string(priority) + "); only that channel can be watched until they leave";
 }
 
 bool CTunerFeed::Wanted(const CListedChannel& channel) const
@@ -74,43 +77,70 @@ void CTunerFeed::DropGone()
     }
 }
 
-bool CTunerFeed::MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason)
+// The order of the rules is what recorders count on: a request for what
+// the tuner carries joins it, whatever its priority; a free tuner is taken
+// (from a borrower too, which yields to everyone); a request of priority 0
+// or more, higher than every user's, takes the tuner from them; any other
+// waits a moment for the tuner to be freed (its users' connections looked
+// at meanwhile), then is refused.
+CTunerFeed::Verdict CTunerFeed::Judge(const CListedChannel& channel, int priority) const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (shutdown_) {
-        error = JoinError::Stopping;
-        reason = "tsserve is stopping";
-        return false;
+    if (viewers_.empty() || SameChannel(channel_, channel)) return Verdict::Take;
+    if (priority < 0) return Verdict::Refuse;
+    for (const auto& v : viewers_)
+        if (v->User().priority >= priority) return Verdict::Refuse;
+    return Verdict::Preempt;
+}
+
+bool CTunerFeed::Admit(std::unique_lock<std::mutex>& lock, const CListedChannel& channel, int priority,
+                       DWORD waitMs, JoinError& error, std::string& reason)
+{
+    const ULONGLONG until = GetTickCount64() + waitMs;
+    for (;;) {
+        if (shutdown_) {
+            error = JoinError::Stopping;
+            reason = "tsserve is stopping";
+            return false;
+        }
+        if (Judge(channel, priority) == Verdict::Refuse) DropGone();
+        if (Judge(channel, priority) != Verdict::Refuse) return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= until) break;
+        freed_.wait_for(lock, std::chrono::milliseconds(std::min<ULONGLONG>(until - now, kFreeLookMs)));
     }
-    if (!viewers_.empty() && !SameChannel(channel_, channel)) DropGone();
-    if (!viewers_.empty() && !SameChannel(channel_, channel)) {
-        error = JoinError::Busy;
-        reason = BusyReason();
-        return false;
-    }
-    return true;
+    error = JoinError::Busy;
+    reason = BusyReason(priority);
+    return false;
+}
+
+bool CTunerFeed::MayJoin(const CListedChannel& channel, JoinError& error, std::string& reason, int priority,
+                         DWORD waitMs)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return Admit(lock, channel, priority, waitMs, error, reason);
 }
 
 std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, uint16_t service, const std::string& peer,
-                                          std::function<bool()> gone, JoinError& error, std::string& reason)
+                                          std::function<bool()> gone, JoinError& error, std::string& reason,
+                                          const CStreamUser& user)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (shutdown_) {
-        error = JoinError::Stopping;
-        reason = "tsserve is stopping";
-        return nullptr;
-    }
-    if (!viewers_.empty() && !SameChannel(channel_, channel)) DropGone();
-    if (!viewers_.empty() && !SameChannel(channel_, channel)) {
-        error = JoinError::Busy;
-        reason = BusyReason();
-        return nullptr;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!Admit(lock, channel, user.priority, 0, error, reason)) return nullptr;
+    if (Judge(channel, user.priority) == Verdict::Preempt) {
+        // The users' streams end; the session retunes at once.
+        const std::string why = "the tuner was taken by a request of priority " + std::to_string(user.priority) +
+                                " for " + Describe(channel);
+        for (size_t i = viewers_.size(); i-- > 0;) {
+            const std::shared_ptr<CViewer> viewer = viewers_[i];
+            viewer->End(why);
+            RemoveLocked(viewer, "ended: " + why);
+        }
     }
     // The first viewer names the channel; a session of another one that is
     // still opening or closing gives way to it.
     if (viewers_.empty()) channel_ = channel;
     const std::string watched = service ? "/" + std::to_string(service) : "";
-    auto viewer = std::make_shared<CViewer>(peer, channel.argument + watched, std::move(gone));
+    auto viewer = std::make_shared<CViewer>(peer, channel.argument + watched, std::move(gone), user);
     viewers_.push_back(viewer);
     if (service) services_[viewer] = service;
     // A borrower of the tuner hands it back at once.
@@ -129,11 +159,13 @@ std::shared_ptr<CViewer> CTunerFeed::Join(const CListedChannel& channel, uint16_
         } catch (const std::system_error&) {
             viewers_.clear();
             services_.clear();
+            Changed();
             error = JoinError::TunerFailed;
             reason = "tsserve could not start a thread for the tuner";
             return nullptr;
         }
     }
+    Changed();
     error = JoinError::None;
     return viewer;
 }
@@ -186,6 +218,7 @@ void CTunerFeed::SessionMain()
                     viewers_.erase(viewers_.begin() + static_cast<std::ptrdiff_t>(i));
                     services_.erase(viewer);
                 }
+                Changed();
             }
             log_.Line(std::string(KindName()) + ": released the tuner" + (ended.empty() ? "" : ": " + ended));
             continue;
@@ -201,6 +234,8 @@ void CTunerFeed::SessionMain()
         for (const auto& viewer : viewers_) viewer->Fail(error, reason);
         viewers_.clear();
         services_.clear();
+        Changed();
+        freed_.notify_all();
         log_.Line(std::string(KindName()) + ": could not open the tuner for " + Describe(channel) + ": " + reason);
     }
     // A retune's connection that no viewer wants any more.
@@ -403,6 +438,7 @@ void CTunerFeed::RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std:
     if (it == viewers_.end()) return;
     viewers_.erase(it);
     services_.erase(viewer);
+    Changed();
     char figures[96];
     std::snprintf(figures, sizeof figures, " after %.1f s, %.1f MB", (GetTickCount64() - viewer->JoinedMs()) / 1000.0,
                   viewer->SentBytes() / 1e6);
@@ -410,6 +446,7 @@ void CTunerFeed::RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std:
               Plural(viewers_.size(), "viewer") + ")");
     // Kept a moment for a viewer who comes back (Stream closes it after).
     if (viewers_.empty() && state_ == State::Streaming) keepUntilMs_ = GetTickCount64() + settings_.keepMs;
+    if (viewers_.empty()) freed_.notify_all();
 }
 
 void CTunerFeed::Leave(const std::shared_ptr<CViewer>& viewer)
@@ -442,7 +479,10 @@ CFeedStatus CTunerFeed::Status() const
     s.ccErrors = checker_.ccErrors;
     s.sessions = sessions_;
     for (const auto& v : viewers_)
-        s.viewers.push_back({v->Peer(), v->Channel(), (now - v->JoinedMs()) / 1000.0, v->SentBytes(), v->QueuedBytes()});
+        s.viewers.push_back(
+            {v->Peer(), v->Channel(), v->User(), (now - v->JoinedMs()) / 1000.0, v->SentBytes(), v->QueuedBytes()});
+    s.lent = lent_;
+    s.lentFor = lentFor_;
     return s;
 }
 
@@ -456,7 +496,9 @@ void CTunerFeed::Shutdown()
         for (const auto& viewer : viewers_) viewer->End("tsserve is stopping");
         viewers_.clear();
         services_.clear();
+        Changed();
         returned_.notify_all();
+        freed_.notify_all();
         if (state_ == State::Streaming) state_ = State::Closing;
         thread = std::move(thread_);
     }
@@ -482,6 +524,7 @@ bool CTunerFeed::Borrow(const std::string& purpose, std::string& reason)
     revoked_ = false;
     lentFor_ = purpose;
     lentChannel_ = CListedChannel();
+    Changed();
     return true;
 }
 
@@ -501,6 +544,7 @@ void CTunerFeed::GiveBack()
     lent_ = false;
     revoked_ = shutdown_;
     lentFor_.clear();
+    Changed();
     returned_.notify_all();
 }
 

@@ -10,9 +10,9 @@
 // saved, as soon as it is read (a scan cut short keeps what it found); the
 // events that came by go to the guide.
 #pragma once
-#include "CTunerFeed.h"
-#include "GuideStore.h"
-#include "ScanStore.h"
+#include "feed/CTunerFeed.h"
+#include "guide/GuideStore.h"
+#include "lineup/ScanStore.h"
 
 #include <atomic>
 #include <functional>
