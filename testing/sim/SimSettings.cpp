@@ -1,6 +1,7 @@
 #include "SimSettings.h"
 
 #include "PluginFiles.h"
+#include "SimMisbehaviour.h"
 
 void LoadSimSettings(HMODULE module, SimSettings& s)
 {
@@ -34,6 +35,14 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.readerThread = num(L"ReaderThread", 0);
     s.stamp = num(L"Stamp", 0);
     s.layout = num(L"Layout", 0);
+    wchar_t name[64] = {};
+    GetPrivateProfileStringW(L"Sim", L"Misbehave", L"", name, sizeof name / sizeof name[0], ini);
+    s.misbehave = MisbehaviourNamed(name);
+    GetPrivateProfileStringW(L"Sim", L"MisbehaveIn", L"Open", name, sizeof name / sizeof name[0], ini);
+    s.misbehaveIn = MisbehaviourCallNamed(name);
+    s.misbehaveAfterMs = num(L"MisbehaveAfterMs", 0);
+    s.dllMainHang = num(L"DllMainHang", 0);
+    s.dllMainSlowMs = num(L"DllMainSlowMs", 0);
     GetPrivateProfileStringW(L"Sim", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);
     GetPrivateProfileStringW(L"Sim", L"SourceFile", L"", s.sourceFile, sizeof s.sourceFile / sizeof s.sourceFile[0], ini);
 }
