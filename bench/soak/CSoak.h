@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -40,16 +41,24 @@ private:
     struct Sample {
         DWORD handles = 0, threads = 0;
         double privateMB = 0;
+        DWORD children = 0;  // processes TunerHost started (plug-in hosts) that still run
     };
-    Sample Take() const { return {host_.Handles(), host_.Threads(), host_.PrivateMB()}; }
+    Sample Take() const { return {host_.Handles(), host_.Threads(), host_.PrivateMB(), host_.Children()}; }
     bool Within(const Sample& s) const;
     bool MemoryWithin(const Sample& s) const { return s.privateMB <= base_.privateMB * 1.01 + Allowance(); }
     int Loads() const { return Count("load"); }
-    // Plug-in DLLs kept loaded because a thread was cut off inside them.
-    int Pinned() const
+    // What may explain a plug-in that never came back: its hangs and faults.
+    int Troubles(TunerKind kind) const
+    {
+        return host_.Count(kind, "hang") + host_.Count(kind, "fault") + host_.Count(kind, "misbehave");
+    }
+    // Loads of a kind's plug-in not matched by an unload beyond what its
+    // troubles explain: a tuner still closing.
+    int Unsettled() const
     {
         int n = 0;
-        for (TunerKind kind : kKinds) n += host_.Count(kind, "open") > host_.Count(kind, "close") ? 1 : 0;
+        for (TunerKind kind : kKinds)
+            n += std::max(0, host_.Count(kind, "load") - host_.Count(kind, "unload") - Troubles(kind));
         return n;
     }
     // An event's lines in both kinds' plug-in logs.

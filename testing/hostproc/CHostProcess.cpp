@@ -354,6 +354,19 @@ DWORD CHostProcess::Threads() const
     return n;
 }
 
+DWORD CHostProcess::Children() const
+{
+    const DWORD pid = GetProcessId(process_.Get());
+    CFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return 0;
+    PROCESSENTRY32W p = {};
+    p.dwSize = sizeof p;
+    DWORD n = 0;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &p); more; more = Process32NextW(snapshot.Get(), &p))
+        if (p.th32ParentProcessID == pid && p.th32ProcessID != pid) ++n;
+    return n;
+}
+
 int CHostProcess::CountIn(const std::wstring& file, const char* event) const
 {
     CFileHandle f(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -46,6 +46,8 @@ public:
     double WorkingSetMB() const;
     DWORD Handles() const;
     DWORD Threads() const;
+    // Processes TunerHost started that still run (plug-in hosts).
+    DWORD Children() const;
     // Lines of a plug-in's log (or the descrambler's, kind ignored) that start with `event`.
     int Count(TunerKind kind, const char* event) const;
     int CountDescrambler(const char* event) const;
