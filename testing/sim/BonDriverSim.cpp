@@ -43,6 +43,7 @@
 //   MisbehaveIn=Open    ...in Open, Tune, or Fetch: the first FetchBlock
 //   MisbehaveAfterMs=0  ...this long after Open; a thread, timer or work item
 //                       of its own faults this long after Open started it
+//   Trigger=path        ...or, for those, once this file exists
 //   DllMainHang=1       DllMain waits for a thread it started: for ever
 //   DllMainSlowMs=0     DllMain sleeps this long (logging "slow" first)
 //   Log=path            appends one line per event (load, create, open, ...)

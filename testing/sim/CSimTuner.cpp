@@ -179,7 +179,8 @@ BOOL32 CSimTuner::FetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting)
         *waiting = 1;
         return 0;
     }
-    if (settings_.misbehaveIn == kInFetch && !misbehaved_ && ElapsedSeconds() * 1000.0 >= settings_.misbehaveAfterMs) {
+    if (settings_.misbehave && settings_.misbehaveIn == kInFetch && !misbehaved_ &&
+        MisbehaviourDue(settings_, ElapsedSeconds() * 1000.0)) {
         misbehaved_ = true;
         Misbehave(settings_, &g_openLock);
     }

@@ -118,24 +118,36 @@ void ScribbleOverHeap()
     Scribble(from, static_cast<size_t>(own + 4096 - from));
 }
 
-// Threads of the plug-in's own: they log and fault after the delay.
-[[noreturn]] void FaultLater(const SimSettings& s, bool wait)
+// Threads of the plug-in's own: they log and fault once it is due.
+[[noreturn]] void FaultNow(const SimSettings& s)
 {
-    if (wait && s.misbehaveAfterMs > 0) Sleep(static_cast<DWORD>(s.misbehaveAfterMs));
     AppendLogLine(s.log, "misbehave");
     Fault();
 }
+void WaitUntilDue(const SimSettings& s)
+{
+    if (!s.trigger[0]) {
+        if (s.misbehaveAfterMs > 0) Sleep(static_cast<DWORD>(s.misbehaveAfterMs));
+        return;
+    }
+    while (!PluginFileExists(s.trigger)) Sleep(20);
+}
 DWORD WINAPI FaultingThread(void* s)
 {
-    FaultLater(*static_cast<SimSettings*>(s), true);
+    WaitUntilDue(*static_cast<SimSettings*>(s));
+    FaultNow(*static_cast<SimSettings*>(s));
 }
-void WINAPI FaultingTimer(void* s, uint8_t)
+// Due MisbehaveAfterMs after it was set, or every 20 ms until the trigger is there.
+void WINAPI FaultingTimer(void* p, uint8_t)
 {
-    FaultLater(*static_cast<SimSettings*>(s), false);
+    const auto& s = *static_cast<SimSettings*>(p);
+    if (s.trigger[0] && !PluginFileExists(s.trigger)) return;
+    FaultNow(s);
 }
 void WINAPI FaultingWork(void*, void* s)
 {
-    FaultLater(*static_cast<SimSettings*>(s), true);
+    WaitUntilDue(*static_cast<SimSettings*>(s));
+    FaultNow(*static_cast<SimSettings*>(s));
 }
 
 #if defined(MSABI_HANDLERS)
@@ -176,6 +188,11 @@ long WINAPI EndTheProcess(EXCEPTION_POINTERS*)
 
 }  // namespace
 
+bool MisbehaviourDue(const SimSettings& s, double msSinceOpen)
+{
+    return s.trigger[0] ? PluginFileExists(s.trigger) : msSinceOpen >= s.misbehaveAfterMs;
+}
+
 int MisbehaviourNamed(const wchar_t* name)
 {
     for (int i = 1; i < static_cast<int>(sizeof kNames / sizeof kNames[0]); ++i)
@@ -200,7 +217,8 @@ void Misbehave(const SimSettings& s, SRWLOCK* ownLock)
             HANDLE thread = CreateThread(nullptr, 0, FaultingThread, copy, 0, nullptr);
             if (thread) CloseHandle(thread);
         } else if (s.misbehave == kTimerFault) {
-            CreateTimerQueueTimer(&timer, nullptr, FaultingTimer, copy, static_cast<DWORD>(s.misbehaveAfterMs), 0, 0);
+            const DWORD due = s.trigger[0] ? 20 : static_cast<DWORD>(s.misbehaveAfterMs);
+            CreateTimerQueueTimer(&timer, nullptr, FaultingTimer, copy, due, s.trigger[0] ? 20 : 0, 0);
         } else {
             TrySubmitThreadpoolCallback(FaultingWork, copy, nullptr);
         }

@@ -1,8 +1,8 @@
 // What a rough plug-in does that no handler in the process it runs in can
 // contain, on request: [Sim] Misbehave=NAME in the call MisbehaveIn names
-// (Open, Tune, or the first FetchBlock MisbehaveAfterMs after Open), and
-// what its DllMain does wrong (DllMainHang, DllMainSlowMs). Each logs
-// "misbehave" (or "hang", "slow") first.
+// (Open, Tune, or the first FetchBlock MisbehaveAfterMs after Open, or once
+// the Trigger file exists), and what its DllMain does wrong (DllMainHang,
+// DllMainSlowMs). Each logs "misbehave" (or "hang", "slow") first.
 #pragma once
 #include "SimSettings.h"
 
@@ -13,9 +13,10 @@ enum SimMisbehaviour : int {
                           // inside, holding its lock (Windows ends the process instead)
     kLoaderLockFault,     // faults holding the loader's lock
     kOwnLockFault,        // faults holding the plug-in's own lock, which every Open takes
-    kThreadFault,         // a thread of the plug-in's own faults, MisbehaveAfterMs after it started
-    kTimerFault,          // ...a timer-queue callback, due MisbehaveAfterMs later
-    kPoolFault,           // ...a thread-pool work item, MisbehaveAfterMs after it started
+    kThreadFault,         // a thread of the plug-in's own faults, MisbehaveAfterMs after it started (or
+                          // once the Trigger file exists)
+    kTimerFault,          // ...a timer-queue callback
+    kPoolFault,           // ...a thread-pool work item
     kCookieFault,         // a buffer overrun that the buffer-security check finds: __fastfail
     kInvalidParameter,    // __fastfail, as the C runtime's invalid-parameter handler
     kStackOverflowTwice,  // a stack overflow that the plug-in handles (__try), then a second one
@@ -30,6 +31,9 @@ enum SimCall : int { kInOpen, kInTune, kInFetch };
 // kBehaves (kInOpen) for an empty or unknown name.
 int MisbehaviourNamed(const wchar_t* name);
 int MisbehaviourCallNamed(const wchar_t* name);
+
+// Whether a misbehaviour in FetchBlock is due, this long after Open.
+bool MisbehaviourDue(const SimSettings& s, double msSinceOpen);
 
 // Does what the settings ask, on the calling thread, or starts the thread,
 // timer or work item that does. `ownLock` is the plug-in's lock that its

@@ -21,12 +21,14 @@ struct SimSettings {
     int readerThread;
     int layout;  // how the object holds its interfaces: 0 plainly, 1 at an offset, 2 in a virtual base
     // Misbehaviour (SimMisbehaviour.h): what, in which call, and how long
-    // after Open for FetchBlock or for a thread of the plug-in's own.
+    // after Open for FetchBlock or for a thread of the plug-in's own; or,
+    // with `trigger`, once that file exists.
     int misbehave, misbehaveIn, misbehaveAfterMs;
     // DllMain at process attach: waits for a thread it started (which the
     // loader never lets run); sleeps this long.
     int dllMainHang, dllMainSlowMs;
     wchar_t log[1024];
+    wchar_t trigger[1024];
     // A transport-stream file replayed in place of the generated stream; with
     // it, a rateKBps of -1 (not given) means the rate its PCRs give.
     wchar_t sourceFile[1024];
