@@ -25,7 +25,7 @@ const auto S = TunerKind::Satellite;
 enum class Stage {
     Open,       // in the client's open: the open fails
     Streaming,  // once the client has its stream: the connection ends
-    Anytime,    // wild writes: whatever was hit decides
+    Anytime,    // wild writes, a heap corrupted mid-stream: what was hit decides
 };
 
 struct Scenario {
@@ -52,7 +52,6 @@ public:
         if (thread_.joinable()) thread_.join();
         return problem_;
     }
-    int Messages() const { return messages_; }
 
 private:
     void Run()
@@ -187,7 +186,12 @@ TEST_P(Rough, TheOtherKindStreamsTheKindServesItsNextClientAndExitEndsTunerHost)
         }
     }
     run.SetSim(T, "RateKBps=8000\r\n");
-    EXPECT_EQ(ServedWithin(T, 60000), ClientError::None) << "the kind did not serve its next client";
+    ClientError next = ServedWithin(T, 60000);
+    // A wild write that hit nothing the plug-in's process needed at once
+    // leaves it running, and nothing outside can tell; the client after it
+    // may meet the damage. The kind must serve again by the client after that.
+    if (next != ClientError::None && scenario.stage == Stage::Anytime) next = ServedWithin(T, 60000);
+    EXPECT_EQ(next, ClientError::None) << "the kind did not serve its next client";
     EXPECT_TRUE(run.host.Running()) << "TunerHost ended";
     EXPECT_EQ(other.Stop(), "") << "the other kind's stream";
     EXPECT_TRUE(ExitWithChildren(run, 30000)) << "Exit did not end TunerHost";
