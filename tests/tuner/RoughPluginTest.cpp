@@ -148,8 +148,8 @@ class Rough : public testing::TestWithParam<Scenario> {};
 TEST_P(Rough, TheOtherKindStreamsTheKindServesItsNextClientAndExitEndsTunerHost)
 {
     const Scenario& scenario = GetParam();
-    const bool otherBuild = std::string(testing::UnitTest::GetInstance()->current_test_info()->name()).rfind(
-                                "OtherBitness/", 0) == 0;
+    const bool otherBuild =
+        std::string(testing::UnitTest::GetInstance()->current_test_info()->test_suite_name()).rfind("OtherBitness/", 0) == 0;
     if (otherBuild) {
         if (const char* reason = std::getenv("TUNERHOST_CROSS_SKIP"); reason && *reason) GTEST_SKIP() << reason;
         if (OtherBin().empty()) GTEST_SKIP() << "TUNERHOST_OTHER_BIN does not name the other build's bin folder";
