@@ -15,7 +15,7 @@ grab=""
 build="$root/build-x86_64"
 demo="$build/demo-http"
 rm -rf "$demo" && mkdir -p "$demo"
-cp "$build/bin/"{TunerHost.exe,BonDriver_Sim.dll,thctl.exe,tsserve.exe} "$demo/"
+cp "$build/bin/"{TunerHost.exe,PlugHost64.exe,BonDriver_Sim.dll,thctl.exe,tsserve.exe} "$demo/"
 cp "$build/bin/BonDriver_Sim.dll" "$demo/BonDriver_SimS.dll"
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 

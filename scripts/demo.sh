@@ -15,7 +15,7 @@ descrambler=0
 build="$root/build-x86_64"
 demo="$build/demo"
 rm -rf "$demo" && mkdir -p "$demo"
-cp "$build/bin/TunerHost.exe" "$build/bin/BonDriver_Sim.dll" "$build/bin/thctl.exe" "$build/bin/tsrec.exe" "$demo/"
+cp "$build/bin/TunerHost.exe" "$build/bin/PlugHost64.exe" "$build/bin/BonDriver_Sim.dll" "$build/bin/thctl.exe" "$build/bin/tsrec.exe" "$demo/"
 printf '[Config]\r\nDriverNameT=BonDriver_Sim.dll\r\nDriverNameS=BonDriver_Sim.dll\r\n' > "$demo/TunerHost.ini"
 printf '[Sim]\r\nSpaces=TS\r\nLog=Z:%s\r\n' "$(echo "$demo/sim.log" | tr / '\\')" > "$demo/BonDriver_Sim.ini"
 if [ "$descrambler" = 1 ]; then

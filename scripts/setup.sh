@@ -3,9 +3,10 @@
 # 32-bit Wine (wine32:i386) only where the machine executes 32-bit code: on a
 # machine that cannot, it would break Wine's launcher for 64-bit programs too.
 # The HTTP tests drive tsserve with players and tools nobody here wrote: mpv,
-# GStreamer (gst-discoverer-1.0) and SiliconDust's hdhomerun_config with its
-# library, libhdhomerun; the served guide is checked by the XMLTV project's
-# validator, tv_validate_file (xmltv-util).
+# GStreamer (gst-discoverer-1.0) and SiliconDust's hdhomerun_config and its
+# library, libhdhomerun4, which the tests load themselves (hdhomerun_config
+# carries its own copy and does not bring it); the served guide is checked by
+# the XMLTV project's validator, tv_validate_file (xmltv-util).
 # tsserve's ARIB text decoder (libaribb24) and its HTTP server (GNU
 # libmicrohttpd) come from Debian's source packages: Debian ships them only as
 # Linux libraries, so their source comes from `apt-get source` into .deps/,
@@ -17,7 +18,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 clang lld llvm wine wine64 xvfb xauth googletest fonts-ipafont-gothic fonts-wine x11-apps
-          imagemagick unzip curl ffmpeg fonts-dejavu-core mpv hdhomerun-config gstreamer1.0-plugins-base-apps
+          imagemagick unzip curl ffmpeg fonts-dejavu-core mpv hdhomerun-config libhdhomerun4 gstreamer1.0-plugins-base-apps
           gstreamer1.0-plugins-good gstreamer1.0-plugins-bad dpkg-dev libclang-rt-14-dev libgtest-dev libaribb24-dev
           xmltv-util)
 sudo_cmd=""

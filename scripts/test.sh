@@ -19,7 +19,9 @@ fi
 "$root/scripts/build.sh" x86_64
 # Only system DLLs may be imported.
 for arch in x86_64 i686; do
-  for f in "$root/build-$arch"/bin/{TunerHost.exe,thctl.exe,tsrec.exe,tsserve.exe}; do
+  bits=64
+  [ "$arch" = i686 ] && bits=32
+  for f in "$root/build-$arch"/bin/{TunerHost.exe,PlugHost$bits.exe,thctl.exe,tsrec.exe,tsserve.exe}; do
     bad=$(x86_64-w64-mingw32-objdump -p "$f" | awk '/DLL Name:/ {print tolower($3)}' |
           grep -vE '^(kernel32|user32|shell32|comctl32|gdi32|advapi32|ole32|oleaut32|msvcrt|ntdll|ws2_32|api-ms-win-.*)\.dll$' || true)
     if [ -n "$bad" ]; then echo "error: $f imports non-system DLLs: $bad"; exit 1; fi

@@ -63,6 +63,15 @@ bool CopyFromBin(const wchar_t* binName, const CTempDir& dir, const std::wstring
     return CopyFileW((BinDir() + L"\\" + binName).c_str(), dir.File(newName).c_str(), FALSE) != 0;
 }
 
+bool CopyPlugHosts(const CTempDir& dir)
+{
+    bool any = false;
+    for (const wchar_t* host : {L"PlugHost32.exe", L"PlugHost64.exe"})
+        if (GetFileAttributesW((BinDir() + L"\\" + host).c_str()) != INVALID_FILE_ATTRIBUTES)
+            any = CopyFromBin(host, dir, host) || any;
+    return any;
+}
+
 bool WriteTextFile(const std::wstring& path, const std::string& text)
 {
     CFileHandle f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -29,6 +29,9 @@ private:
 
 // Copies a file from BinDir() into dir under a new name.
 bool CopyFromBin(const wchar_t* binName, const CTempDir& dir, const std::wstring& newName);
+// Copies the plug-in host that TunerHost starts beside itself (the build's
+// own bitness's) into dir.
+bool CopyPlugHosts(const CTempDir& dir);
 bool WriteTextFile(const std::wstring& path, const std::string& text);
 std::string ReadTextFile(const std::wstring& path);
 

@@ -71,38 +71,28 @@ bool CSoak::Check(const char* phase)
         s = Take();
     }
     // The last client's tuner may still be closing: its log lines come last.
-    for (int i = 0; i < 50 && Unsettled() > 0; ++i) Sleep(100);
-    // A plug-in that hung past the stop bounds, or faulted, may have been cut
-    // off: neither closed nor destroyed, and never unloaded. In TunerHost's
-    // own process its one DLL then stays loaded from then on (loaded again,
-    // it logs no second load); in a plug-in host process that was ended,
-    // each such process leaves its load unmatched. Either way every loss is
-    // explained by a hang or a fault. One that came back out of its hang
-    // while TunerHost waited for it was closed as usual.
+    for (int i = 0; i < 50 && !(Balanced(TunerKind::Terrestrial) && Balanced(TunerKind::Satellite)); ++i) Sleep(100);
     bool balanced = true;
     int troubles = 0;
     for (TunerKind kind : kKinds) {
         const int opens = host_.Count(kind, "open"), closes = host_.Count(kind, "close"),
                   creates = host_.Count(kind, "create"), destroys = host_.Count(kind, "destroy"),
                   loads = host_.Count(kind, "load"), unloads = host_.Count(kind, "unload"), hangs = Troubles(kind);
-        const int cut = opens - closes, undestroyed = creates - destroys, lost = loads - unloads;
         troubles += hangs;
-        const bool ok = cut >= 0 && cut <= undestroyed && undestroyed <= hangs && lost >= (undestroyed > 0 ? 1 : 0) &&
-                        lost <= hangs;
+        const bool ok = Balanced(kind);
         balanced = balanced && ok;
         if (!ok)
             std::printf("   %s plug-in: load %d unload %d create %d destroy %d open %d close %d hang/fault %d\n",
                         KindName(kind), loads, unloads, creates, destroys, opens, closes, hangs);
     }
-    // A descrambler instance cut off inside Decode is never released, and its
-    // DLL never unloaded; in a plug-in host that was ended, for the
-    // descrambler's hang or the plug-in's, the same.
+    // A descrambler instance in a host that was ended (its Decode did not come
+    // back, or the plug-in beside it did not) is never released, and its DLL
+    // never unloaded.
     const int dl = host_.CountDescrambler("load"), du = host_.CountDescrambler("unload"),
               dc = host_.CountDescrambler("create"), dr = host_.CountDescrambler("release"),
-              dh = host_.CountDescrambler("hang") + host_.CountDescrambler("fault");
-    const int abandoned = dc - dr, lostDescramblers = dl - du;
-    if (abandoned < 0 || abandoned > dh + troubles || lostDescramblers < (abandoned > 0 ? 1 : 0) ||
-        lostDescramblers > std::max(abandoned > 0 ? 1 : 0, dh + troubles)) {
+              dh = host_.CountDescrambler("hang") + host_.CountDescrambler("fault") + troubles;
+    const int abandoned = dc - dr;
+    if (abandoned < 0 || abandoned > dl - du || dl - du > dh) {
         balanced = false;
         std::printf("   descrambler: load %d unload %d create %d release %d\n", dl, du, dc, dr);
     }

@@ -47,19 +47,22 @@ private:
     bool Within(const Sample& s) const;
     bool MemoryWithin(const Sample& s) const { return s.privateMB <= base_.privateMB * 1.01 + Allowance(); }
     int Loads() const { return Count("load"); }
-    // What may explain a plug-in that never came back: its hangs and faults.
+    // What may explain a plug-in that never came back, its host ended: its
+    // hangs, faults and misbehaviours.
     int Troubles(TunerKind kind) const
     {
         return host_.Count(kind, "hang") + host_.Count(kind, "fault") + host_.Count(kind, "misbehave");
     }
-    // Loads of a kind's plug-in not matched by an unload beyond what its
-    // troubles explain: a tuner still closing.
-    int Unsettled() const
+    // Whether a kind's plug-in log balances: an object never closed was never
+    // destroyed, its DLL never unloaded (each ended host's once: one ended
+    // between those steps leaves fewer of them), and every such host follows
+    // a trouble. One that came back out of its hang in time was closed as usual.
+    bool Balanced(TunerKind kind) const
     {
-        int n = 0;
-        for (TunerKind kind : kKinds)
-            n += std::max(0, host_.Count(kind, "load") - host_.Count(kind, "unload") - Troubles(kind));
-        return n;
+        const int cut = host_.Count(kind, "open") - host_.Count(kind, "close"),
+                  undestroyed = host_.Count(kind, "create") - host_.Count(kind, "destroy"),
+                  unloaded = host_.Count(kind, "load") - host_.Count(kind, "unload");
+        return 0 <= cut && cut <= undestroyed && undestroyed <= unloaded && unloaded <= Troubles(kind);
     }
     // An event's lines in both kinds' plug-in logs.
     int Count(const char* event) const

@@ -17,8 +17,9 @@ void CSoak::Faults()
         bool expectData;
     };
     const Fault faults[] = {
-        // 8 s: back just as the stop bounds (3 + 3 + 2 s) run out, while
-        // TunerHost decides to terminate the thread; 20 s: far past them.
+        // 8 s: back about as the close's deadline runs out (the start's park
+        // gives up at 3 s, the close then waits 5 s), while TunerHost decides
+        // to end the plug-in host; 20 s: far past it.
         {"FetchBlock back at the stop bound", "FetchHangMs=8000\r\n", "", false},
         {"FetchBlock stalls past the stop bounds", "FetchHangMs=20000\r\n", "", false},
         {"odd block sizes", "FetchMode=1\r\n", "", true},
@@ -27,14 +28,13 @@ void CSoak::Faults()
         {"descrambler fails mid-stream", "", "FailAfter=300\r\n", true},  // after the 4 messages read
         {"descrambler start-up fails", "", "StartupFails=1\r\n", true},
         // Plug-ins with a reader thread of their own, as device plug-ins have:
-        // streaming; stalled mid-stream past the stop bounds while holding the
+        // streaming; stalled mid-stream past the deadlines while holding the
         // lock that their unload takes; stalled with the reader running on.
-        // Cut off, neither may be unloaded.
+        // Their hosts are ended, never asked to unload them.
         {"reader thread", "ReaderThread=1\r\n", "", true},
         {"stall holding the reader's lock", "ReaderThread=1\r\nFetchHangAfterMs=3000\r\nFetchHangMs=20000\r\n", "", true},
         {"stall with the reader running on", "ReaderThread=2\r\nFetchHangAfterMs=3000\r\nFetchHangMs=20000\r\n", "", true},
-        // Last: the instance cut off inside Decode keeps the library loaded
-        // for the rest of the run, so later connections are descrambled.
+        // Last: its host is ended with the instance stuck inside Decode.
         {"Decode blocks through a retune", "", "DecodeHangMs=20000\r\n", false},
     };
     std::vector<uint8_t> buffer(kDataMessageSize);
@@ -63,13 +63,14 @@ void CSoak::Faults()
         std::printf("   fault: %-40s %d messages (%s), %s\n", f.what, messages,
                     e == ClientError::None ? "read on" : Describe(e), expected ? "as expected" : "UNEXPECTED");
         if (!expected) ++failures_;
-        // A hung plug-in or descrambler is cut off at the stop bounds; let that pass.
+        // A hung plug-in or descrambler has its host ended at the close's
+        // deadline; let that pass.
         const bool hangs = f.sim.find("Hang") != std::string::npos || f.b25.find("Hang") != std::string::npos;
         Sleep(hangs ? 6000 : 300);
         if (!f.b25.empty()) {
             // Gone before the next phase: the descrambler is released at the
-            // tuner's close. One cut off stays loaded, so its settings go back
-            // to plain too.
+            // tuner's close, or ended with its host; its settings go back to
+            // plain too.
             Sleep(500);
             host_.SetDescrambler("");
             DeleteFileW((host_.Dir() + L"b25decoder.dll").c_str());

@@ -295,7 +295,7 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
         if (!channel)
             return Answer(c, 404, std::string("unknown ") + (terrestrial ? "terrestrial channel " : "satellite TSID ") +
                                       text + ": see /playlist.m3u for the channels");
-        return Stream(req, c, terrestrial, *channel, service, false);
+        return Stream(req, c, terrestrial, Lineups()->Of(terrestrial).Sources(*channel, service), service, false);
     }
     if (StartsWith(path, "/auto/v")) {
         // A device has its own kind's numbers; the main port, whose numbers
@@ -305,7 +305,9 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
         for (bool terrestrial : {true, false}) {
             if (own && own->terrestrial != terrestrial) continue;
             if (const CLineupEntry* e = lineups->Of(terrestrial).Find(number)) {
-                if (Methods(req, c, kDocumentMethods)) Stream(req, c, terrestrial, *e->channel, e->serviceId, true);
+                if (Methods(req, c, kDocumentMethods))
+                    Stream(req, c, terrestrial, lineups->Of(terrestrial).Sources(*e->channel, e->serviceId),
+                           e->serviceId, true);
                 return;
             }
         }
@@ -417,22 +419,43 @@ void CHttpService::Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError
     Answer(c, status, reason, extra);
 }
 
-void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial, const CListedChannel& channel,
-                          uint16_t service, bool lineup)
+void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
+                          const std::vector<const CListedChannel*>& sources, uint16_t service, bool lineup)
+{
+    for (size_t i = 0; i < sources.size(); ++i)
+        if (StreamFrom(req, c, terrestrial, *sources[i], service, lineup, i + 1 < sources.size())) return;
+}
+
+bool CHttpService::StreamFrom(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
+                              const CListedChannel& channel, uint16_t service, bool lineup, bool another)
 {
     CTunerFeed& feed = Feed(terrestrial);
     JoinError error = JoinError::None;
     std::string reason;
+    // A channel that is not to be had (tuned to another, or it failed to
+    // tune) gives way to another transmitter of the service, while nothing
+    // has been answered yet.
+    const auto refuse = [&](JoinError e, const std::string& why) {
+        if (another && (e == JoinError::Busy || e == JoinError::TunerFailed || e == JoinError::NoData)) {
+            log_.Line(std::string(feed.KindName()) + ": " + channel.argument + " for " + Peer(req) + ": " + why +
+                      "; trying the service's next channel");
+            return false;
+        }
+        Refuse(req, c, e, why, lineup, feed, channel);
+        return true;
+    };
     // HEAD gets what GET would, short of the tune itself.
-    if (!feed.MayJoin(channel, error, reason)) return Refuse(req, c, error, reason, lineup, feed, channel);
-    if (!IsTunerHostRunning())
-        return Refuse(req, c, JoinError::NotRunning, "TunerHost is not running", lineup, feed, channel);
+    if (!feed.MayJoin(channel, error, reason)) return refuse(error, reason);
+    if (!IsTunerHostRunning()) return refuse(JoinError::NotRunning, "TunerHost is not running");
     // A live stream has neither a length nor ranges.
     const HttpFields fields{{"Cache-Control", "no-cache"}, {"Accept-Ranges", "none"}};
-    if (req.method == "HEAD") return c.StartStream("video/mp2t", fields, nullptr);
+    if (req.method == "HEAD") {
+        c.StartStream("video/mp2t", fields, nullptr);
+        return true;
+    }
     const CHttpPeer watch = c.Peer();
     std::shared_ptr<CViewer> viewer = feed.Join(channel, service, Peer(req), [watch] { return watch.Gone(); }, error, reason);
-    if (!viewer) return Refuse(req, c, error, reason, lineup, feed, channel);
+    if (!viewer) return refuse(error, reason);
 
     // The tune may take longer than clients wait for an answer: past the
     // deadline the head goes out, and the stream's body waits on (a tune
@@ -442,12 +465,21 @@ void CHttpService::Stream(const CHttpRequest& req, CHttpConnection& c, bool terr
         if (phase == CViewer::Phase::Started) break;
         if (phase == CViewer::Phase::Failed) {
             feed.Leave(viewer);
-            return Refuse(req, c, error, reason, lineup, feed, channel);
+            return refuse(error, reason);
         }
-        if (c.Gone() || c.Stopping()) return feed.Leave(viewer);
-        if (GetTickCount64() - req.receivedMs >= kHeadDeadlineMs) break;
+        if (c.Gone() || c.Stopping()) {
+            feed.Leave(viewer);
+            return true;
+        }
+        if (GetTickCount64() - req.receivedMs < kHeadDeadlineMs) continue;
+        if (!another) break;
+        // TunerHost answers a tune that failed as one that worked: the
+        // channel may be out of reach, and another carries the service.
+        feed.Leave(viewer);
+        return refuse(JoinError::NoData, "no data within " + std::to_string(kHeadDeadlineMs / 1000) + " s");
     }
     c.StartStream("video/mp2t", fields, std::make_unique<CViewerStream>(feed, viewer, watch, log_));
+    return true;
 }
 
 bool CHttpService::Start(std::string& error)

@@ -64,8 +64,13 @@ private:
     // /stream/... and the lineup's /auto/v...: the same stream, but a busy
     // tuner is answered as network tuners answer it for the latter.
     // service: the one service to send; 0 for the whole stream.
-    void Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial, const CListedChannel& channel,
-                uint16_t service, bool lineup);
+    // sources: the channels that carry it, tried in turn (CLineup::Sources).
+    void Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
+                const std::vector<const CListedChannel*>& sources, uint16_t service, bool lineup);
+    // False, with nothing answered, when the channel cannot be had and
+    // `another` says another channel may serve the request.
+    bool StreamFrom(const CHttpRequest& req, CHttpConnection& c, bool terrestrial, const CListedChannel& channel,
+                    uint16_t service, bool lineup, bool another);
     void Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason, bool lineup,
                 const CTunerFeed& feed, const CListedChannel& channel);
     CTunerFeed& Feed(bool terrestrial) { return terrestrial ? terrestrial_ : satellite_; }

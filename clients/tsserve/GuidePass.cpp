@@ -4,6 +4,7 @@
 #include "GuideTap.h"
 #include "TunerLoan.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -75,7 +76,11 @@ std::vector<CGuidePass::Stream> CGuidePass::Due(int64_t nowUtc) const
                 if (listed.argument == c.argument) channel = &listed;
         if (!channel) continue;
         const uint16_t network = c.transport.originalNetworkId, stream = c.transport.transportStreamId;
-        if (nowUtc - guide_.ScheduleTried(network, stream) >= settings_.everySeconds)
+        // A stream that two transmitters bring is taken once.
+        const bool listed = std::any_of(due.begin(), due.end(), [&](const Stream& s) {
+            return s.networkId == network && s.transportStreamId == stream;
+        });
+        if (!listed && nowUtc - guide_.ScheduleTried(network, stream) >= settings_.everySeconds)
             due.push_back({channel, network, stream});
     }
     return due;

@@ -47,7 +47,7 @@ std::vector<uint8_t> Bytes(const json& j)
 json EventJson(const GuideEvent& e)
 {
     json j = {{"onid", e.key.service.originalNetworkId}, {"tsid", e.key.service.transportStreamId},
-              {"sid", e.key.service.serviceId}, {"id", e.key.eventId}, {"offset", e.utcOffset},
+              {"sid", e.key.service.serviceId}, {"id", e.key.eventId}, {"offset", e.utcOffset}, {"told", e.told},
               {"language", e.language}, {"title", e.title}, {"description", e.description}, {"genres", e.genres}};
     if (e.startUtc) j["start"] = *e.startUtc;
     if (e.durationSeconds) j["duration"] = *e.durationSeconds;
@@ -80,6 +80,7 @@ GuideEvent EventOf(const json& j)
     if (j.contains("start")) e.startUtc = JsonInteger<int64_t>(j, "start");
     if (j.contains("duration")) e.durationSeconds = JsonInteger<uint32_t>(j, "duration");
     e.utcOffset = JsonInteger<int32_t>(j, "offset");
+    e.told = JsonInteger<uint64_t>(j, "told", 0);
     e.language = j.at("language").get<std::string>();
     e.title = j.at("title").get<std::string>();
     e.description = j.at("description").get<std::string>();
@@ -119,11 +120,6 @@ GuideEvent EventOf(const json& j)
         e.extendedParts.push_back(std::move(part));
     }
     return e;
-}
-
-bool Covers(const GuideEvent& e, int64_t t)
-{
-    return e.startUtc && *e.startUtc <= t && (!e.durationSeconds || t < *e.startUtc + *e.durationSeconds);
 }
 
 }  // namespace
@@ -245,30 +241,40 @@ int64_t CGuideStore::ScheduleTried(uint16_t networkId, uint16_t transportStreamI
     return it == data_.streams.end() ? 0 : it->second.tried;
 }
 
-// The broadcast's present and following events where they still hold; the
-// schedule's otherwise (a guide loaded from the file, a service not tuned).
+// What the guide lists (CEventCollector::Listing): the event on at the time
+// and the one after it. The broadcast's present event is on from its start
+// for as long as it says (an open end: until it says otherwise); its
+// following event, where its start is not known yet, comes next.
 CNowNext CGuideStore::NowNext(const ServiceKey& service, int64_t nowUtc) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    CNowNext out;
-    const GuideEvent* now = data_.events.Present(service);
-    const std::vector<const GuideEvent*> events = data_.events.ServiceEvents(service);
-    if (!now || !Covers(*now, nowUtc)) {
-        now = nullptr;
-        for (const GuideEvent* e : events)
-            if (Covers(*e, nowUtc)) now = e;
+    const std::vector<ListedEvent> listed = data_.events.Listing(service);
+    const GuideEvent* present = data_.events.Present(service);
+    const GuideEvent* following = data_.events.Following(service);
+    size_t now = listed.size();
+    for (size_t i = 0; i < listed.size(); ++i) {
+        const ListedEvent& e = listed[i];
+        if (e.start > nowUtc) continue;
+        const bool open = e.event == present && !(e.event->durationSeconds && *e.event->durationSeconds > 0);
+        if (open) {
+            now = i;
+            break;
+        }
+        if (nowUtc < e.stop) now = i;
     }
-    const int64_t after = now ? *now->startUtc : nowUtc;
-    const GuideEvent* next = data_.events.Following(service);
-    if (!next || next == now || !next->startUtc || *next->startUtc <= after) {
-        next = nullptr;
-        for (const GuideEvent* e : events)
-            if (e != now && e->startUtc && *e->startUtc > after) {
-                next = e;
+    CNowNext out;
+    const GuideEvent* next = nullptr;
+    if (now < listed.size()) {
+        out.now = *listed[now].event;
+        if (now + 1 < listed.size()) next = listed[now + 1].event;
+    } else {
+        for (const ListedEvent& e : listed)
+            if (e.start > nowUtc) {
+                next = e.event;
                 break;
             }
     }
-    if (now) out.now = *now;
+    if (!next && following && !following->startUtc && following != present) next = following;
     if (next) out.next = *next;
     return out;
 }
@@ -294,6 +300,6 @@ std::string CGuideStore::Xmltv(const std::vector<std::pair<XmltvChannel, Service
     for (const auto& [channel, service] : channels) xml.Channel(channel);
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [channel, service] : channels)
-        for (const GuideEvent* e : data_.events.ServiceEvents(service)) xml.Programme(channel.id, *e);
+        for (const ListedEvent& e : data_.events.Listing(service)) xml.Programme(channel.id, *e.event, e.stop);
     return xml.Finish();
 }

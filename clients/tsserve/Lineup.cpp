@@ -1,8 +1,10 @@
 #include "Lineup.h"
 
+#include "Components.h"
 #include "Sdt.h"
 #include "tuner/ChannelSelection.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -41,19 +43,53 @@ CLineupEntry ChannelEntry(const CListedBand& band, const CListedChannel& c, bool
     // What every ISDB-T and ISDB-S (2K) broadcast carries; a scan reads them.
     e.videoCodec = "MPEG2";
     e.audioCodec = "AAC";
+    e.hd = true;
     return e;
 }
 
-// The services a scan found on the channel, as entries; false when it found none to list.
-bool AddServices(CLineup& lineup, const CListedBand& band, const CListedChannel& c, const CScannedChannel& scanned)
+bool Listed(const tstables::ScannedService& s)
 {
-    bool any = false;
+    return s.serviceId != 0 && tstables::KindOfServiceType(s.serviceType) != tstables::ServiceKind::Data;
+}
+
+tstables::ServiceKey KeyOf(const CScannedChannel& c, const tstables::ScannedService& s)
+{
+    return {c.transport.originalNetworkId, c.transport.transportStreamId, s.serviceId};
+}
+
+std::string BroadcastNumber(const tstables::ScannedService& s)
+{
+    return std::to_string(s.number ? s.number : s.serviceId);
+}
+
+// `base` where it is free, else with the first decimal part free.
+std::string FreeNumber(const std::string& base, const std::set<std::string>& taken)
+{
+    if (!taken.count(base)) return base;
+    for (int k = 1;; ++k) {
+        if (k % 10 == 0) continue;
+        const std::string candidate = base + "." + std::to_string(k);
+        if (!taken.count(candidate)) return candidate;
+    }
+}
+
+// The services a scan found on the channel, as entries (a service already
+// listed from another channel gets this one as a fallback).
+void AddServices(CLineup& lineup, const CListedBand& band, const CListedChannel& c, const CScannedChannel& scanned,
+                 std::map<tstables::ServiceKey, size_t>& listed)
+{
     for (const tstables::ScannedService& s : scanned.transport.services) {
-        if (s.serviceId == 0 || tstables::KindOfServiceType(s.serviceType) == tstables::ServiceKind::Data) continue;
+        if (!Listed(s)) continue;
+        const tstables::ServiceKey key = KeyOf(scanned, s);
+        const auto known = listed.find(key);
+        if (known != listed.end()) {
+            lineup.entries[known->second].fallbacks.push_back(&c);
+            continue;
+        }
         CLineupEntry e;
         e.serviceId = s.serviceId;
-        e.service = {scanned.transport.originalNetworkId, scanned.transport.transportStreamId, s.serviceId};
-        e.number = std::to_string(s.number ? s.number : s.serviceId);
+        e.service = key;
+        e.number = s.guideNumber;
         e.name = s.name.empty() ? "Service " + std::to_string(s.serviceId) : s.name;
         e.group = band.name;
         e.id = GuideChannelId(e.service, lineup.terrestrial);
@@ -62,10 +98,11 @@ bool AddServices(CLineup& lineup, const CListedBand& band, const CListedChannel&
         e.channel = &c;
         e.videoCodec = VideoCodec(s.streamTypes);
         e.audioCodec = AudioCodec(s.streamTypes);
+        e.hd = HighDefinition(s);
+        e.drm = s.scrambledPackets;
+        listed[key] = lineup.entries.size();
         lineup.entries.push_back(std::move(e));
-        any = true;
     }
-    return any;
 }
 
 CLineup KindLineup(const CListedKind& kind, const std::vector<CScannedChannel>& scanned)
@@ -77,10 +114,11 @@ CLineup KindLineup(const CListedKind& kind, const std::vector<CScannedChannel>& 
     for (const CScannedChannel& s : scanned)
         if (s.terrestrial == kind.terrestrial && s.found) found[s.argument] = &s;
     // Services where a scan found them; a kind with none keeps its channels.
+    std::map<tstables::ServiceKey, size_t> listed;
     for (const CListedBand& band : kind.bands)
         for (const CListedChannel& c : band.channels) {
             const auto it = found.find(c.argument);
-            if (it != found.end()) AddServices(lineup, band, c, *it->second);
+            if (it != found.end()) AddServices(lineup, band, c, *it->second, listed);
         }
     if (!lineup.entries.empty()) return lineup;
     for (const CListedBand& band : kind.bands)
@@ -117,27 +155,90 @@ CLineup MakeLineup(const CListedKind& kind)
 CLineups MakeLineups(const CChannelListing& listing, const std::vector<CScannedChannel>& scanned)
 {
     CLineups out{KindLineup(listing.terrestrial, scanned), KindLineup(listing.satellite, scanned)};
-    std::map<std::string, int> count;
+    const std::vector<CLineupEntry*> all = [&] {
+        std::vector<CLineupEntry*> v;
+        for (CLineup* lineup : {&out.terrestrial, &out.satellite})
+            for (CLineupEntry& e : lineup->entries) v.push_back(&e);
+        return v;
+    }();
+    // Numbers given for good first, then the channels' own, then the rest.
     std::set<std::string> taken;
-    for (CLineup* lineup : {&out.terrestrial, &out.satellite})
-        for (const CLineupEntry& e : lineup->entries) {
-            ++count[e.number];
-            taken.insert(e.number);
+    std::vector<CLineupEntry*> channels, unnumbered;
+    for (CLineupEntry* e : all) {
+        if (!e->IsService()) channels.push_back(e);
+        else if (e->number.empty() || !taken.insert(e->number).second) unnumbered.push_back(e);
+    }
+    for (CLineupEntry* e : channels) {
+        e->number = FreeNumber(e->number, taken);
+        taken.insert(e->number);
+    }
+    std::map<tstables::ServiceKey, std::string> broadcast;
+    for (const CScannedChannel& c : scanned)
+        for (const tstables::ScannedService& s : c.transport.services) broadcast.emplace(KeyOf(c, s), BroadcastNumber(s));
+    for (CLineupEntry* e : unnumbered) {
+        e->number = FreeNumber(broadcast[e->service], taken);
+        taken.insert(e->number);
+    }
+    return out;
+}
+
+void GiveGuideNumbers(const std::vector<CScannedChannel>& held, CScannedChannel& record)
+{
+    std::map<tstables::ServiceKey, std::string> given;
+    std::set<std::string> taken;
+    for (const CScannedChannel& c : held) {
+        const bool replaced = c.terrestrial == record.terrestrial && c.argument == record.argument;
+        for (const tstables::ScannedService& s : c.transport.services) {
+            if (s.guideNumber.empty()) continue;
+            given.emplace(KeyOf(c, s), s.guideNumber);
+            if (!replaced) taken.insert(s.guideNumber);
         }
-    std::map<std::string, int> next;
-    for (CLineup* lineup : {&out.terrestrial, &out.satellite})
-        for (CLineupEntry& e : lineup->entries) {
-            if (!e.IsService() || count[e.number] < 2) continue;
-            const std::string base = e.number;
-            std::string candidate;
-            do {
-                int k = ++next[base];
-                if (k % 10 == 0) k = ++next[base];
-                candidate = base + "." + std::to_string(k);
-            } while (taken.count(candidate));
-            e.number = candidate;
-            taken.insert(candidate);
+    }
+    std::vector<tstables::ScannedService*> fresh;
+    for (tstables::ScannedService& s : record.transport.services) {
+        s.guideNumber.clear();
+        if (!Listed(s)) continue;
+        const auto it = given.find(KeyOf(record, s));
+        if (it == given.end()) {
+            fresh.push_back(&s);
+        } else {
+            s.guideNumber = it->second;
+            taken.insert(s.guideNumber);
         }
+    }
+    for (tstables::ScannedService* s : fresh) {
+        s->guideNumber = FreeNumber(BroadcastNumber(*s), taken);
+        taken.insert(s->guideNumber);
+    }
+}
+
+bool HighDefinition(const tstables::ScannedService& s)
+{
+    if (s.videoContent) {
+        tstables::VideoComponent v;
+        v.streamContent = s.videoContent;
+        v.componentType = s.videoType;
+        if (const char* quality = tstables::VideoQuality(v)) {
+            const std::string q = quality;
+            return q == "720p" || q == "1080i" || q == "1080p" || q == "2160p";
+        }
+    }
+    return *VideoCodec(s.streamTypes) != 0;
+}
+
+std::vector<const CListedChannel*> CLineup::Sources(const CListedChannel& channel, uint16_t service) const
+{
+    std::vector<const CListedChannel*> out{&channel};
+    if (!service) return out;
+    for (const CLineupEntry& e : entries) {
+        if (e.serviceId != service) continue;
+        std::vector<const CListedChannel*> all{e.channel};
+        all.insert(all.end(), e.fallbacks.begin(), e.fallbacks.end());
+        if (std::find(all.begin(), all.end(), &channel) == all.end()) continue;
+        for (const CListedChannel* c : all)
+            if (c != &channel) out.push_back(c);
+        break;
+    }
     return out;
 }
 

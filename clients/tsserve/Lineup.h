@@ -7,7 +7,10 @@
 // Before any scan a kind's entries are its channels (whole transport
 // streams). Once a scan has found services on a kind, its entries are those
 // services (television and radio; data services are left out), each with the
-// name and number its broadcaster gives it.
+// name and number its broadcaster gives it: one entry per service (network,
+// transport stream and service id), also where two channels carry it (two
+// transmitters of one station in reach), streamed from the first of them and
+// from the others when that one cannot be tuned.
 #pragma once
 #include "ChannelList.h"
 #include "EventCollector.h"
@@ -26,8 +29,14 @@ struct CLineupEntry {
     std::string id;          // the playlist's tvg-id: "t27", "s40F1"; a service's is its guide channel id
     std::string streamPath;  // "/stream/t/27", a service's "/stream/t/27/1024"
     const CListedChannel* channel = nullptr;  // what a viewer of the entry tunes
+    // Other channels that carry the same service, in the listing's order:
+    // tried in turn when `channel` cannot be tuned.
+    std::vector<const CListedChannel*> fallbacks;
     // As the lineup names them ("MPEG2", "H264", "AAC"); empty when not known.
     std::string videoCodec, audioCodec;
+    // High definition (see HighDefinition); scrambled with nothing to
+    // descramble it (ScannedService::scrambledPackets).
+    bool hd = false, drm = false;
     // A service's; 0 for a whole channel.
     uint16_t serviceId = 0;
     tstables::ServiceKey service;  // the guide's key of the service
@@ -40,6 +49,10 @@ struct CLineup {
     std::vector<CLineupEntry> entries;
 
     const CLineupEntry* Find(const std::string& number) const;
+    // Where a stream of the channel (one service of it, or all of it when
+    // `service` is 0) may come from: the channel, then the other channels
+    // the lineup lists the service on.
+    std::vector<const CListedChannel*> Sources(const CListedChannel& channel, uint16_t service) const;
 };
 
 struct CLineups {
@@ -53,12 +66,32 @@ struct CLineups {
 // served). `kind` must outlive the lineup.
 CLineup MakeLineup(const CListedKind& kind);
 // Both kinds, each with its services where a scan found any on it, its
-// channels otherwise. A service's number is the broadcaster's (the NIT's
-// three-digit number, else its service id); where several entries would have
-// one number, the services among them get it with a decimal part, .1, .2 ...
-// in the lineups' order (skipping .10, .20, which read as .1, .2), so that
-// every number stays distinct as a number. `listing` must outlive them.
+// channels otherwise. A service is listed under the number the scan store
+// gave it (ScannedService::guideNumber, see GiveGuideNumbers); a service
+// without one (a scan saved before numbers were kept), under the
+// broadcaster's number where no other entry has it, else with the first
+// decimal part free. A channel keeps its own number unless a service holds
+// it, and then takes a decimal part too. `listing` must outlive them.
 CLineups MakeLineups(const CChannelListing& listing, const std::vector<CScannedChannel>& scanned);
+
+// Numbers services once and for all, so that media servers, which key their
+// channels by number, keep them across rescans: before a channel's new scan
+// `record` replaces its old one among `held`, each of its services gets the
+// number the same service (network, stream and service id) has on any
+// channel held; a service new to the store gets the broadcaster's number
+// (the NIT's three-digit number, else its service id) where no other service
+// holds it, else that number with the first decimal part free: .1, .2, ...,
+// skipping .10, .20, which read as .1, .2, so that every number stays
+// distinct as a number. A number is free again once its service has gone
+// from every channel.
+void GiveGuideNumbers(const std::vector<CScannedChannel>& held, CScannedChannel& record);
+
+// A service is high definition where the scan saw its programme's video
+// resolution (720p and over); where it did not, by its video's stream type:
+// MPEG-2, H.264 and HEVC television in ISDB-T and ISDB-S is 1080i or more
+// (one-segment broadcasts, the small exception, are data services here).
+// Radio is not.
+bool HighDefinition(const tstables::ScannedService& service);
 
 // A channel's number. Terrestrial: VHF 1..12 and UHF 13..62 as they are
 // numbered, CATV C13..C63 as 113..163. Satellite, from the TSID: BS

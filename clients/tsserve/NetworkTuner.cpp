@@ -99,6 +99,11 @@ std::string LineupJson(const CLineup& lineup, const std::string& base)
         nlohmann::json j = {{"GuideNumber", e.number}, {"GuideName", e.name}};
         if (!e.videoCodec.empty()) j["VideoCodec"] = e.videoCodec;
         if (!e.audioCodec.empty()) j["AudioCodec"] = e.audioCodec;
+        // As HDHomeRun devices say them: present, as 1, only where they hold.
+        // Media servers take an entry without HD for a low-rate SD stream,
+        // and leave out or grey out one with DRM, which they could not play.
+        if (e.hd) j["HD"] = 1;
+        if (e.drm) j["DRM"] = 1;
         j["URL"] = base + LineupPath(e);
         list.push_back(std::move(j));
     }

@@ -1,6 +1,7 @@
 #include "ScanStore.h"
 
 #include "JsonRead.h"
+#include "Lineup.h"
 #include "SavedFile.h"
 
 #include <nlohmann/json.hpp>
@@ -14,8 +15,11 @@ constexpr int kVersion = 1;
 
 json ServiceJson(const tstables::ScannedService& s)
 {
-    return {{"id", s.serviceId}, {"type", s.serviceType}, {"name", s.name}, {"provider", s.provider},
-            {"number", s.number}, {"pmtPid", s.pmtPid}, {"streamTypes", s.streamTypes}, {"scrambled", s.scrambled}};
+    json j = {{"id", s.serviceId}, {"type", s.serviceType}, {"name", s.name}, {"provider", s.provider},
+              {"number", s.number}, {"pmtPid", s.pmtPid}, {"streamTypes", s.streamTypes}, {"scrambled", s.scrambled},
+              {"videoContent", s.videoContent}, {"videoType", s.videoType}, {"scrambledPackets", s.scrambledPackets}};
+    if (!s.guideNumber.empty()) j["guideNumber"] = s.guideNumber;
+    return j;
 }
 
 tstables::ScannedService ServiceOf(const json& j)
@@ -33,6 +37,10 @@ tstables::ScannedService ServiceOf(const json& j)
             s.streamTypes.push_back(JsonInteger<uint8_t>(one, "streamType"));
         }
     s.scrambled = j.value("scrambled", false);
+    s.videoContent = JsonInteger<uint8_t>(j, "videoContent", 0);
+    s.videoType = JsonInteger<uint8_t>(j, "videoType", 0);
+    s.scrambledPackets = j.value("scrambledPackets", false);
+    s.guideNumber = j.value("guideNumber", "");
     return s;
 }
 
@@ -129,9 +137,11 @@ bool CScanStore::Save(std::string& error) const
     return WriteSavedFile(path_, text, error);
 }
 
-void CScanStore::Put(const CScannedChannel& channel)
+void CScanStore::Put(const CScannedChannel& record)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    CScannedChannel channel = record;
+    GiveGuideNumbers(channels_, channel);
     ++generation_;
     for (CScannedChannel& c : channels_)
         if (c.terrestrial == channel.terrestrial && c.argument == channel.argument) {

@@ -28,8 +28,8 @@ public:
     bool Save(std::string& error) const;
     const std::wstring& Path() const { return path_; }
 
-    // Replaces the channel's record.
-    void Put(const CScannedChannel& channel);
+    // Replaces the channel's record, its services numbered (GiveGuideNumbers).
+    void Put(const CScannedChannel& record);
     std::vector<CScannedChannel> Channels() const;
     // Changes with every Put and Load: lineups made from an older one are stale.
     uint64_t Generation() const;

@@ -1,6 +1,7 @@
 // tsserve: serves TunerHost's tuners over HTTP to players and media servers
 // on this machine or, when asked, on others. It is a client of TunerHost's
 // pipes like tsrec; TunerHost itself knows nothing of it.
+#include "CConsoleEvents.h"
 #include "CEventLog.h"
 #include "CHttpService.h"
 #include "ChannelList.h"
@@ -22,14 +23,6 @@
 namespace {
 
 enum ExitCode { kExitOk = 0, kExitUsage = 1, kExitNoSettings = 2, kExitCannotListen = 3, kExitNotScanned = 4 };
-
-HANDLE g_stop = nullptr;
-
-BOOL WINAPI OnConsoleEvent(DWORD)
-{
-    SetEvent(g_stop);
-    return TRUE;
-}
 
 std::wstring OwnDirectory()
 {
@@ -57,9 +50,22 @@ void LoadStores(CScanStore& scans, CGuideStore& guide, CEventLog& log)
         log.Line("the saved guide " + Utf8Path(guide.Path()) + " cannot be read (" + error + "): it is left out");
 }
 
+void SaveGuide(CGuideStore& guide, CEventLog& log)
+{
+    std::string error;
+    if (!guide.Save(UtcNow(), error))
+        log.Line("could not save the guide in " + Utf8Path(guide.Path()) + ": " + error);
+}
+
+void SaveScans(CScanStore& scans, CEventLog& log)
+{
+    std::string error;
+    if (!scans.Save(error)) log.Line("could not save the scan in " + Utf8Path(scans.Path()) + ": " + error);
+}
+
 // tsserve --scan: both kinds at once, each on its own tuner, a line per
 // channel; what was found is saved beside tsserve.
-int Scan(const ServeOptions& options, const CChannelListing& listing, HANDLE stop)
+int Scan(const ServeOptions& options, const CChannelListing& listing, CConsoleEvents& console)
 {
     CScanChoice only;
     std::string error;
@@ -86,20 +92,30 @@ int Scan(const ServeOptions& options, const CChannelListing& listing, HANDLE sto
         log.Line("nothing to scan: TunerHost's settings serve no tuner kind");
         return kExitNotScanned;
     }
-    for (;;) {
-        bool running = false;
-        for (CChannelScan* scan : started) running = running || scan->Status().running;
-        if (!running) break;
-        if (WaitForSingleObject(stop, 250) == WAIT_OBJECT_0)
-            for (CChannelScan* scan : started) scan->Abort();
+    const auto running = [&] {
+        for (CChannelScan* scan : started)
+            if (scan->Status().running) return true;
+        return false;
+    };
+    while (running()) {
+        if (WaitForSingleObject(console.StopEvent(), 250) != WAIT_OBJECT_0) continue;
+        // Stopped (Ctrl+C, or the console closing, when the process ends
+        // soon): the scans stop within moments and save what they read;
+        // what they have not saved by the time the guide is, is saved here.
+        for (CChannelScan* scan : started) scan->Abort();
+        SaveGuide(guide, log);
+        for (const ULONGLONG until = GetTickCount64() + 2000; running() && GetTickCount64() < until;) Sleep(50);
+        if (running()) SaveScans(scans, log);
+        console.Saved();
+        break;
     }
     bool finished = true;
     for (CChannelScan* scan : started) {
         scan->Wait();
         finished = finished && scan->Status().finished;
     }
-    if (!guide.Save(UtcNow(), error))
-        log.Line("could not save the guide in " + Utf8Path(guide.Path()) + ": " + error);
+    SaveGuide(guide, log);
+    console.Saved();
     log.Line("the scan is saved in " + Utf8Path(scans.Path()) + (finished ? "" : " (as far as it went)") +
              "; tsserve lists its services from its next start");
     return finished ? kExitOk : kExitNotScanned;
@@ -127,15 +143,14 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "tsserve: %s\n", error.c_str());
         return kExitNoSettings;
     }
-    CHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    g_stop = stop.Get();
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-    if (options.scan) return Scan(options, listing, stop.Get());
+    CConsoleEvents console;
+    if (options.scan) return Scan(options, listing, console);
 
     CEventLog log;
     CScanStore scans(BesideProgram(L"tsserve-scan.json"));
     CGuideStore guide(BesideProgram(L"tsserve-guide.json"));
     LoadStores(scans, guide, log);
+    const uint64_t loaded = scans.Generation();
     CHttpService service(options, listing, scans, guide, log);
     if (!service.Start(error)) {
         std::fprintf(stderr, "tsserve: %s\n", error.c_str());
@@ -153,10 +168,14 @@ int wmain(int argc, wchar_t** argv)
     log.Line("serving " + url + "/ (playlist " + url + "/playlist.m3u); terrestrial: " +
              kind(listing.terrestrial, options.port + 1) + "; satellite: " + kind(listing.satellite, options.port + 2) +
              "; Ctrl+C ends");
-    while (WaitForSingleObject(stop.Get(), 1000) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(console.StopEvent(), 1000) == WAIT_TIMEOUT) {
         service.Tick();
         log.Status(service.StatusLine());
     }
+    // First what must outlive a console that closes, then the rest.
+    SaveGuide(guide, log);
+    if (scans.Generation() != loaded) SaveScans(scans, log);
+    console.Saved();
     log.Finish();
     log.Line("stopping");
     service.Stop();

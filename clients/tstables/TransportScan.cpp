@@ -29,7 +29,14 @@ CTransportScan::CTransportScan(EitHandler onEit)
 
 void CTransportScan::Feed(const uint8_t* data, size_t size)
 {
-    demux_.Feed(data, size);
+    packets_.Feed(data, size, [this](const uint8_t* p) {
+        // Scrambling control is set only on packets with a payload.
+        if (p[3] & 0x10) {
+            Scrambling& n = scrambling_[static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2])];
+            ++((p[3] & 0xC0) ? n.scrambled : n.clear);
+        }
+        demux_.FeedPacket(p);
+    });
 }
 
 void CTransportScan::OnSection(uint16_t pid, const CSection& section)
@@ -87,7 +94,11 @@ void CTransportScan::OnSection(uint16_t pid, const CSection& section)
     if (pid == kEitPid) {
         Eit eit;
         if (!ParseEit(section, eit)) return;
-        if (eit.isPresentFollowing() && eit.sectionNumber == 0) presentFollowing_.insert(eit.serviceId);
+        if (eit.isPresentFollowing() && eit.sectionNumber == 0) {
+            presentFollowing_.insert(eit.serviceId);
+            if (!eit.events.empty() && !eit.events.front().video.empty())
+                video_[eit.serviceId] = eit.events.front().video.front();
+        }
         if (onEit_) onEit_(eit);
     }
 }
@@ -152,7 +163,15 @@ ScannedTransport CTransportScan::Result() const
         out.pmtPid = p.pmtPid;
         const auto pmt = pmts_.find(p.programNumber);
         if (pmt == pmts_.end()) continue;
-        for (const PmtStream& s : pmt->second.streams) out.streamTypes.push_back(s.streamType);
+        Scrambling seen;
+        for (const PmtStream& s : pmt->second.streams) {
+            out.streamTypes.push_back(s.streamType);
+            const auto n = scrambling_.find(s.pid);
+            if (n == scrambling_.end()) continue;
+            seen.scrambled += n->second.scrambled;
+            seen.clear += n->second.clear;
+        }
+        out.scrambledPackets = seen.scrambled > seen.clear;
         if (!sdt_.count(p.programNumber)) out.serviceType = GuessServiceType(pmt->second);
     }
     if (nitEntry_)
@@ -162,6 +181,12 @@ ScannedTransport CTransportScan::Result() const
             it->second.number = n.number;
             if (!it->second.serviceType) it->second.serviceType = n.serviceType;
         }
+    for (const auto& [id, v] : video_) {
+        const auto it = services.find(id);
+        if (it == services.end()) continue;
+        it->second.videoContent = v.streamContent;
+        it->second.videoType = v.componentType;
+    }
     for (auto& [id, s] : services) t.services.push_back(std::move(s));
     return t;
 }

@@ -1,6 +1,7 @@
 // What a channel scan reads from one transport stream, fed from the tune on:
 // the stream's and network's ids and names, and each service with its type,
-// name, three-digit number and elementary streams. It is whole once the PAT,
+// name, three-digit number, elementary streams, the video of the programme
+// on (its resolution) and whether its streams came scrambled. It is whole once the PAT,
 // the PMT of every program it lists, the SDT and the NIT have come, and the
 // present/following EIT of every service that says it sends one (so that a
 // scan leaves each service with its programme now and next); each table's
@@ -12,6 +13,7 @@
 #pragma once
 #include "Eit.h"
 #include "Nit.h"
+#include "PacketSplitter.h"
 #include "Pat.h"
 #include "Pmt.h"
 #include "Sdt.h"
@@ -36,6 +38,15 @@ struct ScannedService {
     uint16_t pmtPid = 0x1FFF;  // 0x1FFF: not in the PAT now
     std::vector<uint8_t> streamTypes;  // the PMT's, in its order
     bool scrambled = false;    // SDT's free_CA_mode
+    // The present programme's video as its EIT component descriptor says
+    // (stream_content, component_type: resolution and aspect); 0 where none came.
+    uint8_t videoContent = 0, videoType = 0;
+    // More of its elementary streams' packets came with their scrambling
+    // bits set than without: nothing before the reader descrambled them.
+    bool scrambledPackets = false;
+    // What a client lists it under, once it gives it a number (tsserve keeps
+    // the number it gave); never read from the stream.
+    std::string guideNumber;
 };
 
 struct ScannedTransport {
@@ -76,6 +87,12 @@ private:
     std::string networkName_;
     std::optional<NitTransportStream> nitEntry_;  // this stream's
     std::set<uint16_t> presentFollowing_;         // services whose EIT p/f section 0 came
+    std::map<uint16_t, VideoComponent> video_;    // by service: its present programme's
+    CPacketSplitter packets_;
+    struct Scrambling {
+        uint32_t scrambled = 0, clear = 0;
+    };
+    std::map<uint16_t, Scrambling> scrambling_;  // by PID, packets with a payload
 };
 
 }  // namespace tstables

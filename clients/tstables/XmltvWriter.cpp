@@ -159,11 +159,14 @@ void CXmltvWriter::Channel(const XmltvChannel& channel)
     out_ += "  </channel>\n";
 }
 
-bool CXmltvWriter::Programme(const std::string& channelId, const GuideEvent& e)
+bool CXmltvWriter::Programme(const std::string& channelId, const GuideEvent& e, std::optional<int64_t> stopUtc)
 {
     if (!e.startUtc || Blank(XmlText(e.title))) return false;
+    const int64_t stop = stopUtc                                       ? *stopUtc
+                         : e.durationSeconds && *e.durationSeconds > 0 ? *e.startUtc + *e.durationSeconds
+                                                                       : *e.startUtc + CEventCollector::kAssumedSeconds;
     out_ += "  <programme start=\"" + XmltvTime(*e.startUtc, e.utcOffset) + "\"";
-    if (e.durationSeconds) out_ += " stop=\"" + XmltvTime(*e.startUtc + *e.durationSeconds, e.utcOffset) + "\"";
+    out_ += " stop=\"" + XmltvTime(stop, e.utcOffset) + "\"";
     out_ += " channel=\"" + XmlText(channelId) + "\">\n";
     Element(out_, "title", e.title, "ja");
     const std::string desc = Description(e);

@@ -46,7 +46,7 @@ CTunerStatus CApp::TunerStatus(bool terrestrial)
         if (space >= 0 && channel >= 0 && static_cast<size_t>(space) < spaces.size() &&
             static_cast<size_t>(channel) < spaces[space].channels.size())
             status.channel = spaces[space].channels[channel];
-        status.signalLevel = t->signalLevel;
+        status.signalLevel = t->SignalLevel();
     }
     ReleaseSRWLockShared(&tunerLock_);
     return status;

@@ -1,124 +1,22 @@
 #include "config/DriverCatalogue.h"
 
-#include "common/BoundedCall.h"
 #include "common/CriticalSection.h"
-#include "common/ForeignCall.h"
-#include "common/PinModule.h"
-#include "common/Readable.h"
 #include "common/WinHandle.h"
-#include "tuner/IBonDriver.h"
+#include "plughost/Wire.h"
+#include "tuner/CPlugChild.h"
 
 #include <windows.h>
 #include <process.h>
 
+#include <memory>
 #include <new>
 #include <utility>
 
 namespace {
 
-// Keeps the loader from showing a dialog for a file that is not a DLL.
-class CQuietErrors {
-public:
-    CQuietErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous_); }
-    ~CQuietErrors() { SetThreadErrorMode(previous_, nullptr); }
-
-private:
-    DWORD previous_ = 0;
-};
-
-// Lists spaces and channels; false when a list runs past its bound or a name
-// cannot be read.
-bool ListSpaces(IBonDriver2* driver, std::vector<CSpaceInfo>& spaces)
-{
-    for (uint32_t s = 0;; ++s) {
-        const wchar_t* spaceName = nullptr;
-        {
-            CForeignScope plugin;
-            spaceName = driver->SpaceName(s);
-        }
-        if (!spaceName) return true;
-        if (s >= kMaxSpaces) return false;
-        CSpaceInfo space;
-        if (!CopyPluginString(spaceName, space.name)) return false;
-        for (uint32_t c = 0;; ++c) {
-            const wchar_t* channelName = nullptr;
-            {
-                CForeignScope plugin;
-                channelName = driver->ChannelName(s, c);
-            }
-            if (!channelName) break;
-            if (c >= kMaxChannelsPerSpace) return false;
-            std::wstring name;
-            if (!CopyPluginString(channelName, name)) return false;
-            space.channels.push_back(std::move(name));
-        }
-        if (!space.channels.empty()) spaces.push_back(std::move(space));
-    }
-}
-
 bool EqualsIgnoreCase(const wchar_t* a, const wchar_t* b)
 {
     return lstrcmpiW(a, b) == 0;
-}
-
-}  // namespace
-
-bool CopyPluginString(const wchar_t* text, std::wstring& out)
-{
-    // The plug-in's memory, which may be stale: each page is asked about
-    // before it is read.
-    constexpr uintptr_t kPage = 4096;
-    size_t length = 0;
-    for (;; ++length) {
-        const uintptr_t at = reinterpret_cast<uintptr_t>(text + length);
-        if ((length == 0 || at % kPage < sizeof(wchar_t)) && !IsReadable(text + length, sizeof(wchar_t)))
-            return false;
-        if (length >= kMaxNameUnits || !text[length]) break;
-    }
-    out.assign(text, length);
-    return true;
-}
-
-namespace {
-
-// Loads, opens and queries one plug-in, leaving its module loaded in `module`.
-bool ProbeLoaded(CDriverInfo& entry, const std::wstring& directory, CModule& module)
-{
-    const std::wstring path = directory + L"\\" + entry.fileName;
-    {
-        CQuietErrors quiet;
-        module.Reset(LoadLibraryW(path.c_str()));
-    }
-    if (!module) return false;
-    auto create = reinterpret_cast<CreateBonDriverFn>(GetProcAddress(module.Get(), kCreateBonDriverExport));
-    if (!create) return false;
-    IBonDriver* driver = nullptr;
-    BOOL32 opened = 0;
-    {
-        CForeignScope plugin;
-        driver = create();
-        if (driver) opened = driver->Open();
-    }
-    if (!driver) return false;
-
-    bool found = false;
-    if (opened) {
-        if (IBonDriver2* driver2 = AsBonDriver2(driver)) {
-            std::vector<CSpaceInfo> spaces;
-            if (ListSpaces(driver2, spaces)) {
-                entry.spaces = std::move(spaces);
-                found = !entry.spaces.empty();
-            } else {
-                entry.spaces.clear();
-            }
-        }
-    }
-    {
-        CForeignScope plugin(ForeignCallKind::Ending);
-        driver->Close();
-        driver->Destroy();
-    }
-    return found;
 }
 
 // Plug-ins that speak to a server are pinned to one channel unless their
@@ -128,6 +26,27 @@ void MarkNetworkPlugin(CDriverInfo& entry)
     if (EqualsIgnoreCase(entry.fileName.c_str(), L"bondriver_tcp.dll") ||
         EqualsIgnoreCase(entry.fileName.c_str(), L"bondriver_udp.dll"))
         entry.FixChannel = 1;
+}
+
+// The host's answer to ProbeList, read within the catalogue's bounds.
+bool ReadSpaces(const std::vector<uint8_t>& reply, std::vector<CSpaceInfo>& spaces)
+{
+    CWireReader in(reply);
+    uint32_t found = 0, count = 0;
+    if (!in.U32(found) || found != kResultDone || !in.U32(count) || count == 0 || count > kMaxSpaces) return false;
+    spaces.clear();
+    for (uint32_t s = 0; s < count; ++s) {
+        CSpaceInfo space;
+        uint32_t channels = 0;
+        if (!in.Text(space.name, kMaxNameUnits) || !in.U32(channels) || channels == 0 ||
+            channels > kMaxChannelsPerSpace)
+            return false;
+        space.channels.resize(channels);
+        for (std::wstring& name : space.channels)
+            if (!in.Text(name, kMaxNameUnits)) return false;
+        spaces.push_back(std::move(space));
+    }
+    return in.AtEnd();
 }
 
 // Probes that came back after start-up had given up waiting on them, and the
@@ -140,27 +59,50 @@ struct CLateProbes {
 };
 CLateProbes g_late;
 
-// One probe on a thread of its own. The thread owns the job once the
-// catalogue has given up on it.
+// One probe, on a thread of its own that speaks to its host. The thread owns
+// the job once the catalogue has given up on it.
 struct CProbeJob {
     enum : LONG { kRunning, kDone, kAbandoned };
     CDriverInfo entry;
-    std::wstring directory;
+    std::wstring path;
+    CHandle turn{CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set when it may open the plug-in
+    HANDLE done = nullptr;  // the thread's: set once the result is in
     bool found = false;
     volatile LONG state = kRunning;
-    // A fault inside the plug-in ends the probe's thread there: the plug-in
-    // is left out, and its module, which the thread held, stays loaded.
-    CForeignCall call;
 };
+
+// Loads the plug-in in its host at once, lists it in its turn. Each step has
+// kLateProbeBoundMs; the catalogue waits less (kProbeBoundMs from the turn).
+bool RunProbe(CProbeJob& job, CPlugChild& host)
+{
+    ULONGLONG deadline = GetTickCount64() + kLateProbeBoundMs;
+    auto left = [&] {
+        const ULONGLONG now = GetTickCount64();
+        return now >= deadline ? DWORD{0} : static_cast<DWORD>(deadline - now);
+    };
+    const WORD machine = PeMachineOf(job.path);
+    // A file that is not a DLL of either kind is no plug-in.
+    if (!PlugHostName(machine) || !host.Spawn(machine)) return false;
+    CWireWriter path;
+    path.Text(job.path);
+    std::vector<uint8_t> reply;
+    if (host.Call(PlugRequest::ProbeLoad, path.Bytes(), reply, left()) != CallResult::Done ||
+        CPlugChild::ResultOf(reply) != kResultDone)
+        return false;
+    if (WaitForSingleObject(job.turn.Get(), INFINITE) != WAIT_OBJECT_0) return false;
+    deadline = GetTickCount64() + kLateProbeBoundMs;
+    if (host.Call(PlugRequest::ProbeList, {}, reply, left()) != CallResult::Done) return false;
+    if (ReadSpaces(reply, job.entry.spaces)) return true;
+    job.entry.spaces.clear();
+    return false;
+}
 
 unsigned __stdcall ProbeThread(void* param)
 {
     auto* job = static_cast<CProbeJob*>(param);
-    BindForeignCall(&job->call);
-    CModule module;
-    job->found = ProbeLoaded(job->entry, job->directory, module);
-    // Back from every call: the module is let go, within a bound.
-    UnloadModuleWithin(module.Release());
+    CPlugChild host;
+    job->found = RunProbe(*job, host);
+    HANDLE done = job->done;
     if (InterlockedCompareExchange(&job->state, CProbeJob::kDone, CProbeJob::kRunning) == CProbeJob::kAbandoned) {
         // Come back after the catalogue gave up (a tuner whose firmware loads
         // at boot, a server not up yet): the entry is the program's still.
@@ -178,33 +120,62 @@ unsigned __stdcall ProbeThread(void* param)
         }
         delete job;
     }
-    return 0;  // otherwise the job is the catalogue's
+    // Otherwise the job is the catalogue's from here on; the event is ours.
+    SetEvent(done);
+    CloseHandle(done);
+    // Back from every call: the host ends by itself once told (the plug-in is
+    // unloaded by then), or is ended.
+    host.Dismiss(CPlugChild::kExitBoundMs);
+    return 0;
 }
 
 }  // namespace
 
-// On a thread of its own, bounded: a plug-in that does not come back within
-// kProbeBoundMs is left out for now, and its thread and module are left to
-// it; should it come back with spaces, TakeLateProbes hands its entry out.
-bool ProbeDriver(CDriverInfo& entry, const std::wstring& directory)
+std::vector<bool> ProbeDrivers(std::vector<CDriverInfo>& entries, const std::wstring& directory)
 {
-    auto* job = new (std::nothrow) CProbeJob;
-    if (!job) return false;
-    job->entry = entry;
-    job->directory = directory;
-    unsigned id = 0;
-    CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ProbeThread, job, 0, &id)));
-    if (!thread) {
+    const size_t n = entries.size();
+    std::vector<CProbeJob*> jobs(n, nullptr);
+    std::vector<CHandle> done(n);
+    auto begin = [&](size_t i) {
+        auto* job = new (std::nothrow) CProbeJob;
+        done[i].Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!job || !job->turn || !done[i] ||
+            !DuplicateHandle(GetCurrentProcess(), done[i].Get(), GetCurrentProcess(), &job->done, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            delete job;
+            return;
+        }
+        job->entry = entries[i];
+        job->path = directory + L"\\" + entries[i].fileName;
+        unsigned id = 0;
+        CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ProbeThread, job, 0, &id)));
+        if (thread) {
+            jobs[i] = job;
+        } else {
+            CloseHandle(job->done);
+            delete job;
+        }
+    };
+    std::vector<bool> found(n, false);
+    size_t begun = 0;
+    for (size_t i = 0; i < n; ++i) {
+        while (begun < n && begun <= i + kProbesAhead) begin(begun++);
+        CProbeJob* job = jobs[i];
+        if (!job) continue;
+        SetEvent(job->turn.Get());
+        // Not back within its bound: left out for now, its thread and host
+        // left to it; should it come back with spaces, TakeLateProbes hands
+        // its entry out.
+        if (WaitForSingleObject(done[i].Get(), kProbeBoundMs) != WAIT_OBJECT_0 &&
+            InterlockedCompareExchange(&job->state, CProbeJob::kAbandoned, CProbeJob::kRunning) ==
+                CProbeJob::kRunning)
+            continue;
+        // Done, though its host may still be ending: the job is no longer touched.
+        WaitForSingleObject(done[i].Get(), INFINITE);
+        found[i] = job->found;
+        if (job->found) entries[i].spaces = std::move(job->entry.spaces);
         delete job;
-        return false;
     }
-    if (WaitForSingleObject(thread.Get(), kProbeBoundMs) != WAIT_OBJECT_0 &&
-        InterlockedCompareExchange(&job->state, CProbeJob::kAbandoned, CProbeJob::kRunning) == CProbeJob::kRunning)
-        return false;
-    // Done, though perhaps still unloading: the job is no longer touched.
-    const bool found = job->found;
-    if (found) entry.spaces = std::move(job->entry.spaces);
-    delete job;
     return found;
 }
 
@@ -233,6 +204,7 @@ void CConfig::ScanDrivers()
     WIN32_FIND_DATAW found;
     CFindHandle find(FindFirstFileW(pattern.c_str(), &found));
     if (!find) return;
+    std::vector<CDriverInfo> entries;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         if (EqualsIgnoreCase(found.cFileName, L"bondriver_file.dll")) continue;
@@ -241,8 +213,13 @@ void CConfig::ScanDrivers()
         if (length < 4 || !EqualsIgnoreCase(found.cFileName + length - 4, L".dll")) continue;
         CDriverInfo entry;
         entry.fileName = found.cFileName;
-        if (!ProbeDriver(entry, exeDirectory)) continue;
-        MarkNetworkPlugin(entry);
-        drivers.push_back(std::move(entry));
+        entries.push_back(std::move(entry));
     } while (FindNextFileW(find.Get(), &found));
+    find.Reset();
+    const std::vector<bool> probed = ProbeDrivers(entries, exeDirectory);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!probed[i]) continue;
+        MarkNetworkPlugin(entries[i]);
+        drivers.push_back(std::move(entries[i]));
+    }
 }

@@ -2,18 +2,15 @@
 
 #include "relay/CStreamRelay.h"
 
-#include <process.h>
-
 namespace {
 
 // Ends a pipe worker: its gate's stop, then the thread; a thread terminated at
 // the bound leaves its pipe instance for us to drop. False when it was.
-bool StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe, DWORD joinMs, Termination how,
-                    DWORD condemnWorkAfterMs = INFINITE)
+bool StopPipeWorker(CWorkerThread& thread, CWorkerGate& gate, CFileHandle& pipe, DWORD joinMs)
 {
     if (!thread.Running()) return true;
     gate.Stop(1000, thread.handle.Get());
-    if (thread.Join(joinMs, how, condemnWorkAfterMs)) return true;
+    if (thread.Join(joinMs)) return true;
     if (pipe) {
         DisconnectNamedPipe(pipe.Get());
         pipe.Reset();
@@ -50,32 +47,19 @@ bool CPipeServer::Start()
     if (!controlThread.Running() && !controlThread.Start(ControlWorker, this)) return false;
     // A control worker that cannot create its pipe ends without listening.
     const HANDLE handles[2] = {controlListening.Get(), controlThread.handle.Get()};
-    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
+    if (WaitForMultipleObjects(2, handles, FALSE, kListenBoundMs) == WAIT_OBJECT_0) return true;
     StopWorkers();
     return false;
 }
 
 void CPipeServer::StopWorkers()
 {
-    // The data worker calls nothing of a plug-in's and holds none of our
-    // locks across a wait.
-    StopPipeWorker(dataThread, dataGate, dataPipe, 1000, Termination::AtBound);
-    // The control worker closes the tuner of a connected client on its way
-    // out, which has bounds of its own; killed in its own code it could hold
-    // the loader's lock (inside LoadLibrary or FreeLibrary) or the
-    // descrambler library's, and hang the process or the other kind.
-    // One cut off inside a plug-in's or descrambler's call leaves that module
-    // abandoned; one ended by a fault has a successor, stopped in turn.
-    for (;;) {
-        if (!StopPipeWorker(controlThread, controlGate, controlPipe, kControlStopMs, Termination::InsideForeignCall,
-                            kControlWorkBoundMs))
-            Abandon(controlThread.foreign.Module());
-        controlThread.Forget();
-        CLock hold(successorLock);
-        if (!controlSuccessor) break;
-        controlThread.handle = std::move(controlSuccessor);
-        controlThread.id = controlSuccessorId;
-    }
+    // Neither worker calls anything of a plug-in's: each ends within its
+    // bound. The control worker ends a client's connection on its way out,
+    // whose calls to the plug-in host have deadlines of their own.
+    StopPipeWorker(dataThread, dataGate, dataPipe, 1000);
+    StopPipeWorker(controlThread, controlGate, controlPipe, kControlStopMs);
+    controlThread.Forget();
     // Only now: the control worker may wait on the data worker's handle.
     dataThread.Forget();
 }
@@ -86,30 +70,7 @@ void CPipeServer::EndConnection()
     controlGate.Interrupt();
 }
 
-void CPipeServer::Abandon(ForeignModule module)
-{
-    if (module == ForeignModule::Descrambler) {
-        if (relay) relay->AbandonDescrambler();
-    } else if (tuner) {
-        tuner->AbandonPlugin();
-    }
-}
-
-void ControlWorkerFaulted(void* param)
-{
-    // On the faulting control worker, which ends right after: it waits on
-    // nothing here.
-    CPipeServer& s = *static_cast<CPipeServer*>(param);
-    s.Abandon(s.controlThread.foreign.Module());
-    InterlockedExchange(&s.resumeAfterFault, 1);
-    unsigned id = 0;
-    const auto h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ControlWorker, &s, 0, &id));
-    CLock hold(s.successorLock);
-    s.controlSuccessor.Reset(h);
-    s.controlSuccessorId = id;
-}
-
-void CPipeServer::Append(TsBlockPtr block)
+void CPipeServer::Append(const uint8_t* bytes, uint32_t size)
 {
     CLock hold(lock);
     if (!dataClientConnected) {
@@ -117,8 +78,8 @@ void CPipeServer::Append(TsBlockPtr block)
         return;
     }
     if (chunks.Overfull()) chunks.clear();
-    const uint8_t* from = block->Bytes();
-    uint32_t left = block->size;
+    const uint8_t* from = bytes;
+    uint32_t left = size;
     bool queued = false;
     while (left > 0) {
         const uint32_t n = left < kChunkSize - fill ? left : kChunkSize - fill;
@@ -144,6 +105,12 @@ void CPipeServer::Append(TsBlockPtr block)
         CountCall(SystemCall::Signal);
         SetEvent(chunkQueued.Get());
     }
+}
+
+uint32_t CPipeServer::ChunkRoom()
+{
+    CLock hold(lock);
+    return dataClientConnected ? kChunkSize - fill : kChunkSize;
 }
 
 void CPipeServer::DiscardChunks()

@@ -36,17 +36,18 @@ public:
     // Ends both workers (data first), each within its bounds.
     void StopWorkers();
 
-    // Packs the block into chunks; takes ownership.
-    void Append(TsBlockPtr block);
+    // Packs the bytes into chunks.
+    void Append(const uint8_t* bytes, uint32_t size);
+    void Append(TsBlockPtr block) { Append(block->Bytes(), block->size); }
+    // The bytes that complete the chunk being filled.
+    uint32_t ChunkRoom();
     // Throws away the queued chunks and the partly filled one.
     void DiscardChunks();
 
     // Ends the client's connection from any thread, as a failed open ends it:
-    // a thread of the connection was ended inside a plug-in or descrambler.
+    // the kind's plug-in host ended, or broke the rules.
     void EndConnection();
     bool ConnectionLost() const { return InterlockedCompareExchange(const_cast<volatile LONG*>(&connectionLost), 0, 0) != 0; }
-    // Abandons the module a thread was ended inside.
-    void Abandon(ForeignModule module);
 
     // Used by the control worker. Neither waits on a data worker that has
     // ended. Re-arming ends any data connection and offers a new pipe.
@@ -80,25 +81,14 @@ public:
     CHandle controlListening;
     CFileHandle controlPipe;
     volatile LONG connectionLost = 0;
-    // A control worker ended by a fault inside a call leaves its connection to
-    // a successor, which ends it and serves the kind from then on. The
-    // successor's handle waits here until the stopper takes it over.
-    volatile LONG resumeAfterFault = 0;
-    CCriticalSection successorLock;
-    CHandle controlSuccessor;
-    DWORD controlSuccessorId = 0;
 
-    // Time the control worker's thread gets at a stop to close a tuner that a
-    // client holds: the bounds of what that close waits for, added up (the
-    // signal thread 1 + 1 s, the reception thread 3 + 2 s, the relay worker
-    // 3 + 2 s), each with the grace a thread in its own code gets at its bound.
-    static constexpr DWORD kControlStopMs = 12000 + 3 * CWorkerThread::kOwnCodeGraceMs;
-    // A control worker still inside a working call this long after the stop
-    // (an Open that never returns) has nothing to close: it is cut off then.
-    static constexpr DWORD kControlWorkBoundMs = 3000;
+    // How long Start waits for the control pipe to listen.
+    static constexpr DWORD kListenBoundMs = 10000;
+    // Time the control worker gets at a stop to end a client's connection:
+    // a working call to the plug-in host is cut short, the tuner's close has
+    // its own deadline (the host is ended at it), the relay worker its stop.
+    static constexpr DWORD kControlStopMs = 20000;
 };
 
 unsigned __stdcall DataWorker(void* param);
 unsigned __stdcall ControlWorker(void* param);
-// The fault hook of the control worker (see CForeignCall::SetFaultHook).
-void ControlWorkerFaulted(void* pipeServer);

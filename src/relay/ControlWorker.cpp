@@ -104,8 +104,8 @@ struct CControlSession {
         ITunerPort& t = *s.tuner;
         if (!s.relay || !s.relay->Start()) return false;
         if (!t.LoadPlugin()) return false;
-        // A thread of the connection ended inside a call meanwhile fails the
-        // open as the plug-in's own failure would.
+        // The plug-in host ended meanwhile: the open fails as the plug-in's
+        // own failure would.
         if (!t.Open() || !t.Start() || s.ConnectionLost()) {
             t.Close();
             return false;
@@ -121,10 +121,10 @@ struct CControlSession {
             uint8_t command = 0;
             if (!ReadExact(&command, 1)) return;
             if (!Execute(command)) return;
-            // A retune whose purge could not park the relay worker stopped it:
-            // no stream can follow, so the connection ends without a reply.
+            // A retune whose purge could not park a relay worker: no stream
+            // can follow, so the connection ends without a reply.
             if (s.relay && s.relay->WorkerLost()) return;
-            // A reception, signal or relay thread was ended inside a call.
+            // The plug-in host ended, or missed a deadline.
             if (s.ConnectionLost()) return;
             if (!WriteReply()) return;
         }
@@ -155,17 +155,7 @@ void EndOfConnection(CPipeServer& s, bool connected)
 unsigned __stdcall ControlWorker(void* param)
 {
     CPipeServer& s = *static_cast<CPipeServer*>(param);
-    // The tuner context and the descrambler stage call plug-ins on this thread.
-    BindForeignCall(&s.controlThread.foreign);
-    s.controlThread.foreign.SetFaultHook(ControlWorkerFaulted, &s);
     SetThreadRole(ThreadRole::Control);
-    if (InterlockedExchange(&s.resumeAfterFault, 0)) {
-        // The successor of a control worker ended inside a call: its
-        // connection ends as a failed open ends it.
-        s.controlThread.foreign.Reset();
-        EndOfConnection(s, true);
-        if (!s.controlGate.Checkpoint(0)) return 1;
-    }
     CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
     ov.hEvent = ioEvent.Get();

@@ -9,7 +9,7 @@
 
 class ITunerPort {
 public:
-    // Loads the kind's plug-in module for this connection.
+    // Loads the kind's plug-in for this connection (in its plug-in host).
     virtual bool LoadPlugin() = 0;
     // Creates and opens the plug-in's object and starts reception.
     virtual BOOL32 Open() = 0;
@@ -23,9 +23,9 @@ public:
     virtual BOOL32 Close() = 0;
     // The kind is held by a client (the tray shows it).
     virtual void MarkInUse() = 0;
-    // A thread was ended inside the plug-in (cut off at its bound, or by a
-    // fault): its object is never called again and its module never
-    // unloaded. Called on any thread, also the one ending; waits on nothing.
+    // The plug-in's host broke the rules (its stream's positions make no
+    // sense): it is ended at the close rather than asked to close. Called on
+    // any thread; waits on nothing.
     virtual void AbandonPlugin() = 0;
 
 protected:

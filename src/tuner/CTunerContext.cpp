@@ -1,13 +1,23 @@
 #include "tuner/CTunerContext.h"
 
-#include "common/BoundedCall.h"
-#include "common/PinModule.h"
+#include "plughost/Wire.h"
 #include "relay/CStreamRelay.h"
 #include "tuner/ChannelSelection.h"
 
-#include <objbase.h>
-
 #include <new>
+
+namespace {
+
+// Where the loader finds the plug-in by its name (the program's folder
+// first), to read whose bitness it is.
+std::wstring PluginPath(const std::wstring& fileName)
+{
+    wchar_t found[MAX_PATH * 4] = {};
+    const DWORD n = SearchPathW(nullptr, fileName.c_str(), nullptr, ARRAYSIZE(found), found, nullptr);
+    return n > 0 && n < ARRAYSIZE(found) ? std::wstring(found, n) : fileName;
+}
+
+}  // namespace
 
 std::unique_ptr<CTunerContext> CTunerContext::Create(const CDriverInfo& info, BOOL32 terrestrial,
                                                      const CPipeNamePair& pipeNames)
@@ -27,18 +37,79 @@ std::unique_ptr<CTunerContext> CTunerContext::Create(const CDriverInfo& info, BO
 
 CTunerContext::~CTunerContext()
 {
-    // A connected client's connection ends first, through the control worker,
-    // which closes the tuner itself: two threads never close one tuner.
+    // A request in progress is cut short; a connected client's connection
+    // ends through the control worker, which closes the tuner itself: two
+    // threads never close one tuner.
+    SetEvent(abort_.Get());
     if (relay && relay->PipeServer()) relay->PipeServer()->StopWorkers();
     Close();
+    StopWatching();
+    host_.Quit(kQuitMs);
     relay.reset();
+}
+
+void CALLBACK CTunerContext::HostEnded(void* context, BOOLEAN)
+{
+    // On a thread of the system's pool: waits on nothing.
+    auto& t = *static_cast<CTunerContext*>(context);
+    if (InterlockedCompareExchange(&t.connected_, 0, 0) && t.relay && t.relay->PipeServer())
+        t.relay->PipeServer()->EndConnection();
+}
+
+void CTunerContext::Watch()
+{
+    StopWatching();
+    if (!RegisterWaitForSingleObject(&wait_, host_.Process(), HostEnded, this, INFINITE,
+                                     WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD))
+        wait_ = nullptr;
+}
+
+void CTunerContext::StopWatching()
+{
+    if (wait_) UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
+    wait_ = nullptr;
+}
+
+void CTunerContext::EndHost()
+{
+    StopWatching();
+    host_.Kill();
+    InterlockedExchange(&abandoned_, 0);
+}
+
+bool CTunerContext::EnsureHost()
+{
+    WORD machine = PeMachineOf(PluginPath(settings.fileName));
+    // Unreadable: a host of our own bitness tries, and fails as the loader does.
+    if (!PlugHostName(machine)) machine = OwnMachine();
+    if (host_.Alive() && host_.Machine() == machine) return true;
+    EndHost();
+    if (!relay || !relay->RingHandles().section) return false;
+    if (!host_.Spawn(machine, relay->RingHandles())) return false;
+    Watch();
+    return true;
+}
+
+bool CTunerContext::Ask(PlugRequest request, const std::vector<uint8_t>& args, std::vector<uint8_t>& reply, DWORD ms,
+                        bool abortable)
+{
+    if (host_.Call(request, args, reply, ms, abortable ? abort_.Get() : nullptr) == CallResult::Done) return true;
+    // Missed its deadline, or gone: the host goes, and the client's
+    // connection ends as a failed open ends it.
+    const bool wasConnected = InterlockedExchange(&connected_, 0) != 0;
+    EndHost();
+    if (wasConnected && relay && relay->PipeServer()) relay->PipeServer()->EndConnection();
+    return false;
 }
 
 bool CTunerContext::LoadPlugin()
 {
-    // A bare file name: the library search begins with the program's folder.
-    module.Reset(LoadLibraryW(settings.fileName.c_str()));
-    return static_cast<bool>(module);
+    if (!EnsureHost()) return false;
+    InterlockedExchange(&connected_, 1);
+    CWireWriter args;
+    args.Text(settings.fileName);
+    std::vector<uint8_t> reply;
+    return Ask(PlugRequest::Load, args.Bytes(), reply, kLoadMs) && CPlugChild::ResultOf(reply) == kResultDone;
 }
 
 void CTunerContext::MarkInUse()
@@ -48,70 +119,33 @@ void CTunerContext::MarkInUse()
 
 void CTunerContext::AbandonPlugin()
 {
-    InterlockedExchange(&pluginAbandoned_, 1);
+    InterlockedExchange(&abandoned_, 1);
 }
 
-void PluginThreadFaulted(void* context)
+float CTunerContext::SignalLevel() const
 {
-    auto& t = *static_cast<CTunerContext*>(context);
-    t.AbandonPlugin();
-    if (t.relay && t.relay->PipeServer()) t.relay->PipeServer()->EndConnection();
+    return relay ? relay->SignalLevel() : 0.0f;
 }
 
 BOOL32 CTunerContext::Open()
 {
-    if (!module || driver) return 0;
-    auto create = reinterpret_cast<CreateBonDriverFn>(
-        reinterpret_cast<void*>(GetProcAddress(module.Get(), kCreateBonDriverExport)));
-    if (!create) return 0;
-    IBonDriver* object = nullptr;
-    {
-        CForeignScope plugin;
-        object = create();
-    }
-    if (!object) return 0;
-    driver = object;
-    BOOL32 opened = 0;
-    {
-        CForeignScope plugin;
-        opened = driver->Open();
-    }
-    if (opened) {
-        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
-        driver2 = AsBonDriver2(driver);
-        if (driver2) {
-            streaming = 0;
-            receptionGate.Reset();
-            if (receptionThread.Start(ReceptionThread, this)) {
-                signalGate.Reset();
-                signalThread.Start(SignalThread, this);  // the tuner works without it
-                return 1;
-            }
-        }
-    }
-    {
-        CForeignScope plugin(ForeignCallKind::Ending);
-        driver->Close();
-        driver->Destroy();
-    }
-    driver = nullptr;
-    driver2 = nullptr;
-    return 0;
+    std::vector<uint8_t> reply;
+    if (!Ask(PlugRequest::Open, {}, reply, kOpenMs)) return 0;
+    streaming = 0;
+    return CPlugChild::ResultOf(reply) == kResultDone;
 }
 
 BOOL32 CTunerContext::Start()
 {
-    if (!driver || PluginAbandoned()) return 0;
     if (streaming) return 1;
-    if (receptionGate.Pause(3000, receptionThread.handle.Get()) != 0) return 0;
-    {
-        CForeignScope plugin;
-        driver->Discard();
-    }
+    std::vector<uint8_t> reply;
+    if (!Ask(PlugRequest::Start, {}, reply, kRestartMs)) return 0;
+    const uint32_t result = CPlugChild::ResultOf(reply);
+    if (result != kResultDone) return 0;
     streaming = 1;
+    // The host has purged its side with reception parked; now this side.
     if (relay && !relay->Purge()) return 0;
-    receptionGate.Resume();
-    return 1;
+    return Ask(PlugRequest::Resume, {}, reply, kHaltMs) ? 1 : 0;
 }
 
 BOOL32 CTunerContext::SelectChannel(uint32_t value)
@@ -130,10 +164,12 @@ BOOL32 CTunerContext::Apply(const CSelection& selection)
     switch (selection.outcome) {
     case SelectOutcome::Tune:
         return ApplyChannel(static_cast<uint32_t>(selection.target.space), selection.target.channel);
-    case SelectOutcome::NotServed:
+    case SelectOutcome::NotServed: {
         // The stream stops until a later selection succeeds.
-        receptionGate.Pause(3000, receptionThread.handle.Get());
+        std::vector<uint8_t> reply;
+        Ask(PlugRequest::Halt, {}, reply, kHaltMs);
         return 0;
+    }
     case SelectOutcome::UnknownTsid:
         break;  // stays on the current channel
     }
@@ -143,159 +179,39 @@ BOOL32 CTunerContext::Apply(const CSelection& selection)
 BOOL32 CTunerContext::ApplyChannel(uint32_t space, uint32_t channel)
 {
     // The fixed-channel override has been applied by DecideChannel.
-    if (!driver2 || PluginAbandoned()) return 0;
-    if (receptionGate.Pause(3000, receptionThread.handle.Get()) != 0) return 0;
-    {
-        CForeignScope plugin;
-        if (!driver2->Tune(space, channel)) return 0;  // reception stays parked
-        driver2->Discard();
+    CWireWriter args;
+    args.U32(space);
+    args.U32(channel);
+    std::vector<uint8_t> reply;
+    if (!Ask(PlugRequest::Tune, args.Bytes(), reply, kRestartMs)) return 0;
+    const uint32_t result = CPlugChild::ResultOf(reply);
+    if (result == kResultStreamLost && relay) relay->MarkStreamLost();
+    if (result != kResultDone) return 0;  // reception stays parked
+    if (relay && !relay->Purge()) {
+        relay->MarkStreamLost();
+        return 0;
     }
-    if (relay && !relay->Purge()) return 0;  // the connection ends (see WorkerLost)
     InterlockedExchange(&tunedChannel, -1);
     InterlockedExchange(&tunedSpace, static_cast<LONG>(space));
     InterlockedExchange(&tunedChannel, static_cast<LONG>(channel));
-    receptionGate.Resume();
-    return 1;
-}
-
-void CTunerContext::StopThreads()
-{
-    streaming = 0;
-    if (signalThread.Running()) {
-        signalGate.Stop(1000, signalThread.handle.Get());
-        if (signalThread.CutOff(signalThread.Join(1000, Termination::InsideForeignCall))) AbandonPlugin();
-        signalThread.Forget();
-    }
-    if (receptionThread.Running()) {
-        receptionGate.Stop(3000, receptionThread.handle.Get());
-        if (receptionThread.CutOff(receptionThread.Join(2000, Termination::InsideForeignCall))) AbandonPlugin();
-        receptionThread.Forget();
-    }
-    // A reception thread that ended by itself has closed and destroyed the
-    // object; one ended inside a call, or any thread of an abandoned
-    // plug-in, leaves it as it is.
-    driver = nullptr;
-    driver2 = nullptr;
+    return Ask(PlugRequest::Resume, {}, reply, kHaltMs) ? 1 : 0;
 }
 
 BOOL32 CTunerContext::Close()
 {
-    StopThreads();
-    if (PluginAbandoned()) {
-        // Never unloaded once a thread was ended inside it.
-        PinModule(module.Get());
-        module.Release();
-        InterlockedExchange(&pluginAbandoned_, 0);
+    streaming = 0;
+    const bool wasConnected = InterlockedExchange(&connected_, 0) != 0;
+    if (wasConnected && host_.Alive()) {
+        std::vector<uint8_t> reply;
+        // One that broke the rules is not asked: it is ended.
+        if (InterlockedCompareExchange(&abandoned_, 0, 0) ||
+            host_.Call(PlugRequest::Close, {}, reply, kCloseMs) != CallResult::Done)
+            EndHost();
     }
-    // Its detach code may wait on a device or a thread of its own.
-    UnloadModuleWithin(module.Release());
     if (!relay) return 0;
     relay->Stop();
     InterlockedExchange(&tunedChannel, -1);
     InterlockedExchange(&tunedSpace, -1);
     InterlockedExchange(&inUse, 0);
-    return 1;
-}
-
-void CAdaptiveWait::OnData()
-{
-    if (idle == 0) {
-        if (wait > 0) --wait;
-    } else if (idle == 1) {
-        idle = 0;
-    } else {
-        if (wait < kMaxWaitMs) ++wait;
-        idle = 0;
-    }
-}
-
-void CAdaptiveWait::OnEmptyPass()
-{
-    if (++idle >= kIdlePassesPerStep) {
-        if (wait < kMaxWaitMs) ++wait;
-        idle = 0;
-    }
-}
-
-unsigned __stdcall ReceptionThread(void* param)
-{
-    CTunerContext& t = *static_cast<CTunerContext*>(param);
-    BindForeignCall(&t.receptionThread.foreign);
-    t.receptionThread.foreign.SetFaultHook(PluginThreadFaulted, &t);
-    SetThreadRole(ThreadRole::Reception);
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    do {
-        CAdaptiveWait pace;
-        for (;;) {
-            bool got = false;
-            bool parking = false;
-            for (;;) {
-                uint8_t* data = nullptr;
-                uint32_t size = 0, waiting = 0;
-                BOOL32 fetched = 0;
-                {
-                    CForeignScope plugin(t.receptionThread.foreign);
-                    fetched = t.driver->FetchBlock(&data, &size, &waiting);
-                }
-                if (fetched && data && size) {
-                    // A plug-in that always has more would keep the relay
-                    // worker from its queue: past half the queue's limits, a
-                    // pause per block lets it catch up before anything is lost.
-                    if (t.relay && t.relay->Push(data, size)) {
-                        CountCall(SystemCall::Sleep);
-                        Sleep(1);
-                    }
-                    got = true;
-                    pace.OnData();
-                }
-                if (t.receptionGate.PollRequest()) {
-                    parking = true;
-                    break;
-                }
-                // More is waiting only after a block: a plug-in that says so
-                // while it hands nothing would have us spin a core.
-                if (waiting == 0 || !(fetched && data && size)) break;
-            }
-            if (parking) break;
-            if (!got) pace.OnEmptyPass();
-            // A pause, then a look at the request, which the gate answers
-            // without the system while none is pending. (A wait on the request
-            // event would see it at once, but costs a round trip to the Wine
-            // server where a sleep costs none; a request waits at most the
-            // pause, 10 ms.)
-            if (pace.wait > 0) {
-                CountCall(SystemCall::Sleep);
-                Sleep(pace.wait);
-            }
-            if (t.receptionGate.PollRequest()) break;
-        }
-    } while (t.receptionGate.Checkpoint(INFINITE));
-    if (!t.PluginAbandoned()) {
-        CForeignScope plugin(t.receptionThread.foreign, ForeignCallKind::Ending);
-        t.driver->Close();
-        t.driver->Destroy();
-    }
-    if (SUCCEEDED(com)) CoUninitialize();
-    return 1;
-}
-
-unsigned __stdcall SignalThread(void* param)
-{
-    CTunerContext& t = *static_cast<CTunerContext*>(param);
-    BindForeignCall(&t.signalThread.foreign);
-    t.signalThread.foreign.SetFaultHook(PluginThreadFaulted, &t);
-    SetThreadRole(ThreadRole::Signal);
-    do {
-        for (;;) {
-            float level = t.signalLevel;
-            if (!t.PluginAbandoned()) {
-                CForeignScope plugin(t.signalThread.foreign);
-                level = t.driver->ReadLevel();
-            }
-            t.signalLevel = level;
-            CountCall(SystemCall::Wait);
-            if (WaitForSingleObject(t.signalGate.RequestEvent(), 1000) == WAIT_OBJECT_0) break;
-        }
-    } while (t.signalGate.Checkpoint(INFINITE));
     return 1;
 }

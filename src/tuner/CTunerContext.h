@@ -1,13 +1,13 @@
-// One tuner plug-in driven for one tuner kind: its module and object, the
-// reception and signal-level threads, and the relay with its pipes.
+// One tuner plug-in driven for one tuner kind: the plug-in runs in a plug-in
+// host process of its own (CPlugChild), kept while the kind is in use; this
+// side chooses its channels, holds the relay with its pipes, and bounds every
+// request it makes of the host.
 #pragma once
 #include "common/WinHandle.h"
-#include "common/WorkerThread.h"
 #include "config/CConfig.h"
-#include "relay/CWorkerGate.h"
 #include "relay/ITunerPort.h"
 #include "relay/PipeNames.h"
-#include "tuner/IBonDriver.h"
+#include "tuner/CPlugChild.h"
 
 #include <memory>
 
@@ -19,42 +19,35 @@ public:
     // once the context is complete.
     static std::unique_ptr<CTunerContext> Create(const CDriverInfo& info, BOOL32 terrestrial,
                                                  const CPipeNamePair& pipeNames);
-    // Ends a client's connection, closes the tuner and stops the pipes.
+    // Ends a client's connection, closes the tuner, stops the pipes and ends
+    // the plug-in host.
     ~CTunerContext();
     CTunerContext(const CTunerContext&) = delete;
     CTunerContext& operator=(const CTunerContext&) = delete;
 
-    // Loads settings.fileName into `module`.
+    // Has the kind's host (started now if there is none, or if it ended)
+    // load settings.fileName.
     bool LoadPlugin() override;
-    // The plug-in is loaded in `module`.
     BOOL32 Open() override;
     BOOL32 Start() override;
     // The client's channel value: kHz for the terrestrial kind, a TSID for
     // the satellite kind.
     BOOL32 SelectChannel(uint32_t value) override;
     BOOL32 MapFrequency(uint32_t mhz);
-    // Retunes with the reception thread parked; on success the stream
-    // restarts from the new channel.
+    // Retunes with reception parked; on success the stream restarts from the
+    // new channel.
     BOOL32 ApplyChannel(uint32_t space, uint32_t channel);
     BOOL32 Close() override;
     void MarkInUse() override;
     void AbandonPlugin() override;
-    bool PluginAbandoned() const
-    {
-        return InterlockedCompareExchange(const_cast<volatile LONG*>(&pluginAbandoned_), 0, 0) != 0;
-    }
+    // The plug-in's last signal level.
+    float SignalLevel() const;
+    // The host's process while there is one (for tests: null otherwise).
+    HANDLE HostProcess() const { return host_.Process(); }
 
     CDriverInfo settings;
     BOOL32 isTerrestrial = 0;
-    CModule module;
-    IBonDriver* driver = nullptr;
-    IBonDriver2* driver2 = nullptr;
     BOOL32 streaming = 0;
-    CWorkerThread receptionThread;
-    CWorkerGate receptionGate;
-    CWorkerThread signalThread;
-    CWorkerGate signalGate;
-    volatile float signalLevel = 0.0f;
     // The space and channel last tuned (positions in settings.spaces), -1
     // while none; read by the tray's tip.
     volatile LONG tunedSpace = -1;
@@ -62,28 +55,33 @@ public:
     std::unique_ptr<CStreamRelay> relay;
     volatile LONG inUse = 0;
 
+    // How long each request may take the host. The first includes starting
+    // the host; a working request is cut short by the context's end, the
+    // close is not (the plug-in gets its chance to release its device).
+    static constexpr DWORD kLoadMs = 15000;
+    static constexpr DWORD kOpenMs = 15000;
+    static constexpr DWORD kRestartMs = 10000;  // Start and Tune: two parks of 3 s, the plug-in's calls
+    static constexpr DWORD kHaltMs = 5000;
+    static constexpr DWORD kCloseMs = 5000;
+    static constexpr DWORD kQuitMs = 2000;
+
 private:
     CTunerContext() = default;
-    // A thread of this connection was ended inside the plug-in: its object is
-    // never called again, its module never unloaded. Set from any thread.
-    volatile LONG pluginAbandoned_ = 0;
     BOOL32 Apply(const struct CSelection& selection);
-    void StopThreads();
-};
+    // A request of the host; false unless it answered in time (the host is
+    // then ended, and the client's connection with it).
+    bool Ask(PlugRequest request, const std::vector<uint8_t>& args, std::vector<uint8_t>& reply, DWORD ms,
+             bool abortable = true);
+    bool EnsureHost();
+    void EndHost();
+    void Watch();
+    void StopWatching();
+    static void CALLBACK HostEnded(void* context, BOOLEAN);
 
-// The reception thread's adaptive wait between passes over the plug-in.
-struct CAdaptiveWait {
-    static constexpr unsigned kMaxWaitMs = 10;
-    static constexpr unsigned kIdlePassesPerStep = 10;
-    unsigned wait = 0;
-    unsigned idle = 0;
-    // After each block of data.
-    void OnData();
-    // At the end of a pass that got nothing.
-    void OnEmptyPass();
+    CPlugChild host_;
+    HANDLE wait_ = nullptr;
+    // A connection is using the host: its end ends the connection.
+    volatile LONG connected_ = 0;
+    volatile LONG abandoned_ = 0;
+    CHandle abort_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
-
-unsigned __stdcall ReceptionThread(void* param);
-// The fault hook of the reception and signal-level threads.
-void PluginThreadFaulted(void* context);
-unsigned __stdcall SignalThread(void* param);

@@ -6,6 +6,10 @@
 
 #include <memory>
 
+namespace {
+const wchar_t kSheetProp[] = L"TunerHost.PropSheet";
+}  // namespace
+
 // Without its lock the sheet never starts (Show checks).
 CPropSheet::CPropSheet() : lock_(CreateSemaphoreW(nullptr, 1, 1, nullptr)) {}
 
@@ -99,6 +103,10 @@ unsigned __stdcall CPropSheet::SheetThread(void* param)
         s.Unlock();
         return 0;
     }
+    // Before any input reaches the sheet.
+    SetPropW(s.window, kSheetProp, &s);
+    s.sheetProc_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(s.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CPropSheet::SheetProc)));
     s.visible = 1;
     s.Unlock();
     MSG msg;
@@ -111,6 +119,26 @@ unsigned __stdcall CPropSheet::SheetThread(void* param)
         }
     }
     return 0;
+}
+
+LRESULT CALLBACK CPropSheet::SheetProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* s = static_cast<CPropSheet*>(GetPropW(hwnd, kSheetProp));
+    const WNDPROC base = s ? s->sheetProc_ : nullptr;
+    if (!base) return DefDlgProcW(hwnd, message, wParam, lParam);
+    if (message == WM_CLOSE) {
+        // The close box and Alt+F4 cancel as the Cancel button does, once.
+        // The sheet's own handling cancels and then has the dialog post a
+        // Cancel command, which a tray click in between would let cancel the
+        // sheet's next showing: with the choices the user makes in it.
+        return CallWindowProcW(base, hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDCANCEL)));
+    }
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
+        RemovePropW(hwnd, kSheetProp);
+    }
+    return CallWindowProcW(base, hwnd, message, wParam, lParam);
 }
 
 void CPropSheet::LockPumping()

@@ -60,6 +60,9 @@ protected:
 private:
     bool StartSheet();
     static unsigned __stdcall SheetThread(void* param);
+    // The sheet window's procedure in front of its own (sheetProc_): the
+    // close box cancels once.
+    static LRESULT CALLBACK SheetProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     // The lock may be released by another thread than the one that took it
     // (the starting thread hands it to the sheet thread): a one-unit semaphore.
     void Lock() { WaitForSingleObject(lock_.Get(), INFINITE); }
@@ -70,6 +73,7 @@ private:
     void Unlock() { ReleaseSemaphore(lock_.Get(), 1, nullptr); }
 
     CHandle lock_;
+    WNDPROC sheetProc_ = nullptr;
     volatile LONG stopping_ = 0;
     // Hidden by a confirmation whose OnHidden has not run yet, and its flag.
     volatile LONG hiding_ = 0;

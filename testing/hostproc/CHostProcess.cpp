@@ -82,6 +82,12 @@ bool CHostProcess::Start()
                         CopyFileW((from_ + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimT.dll").c_str(), FALSE) &&
                         CopyFileW((from_ + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimS.dll").c_str(), FALSE);
     if (!copied) return false;
+    // The plug-in hosts TunerHost starts beside itself: this build's, and the
+    // other bitness's where it is there too.
+    bool host = false;
+    for (const wchar_t* name : {L"PlugHost32.exe", L"PlugHost64.exe"})
+        host = CopyFileW((from_ + name).c_str(), (dir_ + name).c_str(), FALSE) || host;
+    if (!host) return false;
     for (TunerKind kind : {TunerKind::Terrestrial, TunerKind::Satellite})
         if (GetFileAttributesW((dir_ + SimName(kind) + L".ini").c_str()) == INVALID_FILE_ATTRIBUTES && !SetSim(kind, ""))
             return false;
@@ -187,8 +193,14 @@ int FindWineServerPid()
 double CHostProcess::CpuSeconds() const
 {
     // Under Wine, GetProcessTimes on another process counts only part of its
-    // time (13 % where top showed 90 %): Linux's own count comes first.
-    if (const double seconds = UnixCpuSeconds(UnixPid()); seconds >= 0) return seconds;
+    // time (13 % where top showed 90 %): Linux's own count comes first. The
+    // plug-in hosts TunerHost started are its cost too: the plug-ins and the
+    // descrambler run there.
+    if (double seconds = UnixCpuSeconds(UnixPid()); seconds >= 0) {
+        for (const int host : FindUnixPids("tunerhost-" + std::to_string(GetCurrentProcessId()) + "\\PlugHost"))
+            if (const double s = UnixCpuSeconds(host); s >= 0) seconds += s;
+        return seconds;
+    }
     FILETIME c, e, k, u;
     if (!GetProcessTimes(process_.Get(), &c, &e, &k, &u)) return 0;
     auto s = [](const FILETIME& f) { return double((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e7; };
@@ -216,11 +228,12 @@ double CHostProcess::WorkingSetMB() const
 }
 
 
-int FindUnixPid(const std::string& marker)
+std::vector<int> FindUnixPids(const std::string& marker)
 {
+    std::vector<int> pids;
     WIN32_FIND_DATAW found;
     CFindHandle find(FindFirstFileW(L"Z:\\proc\\*", &found));
-    if (!find) return 0;
+    if (!find) return pids;
     do {
         const int pid = _wtoi(found.cFileName);
         if (pid <= 0) continue;
@@ -228,9 +241,15 @@ int FindUnixPid(const std::string& marker)
         // A Wine process's first field is its program; shells that started it also name it.
         const std::string program = line.substr(0, line.find('\0'));
         const bool isWindowsProgram = program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
-        if (isWindowsProgram && line.find(marker) != std::string::npos) return pid;
+        if (isWindowsProgram && line.find(marker) != std::string::npos) pids.push_back(pid);
     } while (FindNextFileW(find.Get(), &found));
-    return 0;
+    return pids;
+}
+
+int FindUnixPid(const std::string& marker)
+{
+    const std::vector<int> pids = FindUnixPids(marker);
+    return pids.empty() ? 0 : pids.front();
 }
 
 double UnixStatusKb(int unixPid, const char* field)

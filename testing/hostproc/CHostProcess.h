@@ -9,11 +9,14 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Under Wine: the Linux process id of the process whose command line holds
 // `marker` (Wine shows a process's Windows command line as its Linux one), and
 // a field of its /proc status in kB. 0 and -1 when not found.
 int FindUnixPid(const std::string& marker);
+// Every such process.
+std::vector<int> FindUnixPids(const std::string& marker);
 double UnixStatusKb(int unixPid, const char* field);
 // The CPU seconds Linux counts for a process (user and system); -1 when not
 // found. The Linux process id of this prefix's Wine server; 0 when not found.
@@ -38,6 +41,7 @@ public:
     void Exit();
     bool Alive() const;
 
+    // TunerHost's and its plug-in hosts'.
     double CpuSeconds() const;
     // Private bytes and working set. Where the platform does not tell them for
     // another process (Wine), the resident anonymous and total memory of the

@@ -46,6 +46,12 @@
 //   Trigger=path        ...or, for those, once this file exists
 //   DllMainHang=1       DllMain waits for a thread it started: for ever
 //   DllMainSlowMs=0     DllMain sleeps this long (logging "slow" first)
+//   DllMainFault=0      DllMain faults (as OpenFault)
+//   Relay=27:29         UHF channel 29 carries channel 27's broadcast, ids
+//                       and all, as a relay transmitter of the station does
+//   TuneFailsOn=27      Tune of that UHF channel fails
+//   Scrambled=7681      that service's video and audio packets go out
+//                       scrambled (scrambling control '11')
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "CSimTuner.h"
 #include "Faults.h"

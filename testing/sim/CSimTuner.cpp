@@ -333,8 +333,14 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     }
     if (settings_.tuneFails) return DeviceFailed();
     if (space >= spaceCount_ || channel >= spaces_[space].channels) return 0;
+    // UHF channel n is index n - 13 of its space.
+    const SimBand band = SimBandOf(spaces_[space].name);
+    const int uhf = band == SimBand::Uhf ? static_cast<int>(channel) + 13 : 0;
+    if (uhf && uhf == settings_.tuneFailsOn) return 0;
+    const int32_t as = uhf && uhf == settings_.relayTo && settings_.relayFrom >= 13 ? settings_.relayFrom - 13 : -1;
     Lock();
-    stream_.SetChannel(space, channel, SimBandOf(spaces_[space].name));
+    stream_.SetScrambled(static_cast<uint16_t>(settings_.scrambled));
+    stream_.SetChannel(space, channel, band, as);
     pending_.Clear();
     Unlock();
     return 1;

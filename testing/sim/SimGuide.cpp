@@ -146,7 +146,8 @@ void SimDescribeEvent(const SimService& s, const SimEventTime& t, uint8_t runnin
         const SiElementary& es = s.streams[i];
         if (es.streamType == 0x02 || es.streamType == 0x1B) {
             e.videoContent = es.streamType == 0x02 ? 0x01 : 0x05;
-            e.videoType = s.partialReception ? 0x01 : 0xB3;  // 1080i 16:9; one segment: small
+            // 1080i 16:9; a sub-channel 480i 16:9; one segment: small.
+            e.videoType = s.partialReception ? 0x01 : s.standardDefinition ? 0x03 : 0xB3;
             e.videoTag = es.componentTag;
         } else if (es.streamType == 0x0F) {
             e.audioType = 0x03;  // stereo

@@ -105,9 +105,11 @@ void Terrestrial(const BandInfo& b, uint32_t index, SimTransport& t)
     const uint16_t key = static_cast<uint16_t>(t.remoteKey * 10);
     const SimTheme theme = static_cast<SimTheme>(ordinal % kThemes);
     Name(AddService(t, base, key + 1, 0x01, theme).name, t.networkName);
-    if (index % 2 == 0)
-        Name(AddService(t, base | 1, key + 2, 0x01, static_cast<SimTheme>((ordinal + 1) % kThemes)).name,
-             t.networkName, "サブ");
+    if (index % 2 == 0) {
+        SimService& sub = AddService(t, base | 1, key + 2, 0x01, static_cast<SimTheme>((ordinal + 1) % kThemes));
+        Name(sub.name, t.networkName, "サブ");
+        sub.standardDefinition = true;
+    }
     SimService& one = AddService(t, base | 0x180, 600 + key + 1, 0xC0, theme);
     Name(one.name, t.networkName, "ワンセグ");
     MakeOneSegment(one);

@@ -29,6 +29,7 @@ struct SimService {
     uint16_t number;  // the three-digit number a viewer keys in
     uint8_t type;     // 0x01 television, 0x02 radio, 0xC0 data (also one-segment)
     bool partialReception;
+    bool standardDefinition;  // 480i, as a sub-channel of a multi-channel broadcast is; else 1080i
     SimTheme theme;
     uint16_t pmtPid, pcrPid;
     SiElementary streams[2];  // video first where there is video

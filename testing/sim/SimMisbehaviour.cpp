@@ -271,6 +271,10 @@ void Misbehave(const SimSettings& s, SRWLOCK* ownLock)
 
 void MisbehaveAtAttach(const SimSettings& s)
 {
+    if (s.dllMainFault) {
+        AppendLogLine(s.log, "fault");
+        RaiseSimFault(s.dllMainFault);
+    }
     if (s.dllMainSlowMs > 0) {
         AppendLogLine(s.log, "slow");
         Sleep(static_cast<DWORD>(s.dllMainSlowMs));

@@ -2,7 +2,7 @@
 // contain, on request: [Sim] Misbehave=NAME in the call MisbehaveIn names
 // (Open, Tune, or the first FetchBlock MisbehaveAfterMs after Open, or once
 // the Trigger file exists), and what its DllMain does wrong (DllMainHang,
-// DllMainSlowMs). Each logs "misbehave" (or "hang", "slow") first.
+// DllMainSlowMs, DllMainFault). Each logs "misbehave" (or "hang", "slow", "fault") first.
 #pragma once
 #include "SimSettings.h"
 

@@ -3,6 +3,28 @@
 #include "PluginFiles.h"
 #include "SimMisbehaviour.h"
 
+namespace {
+
+// "27:29" as two numbers; zeros for anything else.
+void ReadPair(const wchar_t* text, int& a, int& b)
+{
+    int n[2] = {0, 0}, at = 0;
+    for (const wchar_t* p = text; *p; ++p) {
+        if (*p == L':' && at == 0) {
+            at = 1;
+        } else if (*p >= L'0' && *p <= L'9' && n[at] < 100000) {
+            n[at] = n[at] * 10 + (*p - L'0');
+        } else {
+            n[0] = n[1] = at = 0;
+            break;
+        }
+    }
+    a = at == 1 ? n[0] : 0;
+    b = at == 1 ? n[1] : 0;
+}
+
+}  // namespace
+
 void LoadSimSettings(HMODULE module, SimSettings& s)
 {
     wchar_t ini[kPluginPathLength];
@@ -44,6 +66,12 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     GetPrivateProfileStringW(L"Sim", L"Trigger", L"", s.trigger, sizeof s.trigger / sizeof s.trigger[0], ini);
     s.dllMainHang = num(L"DllMainHang", 0);
     s.dllMainSlowMs = num(L"DllMainSlowMs", 0);
+    s.dllMainFault = num(L"DllMainFault", 0);
+    wchar_t relay[32];
+    GetPrivateProfileStringW(L"Sim", L"Relay", L"", relay, sizeof relay / sizeof relay[0], ini);
+    ReadPair(relay, s.relayFrom, s.relayTo);
+    s.tuneFailsOn = num(L"TuneFailsOn", 0);
+    s.scrambled = num(L"Scrambled", 0);
     GetPrivateProfileStringW(L"Sim", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);
     GetPrivateProfileStringW(L"Sim", L"SourceFile", L"", s.sourceFile, sizeof s.sourceFile / sizeof s.sourceFile[0], ini);
 }

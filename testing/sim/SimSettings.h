@@ -24,9 +24,15 @@ struct SimSettings {
     // after Open for FetchBlock or for a thread of the plug-in's own; or,
     // with `trigger`, once that file exists.
     int misbehave, misbehaveIn, misbehaveAfterMs;
-    // DllMain at process attach: waits for a thread it started (which the
-    // loader never lets run); sleeps this long.
-    int dllMainHang, dllMainSlowMs;
+    // DllMain at process attach, after logging "load": waits for a thread it
+    // started (which the loader never lets run); sleeps this long; faults (as
+    // the faults above).
+    int dllMainHang, dllMainSlowMs, dllMainFault;
+    // Relay=27:29: UHF channel 29 carries what channel 27 does (a second
+    // transmitter of the station); 0 when not said.
+    int relayFrom, relayTo;
+    int tuneFailsOn;  // a UHF channel whose Tune fails; 0: none
+    int scrambled;    // a service id whose video and audio go out scrambled; 0: none
     wchar_t log[1024];
     wchar_t trigger[1024];
     // A transport-stream file replayed in place of the generated stream; with

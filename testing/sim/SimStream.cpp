@@ -1,10 +1,10 @@
 #include "SimStream.h"
 
-void CSimStream::SetChannel(uint32_t space, uint32_t channel, SimBand band)
+void CSimStream::SetChannel(uint32_t space, uint32_t channel, SimBand band, int32_t as)
 {
     space_ = space;
     channel_ = channel;
-    if (!SimDescribeTransport(band, channel, transport_)) transport_ = {};
+    if (!SimDescribeTransport(band, as < 0 ? channel : static_cast<uint32_t>(as), transport_)) transport_ = {};
     carousel_.Tune(transport_, clock_);
 
     // The payload PIDs with their weights: the first video most, other video
@@ -16,10 +16,12 @@ void CSimStream::SetChannel(uint32_t space, uint32_t channel, SimBand band)
         for (uint32_t i = 0; i < s.streamCount; ++i) {
             const uint8_t type = s.streams[i].streamType;
             streamPid_[streams] = s.streams[i].pid;
+            streamScrambled_[streams] = scrambled_ && s.id == scrambled_;
             weight[streams++] = type == 0x02 || type == 0x1B ? (k == 0 ? 6 : 3) : 1;
         }
     }
     if (!streams) {
+        streamScrambled_[0] = false;
         streamPid_[0] = kSimPayloadPid;
         weight[streams++] = 1;
     }
@@ -60,7 +62,8 @@ void CSimStream::WritePayload(uint8_t* out)
     out[0] = 0x47;
     out[1] = static_cast<uint8_t>((pid >> 8) & 0x1F);
     out[2] = static_cast<uint8_t>(pid & 0xFF);
-    out[3] = static_cast<uint8_t>(0x10 | ((rounds * perRound_[stream] + patternBefore_[at]) & 0x0F));
+    out[3] = static_cast<uint8_t>((streamScrambled_[stream] ? 0xC0 : 0x00) | 0x10 |
+                                  ((rounds * perRound_[stream] + patternBefore_[at]) & 0x0F));
     SimPayload p{kSimMagic, space_, channel_, sequence_};
     __builtin_memcpy(out + 4, &p.magic, 4);
     __builtin_memcpy(out + 8, &p.space, 4);

@@ -47,8 +47,14 @@ public:
 
     // The channel by the plug-in's space and channel index, and the band of
     // that space, which decides what is broadcast on it (UHF when not said,
-    // as the plug-in's first space is by default).
-    void SetChannel(uint32_t space, uint32_t channel, SimBand band = SimBand::Uhf);
+    // as the plug-in's first space is by default). as: the index of the
+    // channel of the band whose broadcast it carries, as a relay transmitter
+    // does (negative: its own).
+    void SetChannel(uint32_t space, uint32_t channel, SimBand band = SimBand::Uhf, int32_t as = -1);
+    // A service whose video and audio packets go out scrambled (scrambling
+    // control '11', as no descrambler has handled them); 0: none. Takes
+    // effect at the next SetChannel.
+    void SetScrambled(uint16_t serviceId) { scrambled_ = serviceId; }
     // The wall clock now (seconds since 1970, UTC), and the rate at which
     // packets are taken, which paces the tables (0: the default rate).
     void SetClock(uint32_t unixSeconds) { clock_.Set(unixSeconds); }
@@ -76,7 +82,9 @@ private:
     // Which of the transport's streams each payload packet of a round goes
     // to, how many of that stream's went before it in the round, and each
     // stream's packets per round: the counters follow from the packet number.
+    uint16_t scrambled_ = 0;
     uint16_t streamPid_[kMaxStreams] = {};
+    bool streamScrambled_[kMaxStreams] = {};
     uint8_t perRound_[kMaxStreams] = {};
     uint8_t patternStream_[kPattern] = {};
     uint8_t patternBefore_[kPattern] = {};

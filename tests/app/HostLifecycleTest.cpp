@@ -87,3 +87,27 @@ TEST(HostLifecycle, APluginSlowerToOpenThanTheProbeWaitsIsServedOnceItAnswers)
     EXPECT_TRUE(WaitUntil([&] { return run.Count(TunerKind::Terrestrial, "destroy") == 2; }, 10000));
     EXPECT_TRUE(run.Exit(15000));
 }
+
+// A plug-in whose DllMain never returns (it waits for a thread it started,
+// under the loader's lock) and one whose DllMain faults, beside a good one:
+// the window comes, the good plug-in's kind is served, the others are left
+// out, Exit ends TunerHost and it starts again (the single-instance mutex was
+// let go).
+TEST(HostLifecycle, PluginsWhoseDllMainHangsOrFaultsAreLeftOutAndTheRestServed)
+{
+    CHostRun run(L"dllmain");
+    run.SetSim(TunerKind::Terrestrial, "DllMainHang=1\r\n");
+    ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", run.dir, L"BonDriver_SimX.dll"));
+    WriteTextFile(run.dir.File(L"BonDriver_SimX.ini"), "[Sim]\r\nDllMainFault=1\r\n");
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(run.Start(45000)) << "no window beside plug-ins whose DllMain hangs or faults";
+    EXPECT_LT(GetTickCount64() - start, 30000u);
+    EXPECT_EQ(ServedWithin(TunerKind::Satellite, 10000), ClientError::None);
+    CTunerClient t;
+    EXPECT_NE(t.ConnectControl(TunerKind::Terrestrial, 1000), ClientError::None) << "the hung plug-in was served";
+    EXPECT_TRUE(run.Exit(15000));
+    run.SetSim(TunerKind::Terrestrial, "");
+    ASSERT_TRUE(run.Start()) << "TunerHost could not start again";
+    EXPECT_EQ(ServedWithin(TunerKind::Terrestrial, 10000), ClientError::None);
+    EXPECT_TRUE(run.Exit(15000));
+}

@@ -11,6 +11,7 @@ TEST(SingleInstance, SecondInstanceEndsAtOnceAndExitStopsTheFirst)
 {
     CTempDir dir(L"instance");
     ASSERT_TRUE(CopyFromBin(L"TunerHost.exe", dir, L"TunerHost.exe"));
+    ASSERT_TRUE(CopyPlugHosts(dir));
     ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", dir, L"BonDriver_Sim.dll"));
     const std::wstring log = dir.File(L"sim.log");
     WriteTextFile(dir.File(L"BonDriver_Sim.ini"), "[Sim]\r\nLog=" + std::string(log.begin(), log.end()) + "\r\n");

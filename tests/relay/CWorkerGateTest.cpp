@@ -1,5 +1,5 @@
 #include "relay/CWorkerGate.h"
-#include "tuner/CTunerContext.h"
+#include "plughost/CPlugTuner.h"
 
 #include <gtest/gtest.h>
 

@@ -21,6 +21,7 @@ std::string Narrow(const std::wstring& w)
 CHostRun::CHostRun(const wchar_t* name) : dir(name)
 {
     CopyFromBin(L"TunerHost.exe", dir, L"TunerHost.exe");
+    CopyPlugHosts(dir);
     for (TunerKind kind : {TunerKind::Terrestrial, TunerKind::Satellite}) {
         CopyFromBin(L"BonDriver_Sim.dll", dir, std::wstring(PluginName(kind)) + L".dll");
         SetSim(kind, "");

@@ -2,11 +2,13 @@
 // the queues hold a bounded number of bytes as well as of entries.
 #include "common/CriticalSection.h"
 #include "config/CConfig.h"
+#include "plughost/CHostRelay.h"
 #include "relay/CStreamRelay.h"
 #include "tuner/CTunerContext.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 namespace {
@@ -15,7 +17,7 @@ struct QueueState {
     size_t count, bytes;
 };
 
-QueueState Blocks(CStreamRelay& relay)
+QueueState Blocks(CHostRelay& relay)
 {
     CLock hold(relay.queueLock);
     return {relay.blocks.size(), relay.blocks.bytes()};
@@ -27,24 +29,28 @@ QueueState Chunks(CPipeServer& server)
     return {server.chunks.size(), server.chunks.bytes()};
 }
 
-// A relay whose worker has started and is parked: pushed blocks stay queued.
+// The plug-in host's relay with the stand-in descrambler (beside the tests),
+// its worker started and parked: pushed blocks stay queued.
 class ParkedRelay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        tuner = CTunerContext::Create(CDriverInfo{}, 1, StoredPipeNamePair(true));
-        ASSERT_TRUE(tuner && tuner->relay && tuner->relay->PipeServer());
-        relay = tuner->relay.get();
+        view = VirtualAlloc(nullptr, kRingSectionBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        ASSERT_TRUE(view && ready);
+        relay = std::make_unique<CHostRelay>(CRingWriter(view, ready.Get(), room.Get()));
         ASSERT_TRUE(relay->Start());
-        ASSERT_EQ(0u, relay->workerGate.Pause(5000, relay->worker.handle.Get()));
+        ASSERT_TRUE(relay->descrambler) << "no b25decoder.dll beside the tests";
+        ASSERT_EQ(0u, relay->workerGate.Pause(5000, relay->worker.Get()));
     }
     void TearDown() override
     {
-        if (relay) relay->Stop();
-        tuner.reset();
+        relay.reset();
+        if (view) VirtualFree(view, 0, MEM_RELEASE);
     }
-    std::unique_ptr<CTunerContext> tuner;
-    CStreamRelay* relay = nullptr;
+    void* view = nullptr;
+    CHandle ready{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    CHandle room{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    std::unique_ptr<CHostRelay> relay;
 };
 
 }  // namespace

@@ -33,7 +33,11 @@ TEST(CutOff, APluginCutOffInsideACallIsNeverUnloaded)
         run.SetSim(T, std::string("RateKBps=8000\r\n") + reader);
         EXPECT_EQ(ServedWithin(T, 30000), ClientError::None) << reader;
         EXPECT_TRUE(run.host.Running()) << reader;
-        EXPECT_EQ(run.Count(T, "unload"), 1) << reader;  // only the start-up probe's
+        // The probe's and the served client's; never the stalled one's, whose
+        // host is ended instead.
+        EXPECT_TRUE(WaitUntil([&] { return run.Count(T, "destroy") == 2; }, 10000)) << reader;
+        Sleep(500);
+        EXPECT_EQ(run.Count(T, "unload"), 2) << reader;
         EXPECT_TRUE(run.Exit(30000)) << reader;
     }
 }

@@ -64,10 +64,12 @@ TEST(Fault, APluginThatFaultsEndsOnlyItsOwnConnection)
         ASSERT_TRUE(run.host.Running());
     }
     // A faulted object is never closed or destroyed (those whose Tune or
-    // FetchBlock faulted had opened); its DLL is never unloaded.
+    // FetchBlock faulted had opened); its DLL is never unloaded: its host
+    // ends with it. Every other load is unloaded.
     EXPECT_TRUE(WaitUntil([&] { return run.Count(T, "close") == run.Count(T, "open") - 4; }, 10000))
         << run.Count(T, "close") << " closes of " << run.Count(T, "open") << " opens";
-    EXPECT_EQ(run.Count(T, "unload"), 1);  // the start-up probe's
+    EXPECT_TRUE(WaitUntil([&] { return run.Count(T, "load") - run.Count(T, "unload") == faults; }, 10000))
+        << run.Count(T, "unload") << " unloads of " << run.Count(T, "load") << " loads";
     DWORD got = 0;
     EXPECT_EQ(other.Read(got), ClientError::None) << "the other kind's stream stopped";
     EXPECT_TRUE(run.Exit(30000));
@@ -98,7 +100,7 @@ TEST(Fault, ADescramblerThatFaultsEndsOnlyItsOwnConnection)
     EXPECT_TRUE(WaitUntil([&] { return run.CountDescrambler("release") == 1; }, 10000));
     Sleep(500);
     EXPECT_EQ(run.CountDescrambler("release"), 1);
-    EXPECT_EQ(run.CountDescrambler("unload"), 0);
+    EXPECT_EQ(run.CountDescrambler("unload"), 1);  // its host's; those that faulted ended with theirs
     EXPECT_TRUE(run.Exit(30000));
 }
 
@@ -148,5 +150,31 @@ TEST(Fault, APluginThatSaysDataIsWaitingButHandsNoneIsNotSpunOn)
     const unsigned long fetches = std::stoul(log.substr(at + 8));
     // Paced, at most one pass a millisecond; spun, hundreds of thousands.
     EXPECT_LT(fetches, 5000u) << fetches << " calls in about 2 s";
+    EXPECT_TRUE(run.Exit(30000));
+}
+
+// A plug-in whose Open never returns, holding a lock: the connection ends at
+// the open's deadline, without waiting for Exit, and the kind serves its next
+// client; the other kind streams throughout.
+TEST(Fault, ACallThatNeverReturnsEndsItsConnectionAtItsDeadline)
+{
+    CHostRun run(L"deadline");
+    run.SetSim(S, "RateKBps=4000\r\n");
+    ASSERT_TRUE(run.Start());
+    CStreamClient other;
+    ASSERT_EQ(other.Connect(S), ClientError::None);
+    run.SetSim(T, "OpenHangMs=-1\r\nHangHoldsLock=1\r\n");
+    {
+        CTunerClient c;
+        ASSERT_EQ(c.ConnectControl(T), ClientError::None);
+        ASSERT_TRUE(WaitUntil([&] { return run.Count(T, "hang") == 1; }, 15000));
+        // The open's first reply never comes; the pipe is closed at the deadline.
+        const ClientError e = c.Command(kCmdKeepAlive, nullptr, 40000);
+        EXPECT_TRUE(e == ClientError::TunerFailed || e == ClientError::Closed) << e;
+    }
+    run.SetSim(T, "");
+    EXPECT_EQ(ServedWithin(T, 15000), ClientError::None);
+    DWORD got = 0;
+    EXPECT_EQ(other.Read(got), ClientError::None) << "the other kind's stream stopped";
     EXPECT_TRUE(run.Exit(30000));
 }

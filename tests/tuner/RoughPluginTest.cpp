@@ -158,6 +158,12 @@ TEST_P(Rough, TheOtherKindStreamsTheKindServesItsNextClientAndExitEndsTunerHost)
     const std::string pluginName = PluginPath(scenario, otherBuild, plugin);
     CHostRun run(L"rough");
     ASSERT_TRUE(run.UsePlugin(T, plugin)) << "no " << pluginName;
+    if (otherBuild) {
+        // A plug-in of the other bitness is served by the other build's host.
+        const wchar_t* otherHost = sizeof(void*) == 8 ? L"PlugHost32.exe" : L"PlugHost64.exe";
+        ASSERT_TRUE(CopyFileW((OtherBin() + L"\\" + otherHost).c_str(), run.dir.File(otherHost).c_str(), FALSE))
+            << "the other build's plug-in host is missing";
+    }
     run.SetSim(T, "RateKBps=8000\r\n");
     ASSERT_TRUE(run.Start());
     CStreamWatch other(S);

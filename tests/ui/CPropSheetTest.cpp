@@ -9,11 +9,34 @@
 
 namespace {
 
+constexpr int kReopen = 300;
+constexpr int kMarker = 301;
+
 class CEmptyPage : public CPSPage {
 public:
     explicit CEmptyPage(int id) : CPSPage(id) {}
     void Refresh() override { InterlockedIncrement(&refreshes); }
+    // With reopen set, a tray click that comes as soon as the sheet is
+    // hidden: the page has the sheet shown again by a message it posts when
+    // it hears of the cancel.
+    bool OnQueryCancel() override
+    {
+        const bool ok = CPSPage::OnQueryCancel();
+        if (reopen) PostMessageW(pageWindow, WM_COMMAND, kReopen, 0);
+        return ok;
+    }
+    int OnCommand(int, int controlId, HWND) override
+    {
+        if (controlId == kReopen && reopen) {
+            sheet->Show();
+            reopen = 0;
+        }
+        if (controlId == kMarker) InterlockedIncrement(&markers);
+        return 0;
+    }
     volatile LONG refreshes = 0;
+    volatile LONG reopen = 0;
+    volatile LONG markers = 0;
 };
 
 class CCountingSheet : public CPropSheet {
@@ -111,6 +134,27 @@ TEST(PropSheet, ConfirmationsHideOnceAndTheSheetComesBackAsItWas)
     sheet.Show();  // after Destroy: refused
     EXPECT_FALSE(sheet.thread);
     EXPECT_EQ(sheet.hidden, 4);
+}
+
+TEST(PropSheet, ASheetShownAgainRightAfterACancelStaysShown)
+{
+    CCountingSheet sheet;
+    sheet.Show();
+    ASSERT_TRUE(sheet.WaitShown());
+    // Cancel, Esc and the close box.
+    const HWND closers[] = {sheet.window, GetDlgItem(sheet.window, IDOK), sheet.window};
+    for (LONG way = 0; way < 3; ++way) {
+        sheet.one.reopen = 1;
+        if (way == 0) PostMessageW(closers[way], PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        if (way == 1) PostMessageW(closers[way], WM_KEYDOWN, VK_ESCAPE, 0);
+        if (way == 2) PostMessageW(closers[way], WM_SYSCOMMAND, SC_CLOSE, 0);
+        ASSERT_TRUE(WaitUntil([&] { return !sheet.one.reopen; }, 10000)) << way;
+        // Behind everything the closing posted.
+        PostMessageW(sheet.one.pageWindow, WM_COMMAND, kMarker, 0);
+        ASSERT_TRUE(WaitUntil([&] { return sheet.one.markers == way + 1; }, 10000)) << way;
+        EXPECT_TRUE(sheet.visible && IsWindowVisible(sheet.window)) << way << ": shown again, then cancelled";
+        EXPECT_EQ(sheet.hidden, way + 1) << way;
+    }
 }
 
 TEST(PropSheet, DestroyEndsEveryStateWithoutWaitingForever)

@@ -248,8 +248,10 @@ TEST(SetupSheet, OkRebuildsOnlyWhatChangedAndCancelKeepsEverything)
     CStreamClient satellite;  // the other kind is not rebuilt: its client stays
     ASSERT_EQ(satellite.Connect(TunerKind::Satellite), ClientError::None);
     const int simS = ItemNamed(pageT, 130, L"BonDriver_SimS.dll");
+    ASSERT_GE(simS, 0) << "BonDriver_SimS.dll is not offered";
     Choose(pageT, 130, simS);
     ASSERT_EQ(Selection(pageT, 130), simS);
+    ASSERT_TRUE(IsWindowVisible(sheet)) << "the sheet was hidden before OK: its choice cannot take";
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
     ASSERT_TRUE(WaitHidden(sheet));
     const ULONGLONG hidden = GetTickCount64();

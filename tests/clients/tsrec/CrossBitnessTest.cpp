@@ -62,3 +62,41 @@ TEST(CrossBitness, TheOtherBuildsClientRecordsFromThisHost)
     }
     EXPECT_TRUE(run.Exit(15000));
 }
+
+// A plug-in of the other bitness (the other build's simulated plug-in) is
+// served by a plug-in host of its own bitness, which that build makes: the
+// stream, a retune, and a host that ends mid-stream (the next client gets a
+// new one). The descrambler beside TunerHost is of TunerHost's bitness and
+// does not load in that host: the stream passes as it would without one.
+TEST(CrossBitness, APluginOfTheOtherBitnessIsServedByAHostOfItsBitness)
+{
+    if (const char* reason = std::getenv("TUNERHOST_CROSS_SKIP"); reason && *reason) GTEST_SKIP() << reason;
+    const wchar_t* otherHost = sizeof(void*) == 8 ? L"PlugHost32.exe" : L"PlugHost64.exe";
+    CHostRun run(L"crossplugin");
+    ASSERT_TRUE(CopyFileW((OtherBin() + L"\\" + otherHost).c_str(), run.dir.File(otherHost).c_str(), FALSE))
+        << "the other build's plug-in host is missing (TUNERHOST_OTHER_BIN)";
+    ASSERT_TRUE(CopyFileW((OtherBin() + L"\\BonDriver_Sim.dll").c_str(), run.dir.File(L"BonDriver_SimT.dll").c_str(),
+                          FALSE));
+    run.SetSim(TunerKind::Terrestrial, "RateKBps=8000\r\n");
+    run.AddDescrambler("");
+    ASSERT_TRUE(run.Start());
+    {
+        CStreamClient c;
+        ASSERT_EQ(c.Connect(TunerKind::Terrestrial), ClientError::None);
+        uint32_t reply = 0;
+        ASSERT_EQ(c.client.Command(kCmdSelectChannel, 521143u, &reply), ClientError::None);
+        c.VerifyAfterTune(2, 0, 8);
+    }
+    run.SetSim(TunerKind::Terrestrial, "RateKBps=8000\r\nFetchFault=1\r\nFetchFaultAfterMs=1000\r\n");
+    {
+        CStreamClient c;
+        if (c.Connect(TunerKind::Terrestrial) == ClientError::None) {
+            EXPECT_TRUE(WaitUntil([&] { return c.client.Command(kCmdKeepAlive, nullptr, 2000) != ClientError::None; },
+                                  15000));
+        }
+    }
+    run.SetSim(TunerKind::Terrestrial, "RateKBps=8000\r\n");
+    EXPECT_EQ(ServedWithin(TunerKind::Terrestrial, 10000), ClientError::None);
+    EXPECT_EQ(run.CountDescrambler("load"), 0);  // never loaded in the other bitness's host
+    EXPECT_TRUE(run.Exit(15000));
+}

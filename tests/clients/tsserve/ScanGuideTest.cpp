@@ -15,6 +15,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <set>
 
 using namespace tstables;
@@ -117,7 +118,7 @@ TEST(TsserveGuide, ScannedKindsListServicesWithDistinctNumbers)
     ASSERT_EQ(l.terrestrial.entries.size(), 4u);  // the data service left out; C22 not listed
     const CLineupEntry& first = l.terrestrial.entries[0];
     EXPECT_TRUE(first.IsService());
-    EXPECT_EQ(first.number, "31.1");
+    EXPECT_EQ(first.number, "31");
     EXPECT_EQ(first.name, "試験27");
     EXPECT_EQ(first.id, "7680.30960.t.tunerhost");
     EXPECT_EQ(first.streamPath, "/stream/t/27/7680");
@@ -126,13 +127,13 @@ TEST(TsserveGuide, ScannedKindsListServicesWithDistinctNumbers)
     EXPECT_EQ(first.audioCodec, "AAC");
     EXPECT_EQ(first.service, (ServiceKey{0x78F0, 0x78F0, 7680}));
     EXPECT_EQ(l.terrestrial.entries[1].number, "32");
-    EXPECT_EQ(l.terrestrial.entries[2].number, "31.2");
+    EXPECT_EQ(l.terrestrial.entries[2].number, "31.1");
     EXPECT_EQ(l.terrestrial.entries[3].number, "8193");  // no number: its service id
     EXPECT_EQ(l.terrestrial.entries[3].name, "Service 8193");
     ASSERT_EQ(l.satellite.entries.size(), 3u);
     EXPECT_EQ(l.satellite.entries[2].number, "403");
     EXPECT_EQ(l.satellite.entries[2].videoCodec, "");
-    EXPECT_EQ(l.terrestrial.Find("31.2")->serviceId, 8192);
+    EXPECT_EQ(l.terrestrial.Find("31.1")->serviceId, 8192);
 
     // A kind whose scan found nothing keeps its channels; a service's number
     // that a channel has gets a decimal part, the channel keeps its own.
@@ -145,14 +146,14 @@ TEST(TsserveGuide, ScannedKindsListServicesWithDistinctNumbers)
     EXPECT_EQ(m.satellite.entries[0].number, "27.1");
     EXPECT_EQ(m.satellite.entries[1].number, "172");
 
-    // Many holders of one number: .1 to .9, then .11 (".10" would read as .1).
+    // Many holders of one number: the first, then .1 to .9, then .11 (".10" would read as .1).
     std::vector<ScannedService> many;
     for (uint16_t i = 0; i < 12; ++i) many.push_back(Service(static_cast<uint16_t>(1000 + i), 0x01, "x", 11));
     const CLineups n = MakeLineups(listing, {Scanned(true, "27", 0x78F0, many)});
     std::set<double> values;
     for (const CLineupEntry& e : n.terrestrial.entries) values.insert(std::stod(e.number));
     EXPECT_EQ(values.size(), 12u);
-    EXPECT_EQ(n.terrestrial.entries[9].number, "11.11");
+    EXPECT_EQ(n.terrestrial.entries[10].number, "11.11");
 }
 
 TEST(TsserveGuide, SavedScanRoundTripsAndDamageIsRefused)
@@ -289,7 +290,8 @@ TEST(TsserveGuide, NowAndNextFromPresentFollowingOrTheSchedule)
     ASSERT_TRUE(nn.now && nn.next);
     EXPECT_EQ(nn.now->title, "番組1");
     EXPECT_EQ(nn.next->title, "番組2");
-    // The broadcast's present/following says an event runs over: it wins while it holds.
+    // The broadcast's present/following says an event runs over: it wins
+    // while it holds, and the event it runs into is not next (they would overlap).
     Eit present = schedule;
     present.tableId = 0x4E;
     present.sectionNumber = 0;
@@ -300,13 +302,138 @@ TEST(TsserveGuide, NowAndNextFromPresentFollowingOrTheSchedule)
     nn = guide.NowNext(service, t + 1800 + 1900);
     ASSERT_TRUE(nn.now && nn.next);
     EXPECT_EQ(nn.now->title, "延長");
-    EXPECT_EQ(nn.next->title, "番組2");
+    EXPECT_EQ(nn.next->title, "番組3");
     // Past the end of everything: nothing now, nothing next.
     nn = guide.NowNext(service, t + 5 * 3600);
     EXPECT_FALSE(nn.now);
     EXPECT_FALSE(nn.next);
     EXPECT_EQ(guide.EventCount(service), 4u);
     EXPECT_EQ(guide.State().lastAddedUtc, t);
+}
+
+TEST(TsserveGuide, AServiceOnTwoTransmittersIsOneEntryAndKeepsItsNumberAcrossRescans)
+{
+    const CChannelListing listing = Listing();
+    const CListedChannel* uhf27 = &listing.terrestrial.bands[0].channels[0];
+    const CListedChannel* uhf28 = &listing.terrestrial.bands[0].channels[1];
+    const CListedChannel* c22 = &listing.terrestrial.bands[1].channels[0];
+    // The station on 27 (31, and 32 its sub-channel) reaches the antenna on 28 too, from its relay.
+    const auto station = [](const char* channel) {
+        return Scanned(true, channel, 0x78F0, {Service(7680, 0x01, "試験27", 31), Service(7681, 0x01, "試験27サブ", 32)});
+    };
+    CScanStore store;
+    store.Put(station("27"));
+    store.Put(station("28"));
+    CLineups l = MakeLineups(listing, store.Channels());
+    ASSERT_EQ(l.terrestrial.entries.size(), 2u);
+    const CLineupEntry& main = l.terrestrial.entries[0];
+    EXPECT_EQ(main.number, "31");
+    EXPECT_EQ(main.channel, uhf27);
+    EXPECT_EQ(main.fallbacks, (std::vector<const CListedChannel*>{uhf28}));
+    EXPECT_EQ(l.terrestrial.entries[1].number, "32");
+    EXPECT_EQ(l.terrestrial.Sources(*uhf28, 7680), (std::vector<const CListedChannel*>{uhf28, uhf27}));
+    EXPECT_EQ(l.terrestrial.Sources(*uhf27, 0), (std::vector<const CListedChannel*>{uhf27}));
+    EXPECT_EQ(l.terrestrial.Sources(*c22, 7680), (std::vector<const CListedChannel*>{c22}));
+
+    // Rescans: 28 now brings another station with number 31, C22 one more;
+    // 27 is scanned again. The first 31 keeps its number, the others get theirs.
+    store.Put(Scanned(true, "28", 0x78F8, {Service(8192, 0x01, "試験28", 31)}));
+    store.Put(Scanned(true, "C22", 0x7A40, {Service(9216, 0x01, "試験C22", 31)}));
+    store.Put(station("27"));
+    std::vector<CScannedChannel> saved;
+    std::string error;
+    ASSERT_TRUE(ScanFromJson(ScanToJson(store.Channels()), saved, error)) << error;
+    l = MakeLineups(listing, saved);
+    std::map<uint16_t, std::string> numbers;
+    for (const CLineupEntry& e : l.terrestrial.entries) numbers[e.serviceId] = e.number;
+    EXPECT_EQ(numbers, (std::map<uint16_t, std::string>{{7680, "31"}, {7681, "32"}, {8192, "31.1"}, {9216, "31.2"}}));
+
+    // Gone from every channel, a service frees its number for the next that comes.
+    store.Put(Scanned(true, "27", 0x78F0, {}));
+    store.Put(Scanned(true, "27", 0x7900, {Service(8704, 0x01, "試験29", 31)}));
+    numbers.clear();
+    for (const CLineupEntry& e : MakeLineups(listing, store.Channels()).terrestrial.entries) numbers[e.serviceId] = e.number;
+    EXPECT_EQ(numbers, (std::map<uint16_t, std::string>{{8704, "31"}, {8192, "31.1"}, {9216, "31.2"}}));
+}
+
+TEST(TsserveGuide, LineupSaysWhichServicesAreHdAndWhichNothingDescrambles)
+{
+    const CChannelListing listing = Listing();
+    // No video seen: HD by its stream type; 480i; 1080i, and scrambled; radio.
+    ScannedService sd = Service(7681, 0x01, "SD", 32);
+    sd.videoContent = 0x01;
+    sd.videoType = 0x03;
+    ScannedService scrambled = Service(7682, 0x01, "1080i", 33);
+    scrambled.videoContent = 0x01;
+    scrambled.videoType = 0xB3;
+    scrambled.scrambledPackets = true;
+    ScannedService radio = Service(7683, 0x02, "radio", 34);
+    radio.streamTypes = {0x0F};
+    const CLineups l =
+        MakeLineups(listing, {Scanned(true, "27", 0x78F0, {Service(7680, 0x01, "HD", 31), sd, scrambled, radio})});
+    const auto lineup = nlohmann::json::parse(LineupJson(l.terrestrial, "http://h:40081"));
+    ASSERT_EQ(lineup.size(), 4u);
+    EXPECT_EQ(lineup[0].value("HD", 0), 1);
+    EXPECT_EQ(lineup[1].value("HD", 0), 0);
+    EXPECT_EQ(lineup[2].value("HD", 0), 1);
+    EXPECT_EQ(lineup[3].value("HD", 0), 0);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(lineup[i].value("DRM", 0), i == 2 ? 1 : 0) << i;
+    // As HDHomeRun devices have them: absent where they do not hold.
+    EXPECT_FALSE(lineup[1].contains("HD") || lineup[0].contains("DRM"));
+    // Channels before a scan: ISDB's broadcasts, HD.
+    EXPECT_EQ(nlohmann::json::parse(LineupJson(MakeLineups(listing, {}).terrestrial, "http://h:1"))[0].value("HD", 0), 1);
+}
+
+TEST(TsserveGuide, NowNextAndTheGuideWhileAProgrammeRunsOver)
+{
+    const ServiceKey service{1, 2, 3};
+    const int64_t t = 1704110400;  // 21:00 JST
+    Eit schedule;
+    schedule.tableId = 0x50;
+    schedule.originalNetworkId = 1;
+    schedule.transportStreamId = 2;
+    schedule.serviceId = 3;
+    for (uint16_t i = 0; i < 2; ++i) {
+        EitEvent e;
+        e.eventId = static_cast<uint16_t>(10 + i);
+        e.startUtc = t + i * 3600;
+        e.durationSeconds = 3600;
+        e.hasShortEvent = true;
+        e.title = "番組" + std::to_string(i);
+        schedule.events.push_back(e);
+    }
+    // The present programme runs over: no end; the following, no start yet.
+    Eit present = schedule, following = schedule;
+    present.tableId = following.tableId = 0x4E;
+    following.sectionNumber = 1;
+    present.events = {schedule.events[0]};
+    present.events[0].durationSeconds.reset();
+    following.events = {schedule.events[1]};
+    following.events[0].startUtc.reset();
+    following.events[0].durationSeconds.reset();
+    CGuideStore guide;
+    guide.Add(schedule, t);
+    guide.Add(present, t);
+    guide.Add(following, t);
+    CNowNext nn = guide.NowNext(service, t + 3600 + 900);
+    ASSERT_TRUE(nn.now && nn.next);
+    EXPECT_EQ(nn.now->key.eventId, 10);
+    EXPECT_EQ(nn.next->key.eventId, 11);
+    EXPECT_EQ(nn.next->startUtc, t + 3600);
+    const std::string xml = guide.Xmltv({{{"3.1.t.tunerhost", {"x"}}, service}}, "tsserve");
+    EXPECT_NE(xml.find("start=\"20240101210000 +0900\" stop=\"20240101220000 +0900\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("start=\"20240101220000 +0900\" stop=\"20240101230000 +0900\""), std::string::npos) << xml;
+
+    // A following programme that no schedule has told of: next, without a start.
+    CGuideStore live;
+    following.events[0].eventId = 99;
+    live.Add(present, t);
+    live.Add(following, t);
+    nn = live.NowNext(service, t + 3600 + 900);
+    ASSERT_TRUE(nn.now && nn.next);
+    EXPECT_EQ(nn.now->key.eventId, 10);
+    EXPECT_EQ(nn.next->key.eventId, 99);
+    EXPECT_FALSE(nn.next->startUtc);
 }
 
 TEST(TsserveGuide, ScanChoiceAndDocuments)

@@ -1,6 +1,9 @@
 // tsserve's pieces without sockets: a request's path and fields, HDHomeRun's
-// discovery packets, the devices' IDs and the channel numbers. The end-to-end
-// behaviour is tested from the Linux side (tsserve_test.py).
+// discovery packets, the devices' IDs and the channel numbers, its console's
+// writer and the handler of the console's ending. The end-to-end behaviour is
+// tested from the Linux side (tsserve_test.py).
+#include "CConsoleEvents.h"
+#include "CEventLog.h"
 #include "ChannelArgument.h"
 #include "HdhrPacket.h"
 #include "HttpRequest.h"
@@ -10,8 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -196,4 +202,69 @@ TEST(Tsserve, ChannelNumbersAreDistinctDecimals)
     c.band = static_cast<int>(kBandCS);
     c.value = 0x7180;
     EXPECT_EQ("2024", ChannelNumber(c, false));
+}
+
+TEST(Tsserve, AConsoleThatTakesNoOutputHoldsUpNoCaller)
+{
+    // The console stops taking output (a selection in its window) until a
+    // watchdog lets it go, long after the lines have all been said.
+    CHandle go(CreateEventW(nullptr, TRUE, FALSE, nullptr)), done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> released{false};
+    std::mutex mutex;
+    std::string written;
+    std::thread watchdog;
+    {
+        CEventLog log(
+            [&](const std::string& text) {
+                WaitForSingleObject(go.Get(), INFINITE);
+                std::lock_guard<std::mutex> lock(mutex);
+                written += text;
+            },
+            false);
+        watchdog = std::thread([&] {
+            if (WaitForSingleObject(done.Get(), 30000) == WAIT_OBJECT_0) return;
+            released = true;
+            SetEvent(go.Get());
+        });
+        for (int i = 0; i < 3000; ++i) log.Line("line " + std::to_string(i));
+        log.Status("streaming");
+        EXPECT_FALSE(released) << "a caller waited for the console";
+        SetEvent(done.Get());
+        SetEvent(go.Get());
+    }
+    watchdog.join();
+    // What the queue held is written, in order; what it could not hold is counted.
+    EXPECT_NE(written.find(" line 0\n"), std::string::npos);
+    EXPECT_NE(written.find(" lines left out: the console took no output for a while)"), std::string::npos) << written.substr(0, 200);
+    EXPECT_EQ(written.find(" line 2999\n"), std::string::npos);
+    size_t lines = 0, last = 0;
+    for (size_t at = written.find(" line "); at != std::string::npos; at = written.find(" line ", at + 1)) {
+        const size_t n = std::stoul(written.substr(at + 6));
+        EXPECT_TRUE(lines == 0 || n == last + 1) << n << " after " << last;
+        last = n;
+        ++lines;
+    }
+    // The lines the writer took before it was held up, and a full queue.
+    EXPECT_GE(lines, CEventLog::kMaxQueued);
+    EXPECT_LE(lines, 2 * CEventLog::kMaxQueued);
+}
+
+TEST(Tsserve, AClosingConsoleWaitsForTheSave)
+{
+    CConsoleEvents console(60000);
+    std::atomic<bool> saved{false};
+    // tsserve's main thread: it sees the stop, saves, and says so.
+    std::thread main([&] {
+        WaitForSingleObject(console.StopEvent(), INFINITE);
+        Sleep(300);
+        saved = true;
+        console.Saved();
+    });
+    EXPECT_TRUE(console.OnEvent(CTRL_CLOSE_EVENT));
+    EXPECT_TRUE(saved) << "the handler returned before the save";
+    main.join();
+    // Ctrl+C only asks for the stop.
+    CConsoleEvents again(60000);
+    EXPECT_TRUE(again.OnEvent(CTRL_C_EVENT));
+    EXPECT_EQ(WaitForSingleObject(again.StopEvent(), 0), WAIT_OBJECT_0);
 }

@@ -3,7 +3,10 @@ a viewer's stream; served as XMLTV that the XMLTV project's validator
 passes, with every service's programmes, their times in Japan's offset and
 their titles as the broadcast wrote them; now and next on the start page
 and in status.json; a viewer who comes during the idle pass served as fast
-as from an idle tuner; a damaged saved guide left out in one line."""
+as from an idle tuner; a damaged saved guide left out in one line. A
+station that two transmitters bring (UHF 27 and its relay on 29): its
+services listed once, with the numbers they had before the relay was
+scanned, and streamed from the relay when 27 cannot be tuned."""
 import datetime
 import os
 import re
@@ -14,7 +17,7 @@ import time
 import xml.etree.ElementTree as ET
 
 from clients import curl_get, first_bytes, json_of
-from harness import check
+from harness import Stream, check
 
 JST = datetime.timezone(datetime.timedelta(hours=9))
 
@@ -74,11 +77,27 @@ def wait_log(rig, text, count, seconds):
         time.sleep(0.25)
 
 
+def numbers(rig):
+    """{tvg-id: tvg-chno} of the terrestrial playlist."""
+    _, _, m3u = curl_get(rig, "/playlist.m3u?kind=t")
+    return dict(re.findall(r'tvg-id="([^"]+)" tvg-name="[^"]*" tvg-chno="([^"]+)"', m3u.decode()))
+
+
 def case_guide(rig):
+    rig.set_sim("T", "Relay=27:29\r\n")
     rig.start_host()
     r = rig.run("tsserve.exe", "--scan", "--only", "t/27,t/28", timeout=120)
     check(r.returncode == 0, "tsserve --scan: " + r.stdout)
+    rig.start_serve("--guide-every", "0")
+    before = numbers(rig)
+    check(before == {"7680.30960.t.tunerhost": "31", "7681.30960.t.tunerhost": "32", "8192.30968.t.tunerhost": "41"},
+          "numbers after the first scan: %s" % before)
+    rig.stop_serve()
+    # The relay on 29: the same services, which keep their entries and numbers.
+    r = rig.run("tsserve.exe", "--scan", "--only", "t/29", timeout=120)
+    check(r.returncode == 0 and "terrestrial 29 (29ch): TSID 78F0, 31 試験放送27" in r.stdout, "tsserve --scan: " + r.stdout)
     rig.start_serve("--guide-idle", "4", "--guide-every", "1")
+    check(numbers(rig) == before, "numbers after the relay's scan: %s" % numbers(rig))
 
     # The scan left each service its programme now and next.
     body, root = guide(rig)
@@ -119,6 +138,13 @@ def case_guide(rig):
 
     # Left alone, the idle pass takes both streams' schedules: eight days.
     wait_log(rig, "the guide's idle pass took the schedule of", 2, 120)
+    # ...and ends there: 27's stream is not taken again from its relay.
+    deadline = time.time() + 90
+    while json_of(rig, "/status.json")["terrestrial"]["guidePass"]["running"]:
+        check(time.time() < deadline, "the idle pass does not end:\n" + rig.serve_output())
+        time.sleep(0.5)
+    check("idle pass took the schedule of terrestrial 29" not in rig.serve_output(),
+          "the relay's stream was taken as well:\n" + rig.serve_output())
     status = json_of(rig, "/status.json")
     g = status["guide"]
     check(g["events"] > 500 and g["lastScheduleTaken"] and g["lastCollected"], "the guide's state: %s" % g)
@@ -167,6 +193,16 @@ def case_guide(rig):
     loaded = json_of(rig, "/status.json")["guide"]["events"]
     check(current - 10 <= loaded <= g["events"], "%d events loaded of %d held, %d not over" % (loaded, g["events"],
                                                                                               current))
+    # 27 out of reach: its services come from the relay on 29 (the plug-in's
+    # channel index 16), found by number as media servers ask.
+    rig.stop_serve()
+    rig.set_sim("T", "Relay=27:29\r\nTuneFailsOn=27\r\n")
+    rig.start_serve("--guide-every", "0")
+    data = first_bytes(rig.url("/auto/v31", port=rig.port + 1), 586560 // 2, timeout=40)
+    check(Stream(data).channels() == {(0, 16)}, "/auto/v31 with 27 out of reach came from %s" % Stream(data).channels())
+    wait_log(rig, "trying the service's next channel", 1, 10)
+    check("terrestrial: 27 for " in rig.serve_output(), "the fallback's line:\n" + rig.serve_output())
+    rig.set_sim("T", "Relay=27:29\r\n")
     rig.stop_serve()
     os.remove(rig.path("tsserve-guide.json"))
     rig.start_serve("--guide-every", "0")

@@ -2,8 +2,9 @@
 start it (POST /lineup.post?scan=start at tsserve's root), followed in
 lineup_status.json, every service the plug-in carries found with its name
 as libaribb24 decodes it from the stream itself, and the lists made from it
-(playlist, lineups, start page) agreeing; tsserve --scan on the console; a
-damaged saved scan left out in one line."""
+(playlist, lineups, start page) agreeing; HD and DRM in the lineups (a
+sub-channel in 480i, a service whose packets come scrambled); tsserve --scan
+on the console; a damaged saved scan left out in one line."""
 import re
 import time
 
@@ -53,8 +54,9 @@ def sdt_names(rig, path):
 
 def case_scan(rig):
     serve_uhf_and_bs(rig)
-    for kind in "TS":
-        rig.set_sim(kind, "RateKBps=4000\r\n")
+    # 27's main service (7680) goes out scrambled, as with no descrambler beside TunerHost.
+    rig.set_sim("T", "RateKBps=4000\r\nScrambled=7680\r\n")
+    rig.set_sim("S", "RateKBps=4000\r\n")
     rig.write("tsserve-scan.json", '{"format": "tsserve scan", "version": 1, "channels": [{"kind"')
     rig.start_host()
     rig.start_serve()
@@ -131,6 +133,10 @@ def case_scan(rig):
         for e in lineup:
             check(e["URL"].endswith("/auto/v" + e["GuideNumber"]) and e.get("VideoCodec", "") in ("MPEG2", "") and
                   e["AudioCodec"] == "AAC", str(e))
+            # HD but for radio and the sub-channels (480i); DRM for the scrambled one alone.
+            sd = "VideoCodec" not in e or e["GuideName"].endswith("サブ")
+            check(e.get("HD") == (None if sd else 1) and e.get("DRM") == (1 if e["GuideName"] == "試験放送27" else None),
+                  "HD and DRM: %s" % e)
     status, _, page = curl_get(rig, "/")
     links = re.findall(r'<a href="/stream/[ts]/[0-9A-F]+/\d+">([\d.]+)</a>', page.decode())
     check(sorted(links) == sorted(by_number), "the start page's numbers are not the playlist's")

@@ -64,6 +64,10 @@ class Rig:
         self.dir = tempfile.mkdtemp(prefix="http-" + name + "-", dir=build)
         for exe in ("TunerHost.exe", "tsserve.exe", "tsrec.exe", "thctl.exe"):
             shutil.copy(os.path.join(self.bin, exe), self.dir)
+        # The plug-in host TunerHost starts beside itself.
+        for exe in ("PlugHost32.exe", "PlugHost64.exe"):
+            if os.path.exists(os.path.join(self.bin, exe)):
+                shutil.copy(os.path.join(self.bin, exe), self.dir)
         for kind in "TS":
             shutil.copy(os.path.join(self.bin, "BonDriver_Sim.dll"), os.path.join(self.dir, "BonDriver_Sim%s.dll" % kind))
             self.set_sim(kind, "")

@@ -1,6 +1,7 @@
 // Events gathered across EIT sections and tables.
 #include "EventCollector.h"
 #include "SectionBuilder.h"
+#include "XmltvWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -89,4 +90,86 @@ TEST(TsEvents, CollectorDropsEndedEventsButNotThePresentOne)
     EXPECT_EQ(guide.Following(kService), nullptr);
     EXPECT_EQ(guide.DropEndedBefore(k21h + 3600 + 1), 1u);
     EXPECT_EQ(guide.Present(kService)->key.eventId, 0x1003);
+}
+
+namespace {
+
+// A basic schedule section (table 0x50) of the version, with the segment's last section.
+Eit Schedule(uint8_t version, uint8_t number, uint8_t segmentLast, const std::vector<Bytes>& events)
+{
+    auto b = CSectionBuilder::Long(0x50, 0x0400, version, number, 0xF8).U16(0x7FE0).U16(0x7FE1).U8(segmentLast).U8(0x50);
+    for (const Bytes& e : events) b.Add(e);
+    Eit eit;
+    EXPECT_TRUE(ParseEit(Parsed(b.Build()), eit));
+    return eit;
+}
+
+Bytes Timed(uint16_t id, int day, int hour, int minutes)
+{
+    return EventEntry(id, JstTime(2024, 1, day, hour, 0, 0), BcdDuration(minutes / 60, minutes % 60, 0),
+                      Title({0x46, 0x7C}));
+}
+
+std::vector<uint16_t> Ids(const std::vector<ListedEvent>& listed)
+{
+    std::vector<uint16_t> ids;
+    for (const ListedEvent& e : listed) ids.push_back(e.event->key.eventId);
+    return ids;
+}
+
+const Bytes kUndefinedTime = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+const Bytes kUndefinedDuration = {0xFF, 0xFF, 0xFF};
+
+}  // namespace
+
+TEST(TsEvents, ANewScheduleVersionReplacesTheEventsOfItsThreeHours)
+{
+    CEventCollector guide;
+    // Version 0 of 21:00-24:00 (segment 7, sections 56 and 57): 1 at 21:00, 2 at 22:00, 3 at 23:00;
+    // and 4 at 0:00 the next day (segment 8).
+    guide.Add(Schedule(0, 56, 57, {Timed(1, 1, 21, 60), Timed(2, 1, 22, 60)}));
+    guide.Add(Schedule(0, 57, 57, {Timed(3, 1, 23, 60)}));
+    guide.Add(Schedule(0, 64, 64, {Timed(4, 2, 0, 60)}));
+    EXPECT_EQ(Ids(guide.Listing(kService)), (std::vector<uint16_t>{1, 2, 3, 4}));
+    // Version 1: a special from 21:00 to 23:00 in place of 1 and 2. While the
+    // segment's other section has not come in it, 1 and 2 are held but never
+    // listed beside the special.
+    guide.Add(Schedule(1, 56, 57, {Timed(5, 1, 21, 120)}));
+    EXPECT_EQ(guide.events().size(), 5u);
+    EXPECT_EQ(Ids(guide.Listing(kService)), (std::vector<uint16_t>{5, 3, 4}));
+    guide.Add(Schedule(1, 57, 57, {Timed(3, 1, 23, 60)}));
+    EXPECT_EQ(guide.events().size(), 3u);
+    EXPECT_EQ(guide.events().count({kService, 1}) + guide.events().count({kService, 2}), 0u);
+    // Version 2 empties the segment: its time comes from the table's other segments.
+    guide.Add(Schedule(2, 64, 64, {Timed(4, 2, 0, 60)}));
+    guide.Add(Schedule(2, 56, 57, {}));
+    guide.Add(Schedule(2, 57, 57, {}));
+    EXPECT_EQ(Ids(guide.Listing(kService)), (std::vector<uint16_t>{4}));
+}
+
+TEST(TsEvents, AnOpenEndLastsUntilTheNextStartAndAnUndefinedStartChangesNothing)
+{
+    CEventCollector guide;
+    guide.Add(Schedule(0, 56, 56, {Timed(1, 1, 21, 60), Timed(2, 1, 22, 60)}));
+    // A live broadcast runs over: the present event without an end, the
+    // following one without a start.
+    guide.Add(Section(0x4E, 0, {EventEntry(1, JstTime(2024, 1, 1, 21, 0, 0), kUndefinedDuration, {})}));
+    guide.Add(Section(0x4E, 1, {EventEntry(2, kUndefinedTime, kUndefinedDuration, {})}));
+    ASSERT_NE(guide.Following(kService), nullptr);
+    EXPECT_EQ(guide.Following(kService)->startUtc, k21h + 3600);
+    EXPECT_EQ(guide.Following(kService)->durationSeconds, 3600u);
+    EXPECT_FALSE(guide.Present(kService)->durationSeconds);
+    const std::vector<ListedEvent> listed = guide.Listing(kService);
+    ASSERT_EQ(Ids(listed), (std::vector<uint16_t>{1, 2}));
+    EXPECT_EQ(listed[0].stop, k21h + 3600);  // where the next starts
+    EXPECT_EQ(listed[1].stop, k21h + 7200);
+    CXmltvWriter xml("t");
+    for (const ListedEvent& e : listed) EXPECT_TRUE(xml.Programme("c", *e.event, e.stop));
+    const std::string doc = xml.Finish();
+    EXPECT_NE(doc.find("start=\"20240101210000 +0900\" stop=\"20240101220000 +0900\""), std::string::npos) << doc;
+    // Nothing known after it: it is given an hour.
+    CEventCollector alone;
+    alone.Add(Section(0x4E, 0, {EventEntry(1, JstTime(2024, 1, 1, 21, 0, 0), kUndefinedDuration, Title({0x46, 0x7C}))}));
+    ASSERT_EQ(alone.Listing(kService).size(), 1u);
+    EXPECT_EQ(alone.Listing(kService)[0].stop, k21h + CEventCollector::kAssumedSeconds);
 }

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
+
 using namespace tstables;
 
 namespace {
@@ -130,6 +133,51 @@ TEST(TsScan, ProgramsWithoutSdtAndLyingTables)
     EXPECT_EQ(t.services[0].name, "");
 }
 
+TEST(TsScan, ProgrammesVideoAndStreamsThatComeScrambled)
+{
+    CTransportScan scan;
+    std::map<uint16_t, uint8_t> cc;
+    auto feed = [&](uint16_t pid, const Bytes& section) {
+        const Bytes packets = Packetize(pid, {section}, cc[pid]);
+        scan.Feed(packets.data(), packets.size());
+    };
+    auto payload = [&](uint16_t pid, bool scrambled, int count) {
+        for (int i = 0; i < count; ++i) {
+            Bytes p(188, 0xFF);
+            p[0] = 0x47;
+            p[1] = static_cast<uint8_t>(pid >> 8);
+            p[2] = static_cast<uint8_t>(pid);
+            p[3] = static_cast<uint8_t>((scrambled ? 0xC0 : 0x00) | 0x10 | (cc[pid]++ & 0x0F));
+            scan.Feed(p.data(), p.size());
+        }
+    };
+    // 0x0400: video 0x0100, audio 0x0110; 0x0401: video 0x0120, audio 0x0130.
+    feed(0x0000, PatBytes());
+    for (const auto& [program, pmt, video] : {std::tuple{0x0400, 0x01F0, 0x0100}, std::tuple{0x0401, 0x01F1, 0x0120}})
+        feed(static_cast<uint16_t>(pmt),
+             CSectionBuilder::Long(0x02, static_cast<uint16_t>(program)).U16(0xE1FF).Loop({}).U8(0x02)
+                 .U16(static_cast<uint16_t>(0xE000 | video)).Loop({}).U8(0x0F)
+                 .U16(static_cast<uint16_t>(0xE000 | (video + 0x10))).Loop({}).Build());
+    // The programme on 0x0401 is in 480i (component type 0x03), the one on 0x0400 says nothing.
+    feed(0x0012, CSectionBuilder::Long(0x4E, 0x0401, 0, 0, 1).U16(0x7FE0).U16(0x7FE0).U8(1).U8(0x4E)
+                     .Add(EventEntry(0x101, JstTime(2024, 1, 1, 21, 0, 0), BcdDuration(1, 0, 0),
+                                     Desc(0x50, {0xF1, 0x03, 0x00, 'j', 'p', 'n'})))
+                     .Build());
+    // 0x0400's streams come scrambled (a few clear packets among them); 0x0401's in the clear.
+    payload(0x0100, true, 6);
+    payload(0x0110, true, 2);
+    payload(0x0100, false, 2);
+    payload(0x0120, false, 6);
+    payload(0x0130, false, 2);
+    const ScannedTransport t = scan.Result();
+    ASSERT_EQ(t.services.size(), 2u);
+    EXPECT_TRUE(t.services[0].scrambledPackets);
+    EXPECT_EQ(t.services[0].videoContent, 0);
+    EXPECT_FALSE(t.services[1].scrambledPackets);
+    EXPECT_EQ(t.services[1].videoContent, 0x01);
+    EXPECT_EQ(t.services[1].videoType, 0x03);
+}
+
 TEST(TsScan, ScheduleIsCompleteWhenEverySegmentIsWhole)
 {
     CScheduleProgress p;
@@ -216,7 +264,8 @@ TEST(TsXmltv, ChannelsAndProgrammesAsTheDtdOrdersThem)
               "    </video>\n"
               "    <audio>\n      <present>yes</present>\n      <stereo>stereo</stereo>\n    </audio>\n"
               "  </programme>\n"
-              "  <programme start=\"20240101210000 +0900\" channel=\"1024.32736.t.tunerhost\">\n"
+              // Its length undefined: an hour, for media servers leave out programmes without a stop.
+              "  <programme start=\"20240101210000 +0900\" stop=\"20240101220000 +0900\" channel=\"1024.32736.t.tunerhost\">\n"
               "    <title lang=\"ja\">未定</title>\n"
               "  </programme>\n"
               "</tv>\n");

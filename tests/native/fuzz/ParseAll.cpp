@@ -45,6 +45,8 @@ void ParseAll(const CSection& section, CEventCollector& guide)
             for (const AudioComponent& a : e.audio) sink = sink + (AudioStereo(a) != nullptr) + Touch(a.text);
         }
         guide.Add(eit);
+        for (const ListedEvent& e : guide.Listing({eit.originalNetworkId, eit.transportStreamId, eit.serviceId}))
+            sink = sink + static_cast<size_t>(e.stop - e.start) + Touch(e.event->title);
         for (const auto& [key, event] : guide.events())
             for (const ExtendedItem& item : event.extended) sink = sink + Touch(item.description) + Touch(item.text);
         guide.DropEndedBefore(1704110400);

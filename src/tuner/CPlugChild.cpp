@@ -1,0 +1,253 @@
+#include "tuner/CPlugChild.h"
+
+#include "common/CriticalSection.h"
+
+#include <cstring>
+
+namespace {
+
+// Every host is in this job, which ends them all when TunerHost ends, however
+// it ends: its handle is never closed but by the system, at TunerHost's exit.
+HANDLE HostJob()
+{
+    static const HANDLE job = [] {
+        HANDLE j = CreateJobObjectW(nullptr, nullptr);
+        if (j) {
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+            limits.BasicLimitInformation.LimitFlags =
+                JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+            SetInformationJobObject(j, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        }
+        return j;
+    }();
+    return job;
+}
+
+// Handles made inheritable for one host live only while it is started: two
+// kinds starting hosts at once must not hand each other theirs.
+CCriticalSection& SpawnLock()
+{
+    static CCriticalSection lock;
+    return lock;
+}
+
+std::wstring OwnFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return L".";
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? L"." : path.substr(0, slash);
+}
+
+HANDLE Inheritable(HANDLE h)
+{
+    HANDLE copy = nullptr;
+    if (h && !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return copy;
+}
+
+std::wstring Decimal(HANDLE h)
+{
+    return std::to_wstring(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h)));
+}
+
+}  // namespace
+
+const wchar_t* PlugHostName(WORD machine)
+{
+    switch (machine) {
+    case IMAGE_FILE_MACHINE_I386: return kPlugHost32;
+    case IMAGE_FILE_MACHINE_AMD64: return kPlugHost64;
+    }
+    return nullptr;
+}
+
+WORD OwnMachine()
+{
+    return sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+}
+
+WORD PeMachineOf(const std::wstring& path)
+{
+    CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    uint8_t head[4096] = {};
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), head, sizeof head, &got, nullptr) || got < sizeof(IMAGE_DOS_HEADER)) return 0;
+    IMAGE_DOS_HEADER dos;
+    std::memcpy(&dos, head, sizeof dos);
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0) return 0;
+    const size_t at = static_cast<size_t>(dos.e_lfanew);
+    if (at > got || got - at < sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER)) return 0;
+    DWORD signature = 0;
+    std::memcpy(&signature, head + at, sizeof signature);
+    if (signature != IMAGE_NT_SIGNATURE) return 0;
+    IMAGE_FILE_HEADER fileHeader;
+    std::memcpy(&fileHeader, head + at + sizeof signature, sizeof fileHeader);
+    return fileHeader.Machine;
+}
+
+bool CPlugChild::Spawn(WORD machine, const CRingHandles& ring)
+{
+    Kill();
+    const wchar_t* name = PlugHostName(machine);
+    if (!name) return false;
+    const std::wstring exe = OwnFolder() + L"\\" + name;
+    static volatile LONG serial = 0;
+    const std::wstring pipeName = L"\\\\.\\pipe\\TunerHost-plughost-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(InterlockedIncrement(&serial)) + L"-" +
+                                  std::to_wstring(GetTickCount64());
+    channel_.Reset(CreateNamedPipeW(pipeName.c_str(),
+                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                    64 * 1024, 64 * 1024, 0, nullptr));
+    ioEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!channel_ || !ioEvent_) return false;
+    PROCESS_INFORMATION pi = {};
+    {
+        CLock hold(SpawnLock());
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        CFileHandle hostEnd(CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0,
+                                        nullptr));
+        if (!hostEnd) return false;
+        OVERLAPPED ov = {};
+        ov.hEvent = ioEvent_.Get();
+        if (!ConnectNamedPipe(channel_.Get(), &ov)) {
+            const DWORD error = GetLastError();
+            DWORD unused = 0;
+            if (error == ERROR_IO_PENDING) {
+                if (WaitForSingleObject(ioEvent_.Get(), 1000) != WAIT_OBJECT_0) {
+                    CancelIo(channel_.Get());
+                    GetOverlappedResult(channel_.Get(), &ov, &unused, TRUE);
+                    return false;
+                }
+            } else if (error != ERROR_PIPE_CONNECTED) {
+                return false;
+            }
+        }
+        CHandle hostSection(Inheritable(ring.section)), hostReady(Inheritable(ring.ready)),
+            hostRoom(Inheritable(ring.room));
+        if ((ring.section && !hostSection) || (ring.ready && !hostReady) || (ring.room && !hostRoom)) return false;
+        std::wstring line = L"\"" + exe + L"\" " + Decimal(hostEnd.Get()) + L" " + Decimal(hostSection.Get()) + L" " +
+                            Decimal(hostReady.Get()) + L" " + Decimal(hostRoom.Get());
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
+                            nullptr, nullptr, &si, &pi))
+            return false;
+    }
+    process_.Reset(pi.hProcess);
+    machine_ = machine;
+    // Outside a job (one of TunerHost's own that allows none inside it) the
+    // host is still ended by TunerHost on every path.
+    if (HANDLE job = HostJob()) AssignProcessToJobObject(job, pi.hProcess);
+    ResumeThread(pi.hThread);
+    CloseHandle(pi.hThread);
+    return true;
+}
+
+bool CPlugChild::Transfer(bool write, void* buffer, DWORD size, ULONGLONG deadline, HANDLE abort, CallResult& result)
+{
+    auto* at = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+        OVERLAPPED ov = {};
+        ov.hEvent = ioEvent_.Get();
+        ResetEvent(ioEvent_.Get());
+        DWORD moved = 0;
+        const BOOL done = write ? WriteFile(channel_.Get(), at, size, &moved, &ov)
+                                : ReadFile(channel_.Get(), at, size, &moved, &ov);
+        if (!done && GetLastError() != ERROR_IO_PENDING) {
+            result = CallResult::Broken;
+            return false;
+        }
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        HANDLE handles[3] = {ioEvent_.Get(), process_.Get(), abort};
+        const DWORD woke = done ? WAIT_OBJECT_0 : WaitForMultipleObjects(abort ? 3 : 2, handles, FALSE, left);
+        if (woke != WAIT_OBJECT_0) {
+            // Nothing may touch the buffer once we have gone.
+            CancelIo(channel_.Get());
+            GetOverlappedResult(channel_.Get(), &ov, &moved, TRUE);
+            result = woke == WAIT_TIMEOUT ? CallResult::TimedOut
+                     : woke == WAIT_OBJECT_0 + 2 ? CallResult::Aborted
+                                                 : CallResult::Broken;
+            return false;
+        }
+        if (!GetOverlappedResult(channel_.Get(), &ov, &moved, FALSE) || moved == 0 || moved > size) {
+            result = CallResult::Broken;
+            return false;
+        }
+        at += moved;
+        size -= moved;
+    }
+    return true;
+}
+
+CallResult CPlugChild::Call(PlugRequest request, const std::vector<uint8_t>& args, std::vector<uint8_t>& reply,
+                            DWORD ms, HANDLE abort)
+{
+    reply.clear();
+    if (!process_ || !channel_) return CallResult::Broken;
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    std::vector<uint8_t> frame(sizeof(CFrameHeader) + args.size());
+    const CFrameHeader header = {static_cast<uint32_t>(args.size()), static_cast<uint32_t>(request)};
+    std::memcpy(frame.data(), &header, sizeof header);
+    if (!args.empty()) std::memcpy(frame.data() + sizeof header, args.data(), args.size());
+    CallResult result = CallResult::Done;
+    if (!Transfer(true, frame.data(), static_cast<DWORD>(frame.size()), deadline, abort, result)) return result;
+    CFrameHeader answer = {};
+    if (!Transfer(false, &answer, sizeof answer, deadline, abort, result)) return result;
+    if (answer.code != 0 || answer.size > kMaxFrameBytes) return CallResult::Broken;
+    reply.resize(answer.size);
+    if (answer.size && !Transfer(false, reply.data(), answer.size, deadline, abort, result)) return result;
+    return CallResult::Done;
+}
+
+uint32_t CPlugChild::ResultOf(const std::vector<uint8_t>& reply)
+{
+    uint32_t value = kResultFailed;
+    if (reply.size() >= sizeof value) std::memcpy(&value, reply.data(), sizeof value);
+    return value;
+}
+
+void CPlugChild::Quit(DWORD ms)
+{
+    if (!process_) return;
+    std::vector<uint8_t> reply;
+    if (Call(PlugRequest::Quit, {}, reply, ms) == CallResult::Done)
+        WaitForSingleObject(process_.Get(), ms);
+    Kill();
+}
+
+void CPlugChild::Dismiss(DWORD ms)
+{
+    if (!process_) return;
+    std::vector<uint8_t> reply;
+    if (Call(PlugRequest::Quit, {}, reply, ms) != CallResult::Done) Kill();
+    process_.Reset();
+    channel_.Reset();
+    ioEvent_.Reset();
+    machine_ = 0;
+}
+
+void CPlugChild::Kill()
+{
+    if (process_) {
+        TerminateProcess(process_.Get(), 1);
+        WaitForSingleObject(process_.Get(), kExitBoundMs);
+    }
+    process_.Reset();
+    channel_.Reset();
+    ioEvent_.Reset();
+    machine_ = 0;
+}
