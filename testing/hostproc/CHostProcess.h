@@ -34,6 +34,9 @@ public:
     bool SetSim(TunerKind kind, const std::string& lines);
     // The stand-in descrambler beside TunerHost.exe, with extra [B25] lines; read at its next load.
     bool SetDescrambler(const std::string& lines);
+    // TunerHost.exe, and its plug-in hosts where that folder has them, from
+    // another build's folder (for a side-by-side run) rather than this one's.
+    void UseProgramFrom(const std::wstring& folder) { program_ = folder; }
     bool Start();
     // Exit as the tray menu gives it; terminated if it does not end in 15 s.
     // Stop also removes the folder, Exit keeps it to be read.
@@ -70,6 +73,7 @@ private:
 
     std::wstring dir_;
     std::wstring from_;
+    std::wstring program_;
     CHandle process_;
     HWND window_ = nullptr;
 };

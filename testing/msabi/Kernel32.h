@@ -52,6 +52,20 @@ struct EXCEPTION_RECORD {
 
 struct CONTEXT;  // only ever pointed at
 
+struct STARTUPINFOW {
+    DWORD cb;
+    wchar_t *lpReserved, *lpDesktop, *lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
+    uint16_t wShowWindow, cbReserved2;
+    uint8_t* lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+};
+
+struct PROCESS_INFORMATION {
+    HANDLE hProcess, hThread;
+    DWORD dwProcessId, dwThreadId;
+};
+
 struct EXCEPTION_POINTERS {
     EXCEPTION_RECORD* ExceptionRecord;
     CONTEXT* ContextRecord;
@@ -80,6 +94,7 @@ constexpr DWORD PAGE_READWRITE = 0x04;
 constexpr DWORD PAGE_WRITECOPY = 0x08;
 constexpr DWORD PAGE_EXECUTE_READWRITE = 0x40;
 constexpr DWORD PAGE_EXECUTE_WRITECOPY = 0x80;
+constexpr DWORD CREATE_SUSPENDED = 0x4;
 constexpr DWORD EXCEPTION_NONCONTINUABLE = 0x1;
 constexpr long EXCEPTION_EXECUTE_HANDLER = 1;
 // A macro, as in the system headers: a constant cannot hold a cast to a pointer,
@@ -133,5 +148,8 @@ KERNEL32_API void WINAPI RtlUnwindEx(void* targetFrame, void* targetIp, EXCEPTIO
 #else
 KERNEL32_API void WINAPI RtlUnwind(void* targetFrame, void* targetIp, EXCEPTION_RECORD* record, void* returnValue);
 #endif
+KERNEL32_API BOOL WINAPI CreateProcessW(const wchar_t* application, wchar_t* commandLine, void* processSecurity,
+                                        void* threadSecurity, BOOL inheritHandles, DWORD flags, void* environment,
+                                        const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* info);
 KERNEL32_API void* WINAPI VirtualAlloc(void* address, size_t size, DWORD type, DWORD protect);
 KERNEL32_API BOOL WINAPI VirtualFree(void* address, size_t size, DWORD type);

@@ -26,7 +26,9 @@ const wchar_t* const kNames[] = {L"",
                                  L"FilterThenThrow",
                                  L"ExitProcess",
                                  L"WildWriteImage",
-                                 L"WildWriteHeap"};
+                                 L"WildWriteHeap",
+                                 L"StartProcess",
+                                 L"LeakThreads"};
 
 [[noreturn]] void Fault()
 {
@@ -180,6 +182,29 @@ __attribute__((noinline)) void Overrun(size_t n)
 }
 #endif
 
+// A helper of the plug-in's own that lives on: a copy of the program that
+// loaded it, started suspended, so that it never runs and never ends by
+// itself. Its id goes to the log.
+void StartProcess(const SimSettings& s)
+{
+    wchar_t program[MAX_PATH] = {};
+    if (!GetModuleFileNameW(nullptr, program, MAX_PATH)) return;
+    wchar_t line[MAX_PATH + 2] = {};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(program, line, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &info))
+        return;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    char text[32] = "process ";
+    char digits[12] = {};
+    int n = 0;
+    for (DWORD id = info.dwProcessId; n == 0 || id; id /= 10) digits[n++] = static_cast<char>('0' + id % 10);
+    for (int i = 0; i < n; ++i) text[8 + i] = digits[n - 1 - i];
+    AppendLogLine(s.log, text);
+}
+
 // A crash reporter's filter: its report written, the process ends.
 long WINAPI EndTheProcess(EXCEPTION_POINTERS*)
 {
@@ -263,6 +288,18 @@ void Misbehave(const SimSettings& s, SRWLOCK* ownLock)
         break;
     case kWildWriteHeap:
         ScribbleOverHeap();
+        break;
+    case kStartProcess:
+        StartProcess(s);
+        break;
+    case kLeakThreads:
+        // As a plug-in that starts helpers at every open and forgets them:
+        // they wait in the system, outside its code, so they outlive its unload.
+        for (int i = 0; i < 8; ++i) {
+            HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<DWORD(WINAPI*)(void*)>(Sleep),
+                                         reinterpret_cast<void*>(static_cast<uintptr_t>(INFINITE)), 0, nullptr);
+            if (thread) CloseHandle(thread);
+        }
         break;
     default:
         break;

@@ -24,6 +24,8 @@ enum SimMisbehaviour : int {
     kExitProcess,         // ends the process
     kWildWriteImage,      // scribbles over the writable sections of the program that loaded it
     kWildWriteHeap,       // scribbles over the heap blocks around one of its own
+    kStartProcess,        // starts a process of its own that lives on (logging "process ID"), and goes on
+    kLeakThreads,         // starts 8 threads that wait for ever, never stopped, and goes on
 };
 
 enum SimCall : int { kInOpen, kInTune, kInFetch };
