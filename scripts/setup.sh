@@ -18,7 +18,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
           binutils-mingw-w64-i686 clang lld llvm wine wine64 xvfb xauth googletest fonts-ipafont-gothic fonts-wine x11-apps
-          imagemagick unzip curl ffmpeg fonts-dejavu-core mpv hdhomerun-config libhdhomerun4 gstreamer1.0-plugins-base-apps
+          imagemagick unzip curl ffmpeg fonts-dejavu-core mpv vlc-bin vlc-plugin-base hdhomerun-config libhdhomerun4
+          gstreamer1.0-plugins-base-apps
           gstreamer1.0-plugins-good gstreamer1.0-plugins-bad dpkg-dev libclang-rt-14-dev libgtest-dev libaribb24-dev
           xmltv-util)
 sudo_cmd=""

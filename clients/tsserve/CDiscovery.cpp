@@ -6,6 +6,7 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -13,6 +14,12 @@ constexpr uint16_t kSsdpPort = 1900;
 constexpr const char* kSsdpGroup = "239.255.255.250";
 constexpr const char* kMediaServer = "urn:schemas-upnp-org:device:MediaServer:1";
 constexpr long kSliceUs = 250000;  // how soon the thread sees a stop
+constexpr unsigned long long kSubnetsMs = 60000;  // how often the interfaces' subnets are looked at again
+// A media server asks a few times when it looks; a burst of 8, then 2 a
+// second, per source: at most about 3 kB/s to anyone, 30 kB/s in all.
+constexpr CReplyBudget::Rate kPerSource{2, 8};
+constexpr CReplyBudget::Rate kOverall{20, 40};
+constexpr size_t kSources = 4096;
 
 std::string Lower(std::string s)
 {
@@ -80,7 +87,8 @@ CDiscovery::CDiscovery(std::string host, std::vector<const CNetworkTuner*> devic
       devices_(std::move(devices)),
       version_(std::move(version)),
       allowed_(std::move(allowed)),
-      log_(log)
+      log_(log),
+      budget_(kPerSource, kOverall, kSources)
 {
     WSADATA data;
     winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -119,6 +127,7 @@ void CDiscovery::Start()
         return;
     }
     if (devices_.empty()) return;
+    FindSubnets();
     hdhr_ = Bind(kHdhrDiscoverPort, false);
     ssdp_ = Bind(kSsdpPort, true);
     if (ssdp_ != INVALID_SOCKET) {
@@ -133,7 +142,8 @@ void CDiscovery::Start()
                                        : "HDHomeRun's udp port " + host_ + ":65001 is in use, no HDHomeRun discovery") +
               "; " +
               (ssdp_ != INVALID_SOCKET ? "SSDP on udp " + host_ + ":1900"
-                                       : "SSDP's udp port " + host_ + ":1900 cannot be had, no SSDP"));
+                                       : "SSDP's udp port " + host_ + ":1900 cannot be had, no SSDP") +
+              "; it answers " + (allowed_ ? std::string("--allow's peers") : SubnetsText()));
     if (hdhr_ != INVALID_SOCKET || ssdp_ != INVALID_SOCKET) thread_ = std::thread(&CDiscovery::Main, this);
 }
 
@@ -148,6 +158,60 @@ void CDiscovery::Stop()
         }
 }
 
+// The subnets of this machine's IPv4 interfaces whose address is the one
+// listened on (every one for 0.0.0.0); a loopback address's is 127.0.0.0/8.
+void CDiscovery::FindSubnets()
+{
+    subnetsMs_ = GetTickCount64();
+    in_addr listened{};
+    inet_pton(AF_INET, host_.c_str(), &listened);
+    const uint32_t own = ntohl(listened.s_addr);
+    std::vector<Subnet> found;
+    if (own >> 24 == 127) found.push_back({0x7F000000, 0xFF000000});
+    SOCKET s = own >> 24 == 127 ? INVALID_SOCKET : socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s != INVALID_SOCKET) {
+        INTERFACE_INFO list[64];
+        DWORD size = 0;
+        if (WSAIoctl(s, SIO_GET_INTERFACE_LIST, nullptr, 0, list, sizeof list, &size, nullptr, nullptr) == 0)
+            for (DWORD i = 0; i < size / sizeof list[0]; ++i) {
+                const uint32_t address = ntohl(list[i].iiAddress.AddressIn.sin_addr.s_addr);
+                const uint32_t mask = ntohl(list[i].iiNetmask.AddressIn.sin_addr.s_addr);
+                if (list[i].iiAddress.Address.sa_family == AF_INET && (own == 0 || address == own))
+                    found.push_back({address & mask, mask});
+            }
+        closesocket(s);
+    }
+    // The address itself at least (a local program may ask from it).
+    if (found.empty() && own) found.push_back({own, 0xFFFFFFFF});
+    subnets_ = std::move(found);
+}
+
+std::string CDiscovery::SubnetsText() const
+{
+    std::string text;
+    for (const Subnet& n : subnets_) {
+        in_addr a;
+        a.s_addr = htonl(n.address);
+        int bits = 0;
+        for (uint32_t m = n.mask; m & 0x80000000u; m <<= 1) ++bits;
+        text += (text.empty() ? "" : ", ") + AddressText(a) + "/" + std::to_string(bits);
+    }
+    return text.empty() ? "no one (this machine's subnets could not be found)" : "peers in " + text;
+}
+
+bool CDiscovery::Admit(const sockaddr_in& peer)
+{
+    const uint32_t address = ntohl(peer.sin_addr.s_addr);
+    bool admitted = false;
+    if (allowed_) {
+        admitted = allowed_(AddressText(peer.sin_addr));
+    } else {
+        if (GetTickCount64() - subnetsMs_ >= kSubnetsMs) FindSubnets();
+        for (const Subnet& n : subnets_) admitted = admitted || (address & n.mask) == n.address;
+    }
+    return admitted && budget_.Take(address, GetTickCount64());
+}
+
 void CDiscovery::Main()
 {
     while (!stop_) {
@@ -157,8 +221,14 @@ void CDiscovery::Main()
         if (ssdp_ != INVALID_SOCKET) FD_SET(ssdp_, &read);
         timeval tv{0, kSliceUs};
         if (select(0, &read, nullptr, nullptr, &tv) <= 0) continue;
-        if (hdhr_ != INVALID_SOCKET && FD_ISSET(hdhr_, &read)) AnswerHdhr();
-        if (ssdp_ != INVALID_SOCKET && FD_ISSET(ssdp_, &read)) AnswerSsdp();
+        // What answering a datagram throws (memory that ran out, say) costs
+        // that answer, never the thread or tsserve.
+        try {
+            if (hdhr_ != INVALID_SOCKET && FD_ISSET(hdhr_, &read)) AnswerHdhr();
+            if (ssdp_ != INVALID_SOCKET && FD_ISSET(ssdp_, &read)) AnswerSsdp();
+        } catch (const std::exception& e) {
+            log_.Line(std::string("fault in answering a discovery request (") + e.what() + "); not answered");
+        }
     }
 }
 
@@ -191,8 +261,8 @@ void CDiscovery::AnswerHdhr()
     const int n = recvfrom(hdhr_, reinterpret_cast<char*>(packet), sizeof packet, 0, reinterpret_cast<sockaddr*>(&peer),
                            &size);
     CHdhrDiscoverRequest request;
-    if (n <= 0 || size != sizeof peer || !allowed_(AddressText(peer.sin_addr)) ||
-        !ParseHdhrDiscoverRequest(packet, static_cast<size_t>(n), request) || !request.WantsTuner())
+    if (n <= 0 || size != sizeof peer || !ParseHdhrDiscoverRequest(packet, static_cast<size_t>(n), request) ||
+        !request.WantsTuner() || !Admit(peer))
         return;
     const std::string local = LocalAddress(peer);
     for (const CNetworkTuner* d : devices_) {
@@ -215,9 +285,13 @@ void CDiscovery::AnswerSsdp()
     sockaddr_in peer{};
     int size = sizeof peer;
     const int n = recvfrom(ssdp_, text, sizeof text, 0, reinterpret_cast<sockaddr*>(&peer), &size);
-    if (n <= 0 || size != sizeof peer || !allowed_(AddressText(peer.sin_addr))) return;
+    if (n <= 0 || size != sizeof peer) return;
+    const std::string search(text, static_cast<size_t>(n));
+    // Searches for something else cost nothing.
+    const auto any = [](const CNetworkTuner&) { return std::string(); };
+    if (SsdpAnswers(search, devices_, any, version_).empty() || !Admit(peer)) return;
     const std::string local = LocalAddress(peer);
-    const auto answers = SsdpAnswers(std::string(text, static_cast<size_t>(n)), devices_,
+    const auto answers = SsdpAnswers(search, devices_,
                                      [&](const CNetworkTuner& d) { return DeviceBase(local, d) + "/device.xml"; },
                                      version_);
     for (const std::string& a : answers)

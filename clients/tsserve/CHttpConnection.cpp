@@ -2,12 +2,16 @@
 
 #include <microhttpd.h>
 
+#include <exception>
+
 namespace {
 
 // What the server holds of a stream's answer while its body is pulled.
 struct CStreamAnswer {
     MHD_Connection* connection;
     std::unique_ptr<IHttpStream> body;
+    const HttpLog* log;
+    std::string label;
 };
 
 ssize_t ReadStream(void* cls, uint64_t, char* buf, size_t max)
@@ -18,7 +22,14 @@ ssize_t ReadStream(void* cls, uint64_t, char* buf, size_t max)
     // leaves); the idle time-out is on again for the send of what it gives,
     // counted from now.
     MHD_set_connection_option(answer->connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
-    const size_t n = answer->body->Read(reinterpret_cast<uint8_t*>(buf), max);
+    size_t n = 0;
+    try {
+        n = answer->body->Read(reinterpret_cast<uint8_t*>(buf), max);
+    } catch (...) {
+        // Nothing may be thrown through the library: the stream ends here.
+        if (answer->log) ReportFault(*answer->log, answer->label, "the stream ended");
+        answer->body.reset();
+    }
     MHD_set_connection_option(answer->connection, MHD_CONNECTION_OPTION_TIMEOUT, CHttpLimits::kIdleSeconds);
     // Without a length, the end of the body is the end of the connection.
     return n ? static_cast<ssize_t>(n) : MHD_CONTENT_READER_END_OF_STREAM;
@@ -45,6 +56,21 @@ bool Queue(MHD_Connection* connection, MHD_Response* response, int status, const
 }
 
 }  // namespace
+
+void ReportFault(const HttpLog& log, const std::string& request, const char* outcome)
+{
+    try {
+        std::string what = "an exception of unknown type";
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        if (log) log("fault in answering " + request + " (" + what + "); " + outcome);
+    } catch (...) {
+    }
+}
 
 bool CHttpPeer::Gone() const
 {
@@ -73,7 +99,7 @@ void CHttpConnection::StartStream(const std::string& contentType, const HttpFiel
                                   std::unique_ptr<IHttpStream> body)
 {
     if (answered_) return;
-    auto* answer = new CStreamAnswer{connection_, std::move(body)};
+    auto* answer = new CStreamAnswer{connection_, std::move(body), log_, label_};
     MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, CHttpLimits::kStreamBlock,
                                                                ReadStream, answer, FreeStream);
     if (!response) {

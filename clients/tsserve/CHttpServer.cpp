@@ -56,14 +56,62 @@ void Addresses(SOCKET s, CHttpRequest& request)
 
 }  // namespace
 
+// libmicrohttpd starts each connection's thread with _beginthreadex and the
+// stack size it was given, which Windows takes for the stack's first commit
+// only, reserving the executable's default (2 MB) all the same: 256
+// connections on each of 3 ports would reserve 1.5 GB, most of a 32-bit
+// process. tsserve is linked with --wrap on the library's import of
+// _beginthreadex (clients/CMakeLists.txt), which brings its calls here: a
+// thread started with a stack size reserves that size instead. Threads
+// started without one (std::thread's) get the default as before.
+namespace {
+using BeginThread = uintptr_t(__cdecl*)(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*);
+uintptr_t __cdecl ReservingBeginThread(void* security, unsigned stack, unsigned(__stdcall* start)(void*), void* arg,
+                                       unsigned flags, unsigned* id);
+}  // namespace
+// The import's name as --wrap takes it, and the symbols it makes of it (with
+// the target's prefix of C names: "_" on i686).
+#ifdef _WIN64
+#define TSSERVE_IMPORT "__imp__beginthreadex"
+#else
+#define TSSERVE_IMPORT "_imp___beginthreadex"
+#endif
+#define TSSERVE_QUOTE(x) #x
+#define TSSERVE_TEXT(x) TSSERVE_QUOTE(x)
+#define TSSERVE_SYMBOL(name) TSSERVE_TEXT(__USER_LABEL_PREFIX__) name
+extern "C" BeginThread realBeginThread __asm__(TSSERVE_SYMBOL("__real_" TSSERVE_IMPORT));
+extern "C" BeginThread wrappedBeginThread __asm__(TSSERVE_SYMBOL("__wrap_" TSSERVE_IMPORT));
+BeginThread wrappedBeginThread = ReservingBeginThread;
+namespace {
+uintptr_t __cdecl ReservingBeginThread(void* security, unsigned stack, unsigned(__stdcall* start)(void*), void* arg,
+                                       unsigned flags, unsigned* id)
+{
+    if (stack) flags |= STACK_SIZE_PARAM_IS_A_RESERVATION;
+    return realBeginThread(security, stack, start, arg, flags, id);
+}
+}  // namespace
+
 // The library's callbacks, on the connections' threads (Connected: also on
-// the daemon's).
+// the daemon's). Nothing may be thrown through the library, which is C: each
+// callback ends what its work throws.
 struct CHttpServerCalls {
     static MHD_Result Access(void* cls, MHD_Connection* c, const char* url, const char* method, const char* version,
                              const char* upload, size_t* uploadSize, void** state)
     {
         auto* port = static_cast<CHttpServer::Port*>(cls);
-        CHttpServer& server = *port->server;
+        try {
+            return Request(*port, c, url, method, version, upload, uploadSize, state);
+        } catch (...) {
+            // Not even a 500 could be given (memory ran out, say): the connection ends.
+            Fault(*port->server, std::string(method) + " " + url, "the connection closed");
+            return MHD_NO;
+        }
+    }
+
+    static MHD_Result Request(CHttpServer::Port& port, MHD_Connection* c, const char* url, const char* method,
+                              const char* version, const char* upload, size_t* uploadSize, void** state)
+    {
+        CHttpServer& server = *port.server;
         auto* s = static_cast<CRequestState*>(*state);
         // Called when the head has come, with each piece of a body, and once
         // the request is whole: the handler sees it then, body and all.
@@ -97,9 +145,11 @@ struct CHttpServerCalls {
         MHD_get_connection_values(c, MHD_HEADER_KIND, AddPair, &r.fields);
         MHD_get_connection_values(c, MHD_GET_ARGUMENT_KIND, AddPair, &r.query);
         Addresses(socket, r);
-        r.localPort = port->port;
+        r.localPort = port.port;
         r.receivedMs = GetTickCount64();
-        CHttpConnection answer(c, CHttpPeer(socket, server.stopping_));
+        const std::string label = std::string(method) + " " + url + " from " + r.remoteAddr + ":" +
+                                  std::to_string(r.remotePort);
+        CHttpConnection answer(c, CHttpPeer(socket, server.stopping_), &server.log_, label);
         // HTTP/1.1 names the host it asks, in one Host field. (Checked here:
         // the library's own check, when strict, sends its answer's head twice.)
         // A malformed request ends its connection.
@@ -109,27 +159,54 @@ struct CHttpServerCalls {
         else if (!RequestPath(url, r.path))
             answer.Send(400, kText, "malformed request\n", {{"Connection", "close"}});
         else
-            server.handler_(r, answer);
-        if (!answer.Answered()) answer.Send(500, kText, "not answered\n");
+            try {
+                server.handler_(r, answer);
+            } catch (...) {
+                // An answer already given (a stream's head, say) is cut off.
+                if (answer.Answered()) {
+                    Fault(server, label, "the connection closed");
+                    return MHD_NO;
+                }
+                Fault(server, label, "answered 500");
+                answer.Send(500, kText, "internal error: see tsserve's console\n", {{"Connection", "close"}});
+            }
+        // A handler leaves unanswered a peer that left (or half-closed its
+        // connection) while it waited: the connection ends.
+        if (!answer.Answered() && !answer.Gone()) answer.Send(500, kText, "not answered\n");
         return answer.Answered() ? MHD_YES : MHD_NO;
+    }
+
+    // A line for the exception being handled.
+    static void Fault(CHttpServer& server, const std::string& request, const char* outcome)
+    {
+        ReportFault(server.log_, request, outcome);
     }
 
     static void Completed(void* cls, MHD_Connection* c, void** state, MHD_RequestTerminationCode)
     {
         delete static_cast<CRequestState*>(*state);
         *state = nullptr;
-        static_cast<CHttpServer::Port*>(cls)->server->deadlines_.Answered(c);
+        try {
+            static_cast<CHttpServer::Port*>(cls)->server->deadlines_.Answered(c);
+        } catch (...) {
+            Fault(*static_cast<CHttpServer::Port*>(cls)->server, "a connection's next request", "no bound on its time");
+        }
     }
 
     static void Connected(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code)
     {
         CRequestDeadlines& deadlines = static_cast<CHttpServer::Port*>(cls)->server->deadlines_;
-        if (code == MHD_CONNECTION_NOTIFY_STARTED) deadlines.Opened(c, SocketOf(c));
-        else deadlines.Closed(c);
+        try {
+            if (code == MHD_CONNECTION_NOTIFY_STARTED) deadlines.Opened(c, SocketOf(c));
+            else deadlines.Closed(c);
+        } catch (...) {
+            Fault(*static_cast<CHttpServer::Port*>(cls)->server, "a new connection", "no bound on its request's time");
+        }
     }
 };
 
-CHttpServer::CHttpServer(Handler handler) : handler_(std::move(handler)), deadlines_(CHttpLimits::kRequestMs)
+CHttpServer::CHttpServer(Handler handler, Log log)
+    : handler_(std::move(handler)), log_(std::move(log)), deadlines_(CHttpLimits::kRequestMs)
 {
     WSADATA data;
     winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -179,6 +256,7 @@ bool CHttpServer::Start()
             MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
             &CHttpServerCalls::Access, p.get(), MHD_OPTION_LISTEN_SOCKET, p->socket, MHD_OPTION_CONNECTION_TIMEOUT,
             CHttpLimits::kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, CHttpLimits::kHead,
+            MHD_OPTION_THREAD_STACK_SIZE, CHttpLimits::kThreadStack,
             MHD_OPTION_CONNECTION_LIMIT, CHttpLimits::kConnections,
             MHD_OPTION_NOTIFY_COMPLETED, &CHttpServerCalls::Completed, p.get(), MHD_OPTION_NOTIFY_CONNECTION,
             &CHttpServerCalls::Connected, p.get(), MHD_OPTION_END);

@@ -21,8 +21,12 @@ struct CHttpServerCalls;
 class CHttpServer {
 public:
     using Handler = std::function<void(const CHttpRequest&, CHttpConnection&)>;
+    using Log = std::function<void(const std::string&)>;
 
-    explicit CHttpServer(Handler handler);
+    // What a handler or a stream's body throws ends at the server: the
+    // request is answered 500 if nothing was sent yet, its connection ends,
+    // and `log` gets a line; the server serves on.
+    CHttpServer(Handler handler, Log log);
     ~CHttpServer();
     CHttpServer(const CHttpServer&) = delete;
     CHttpServer& operator=(const CHttpServer&) = delete;
@@ -47,6 +51,7 @@ private:
     };
 
     Handler handler_;
+    const Log log_;
     bool winsock_ = false;
     std::atomic<bool> stopping_{false};
     std::vector<std::unique_ptr<Port>> ports_;

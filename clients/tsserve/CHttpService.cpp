@@ -7,7 +7,6 @@
 #include "SavedFile.h"
 #include "Version.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -41,14 +40,6 @@ std::wstring Wide(const std::string& s)
                                       static_cast<int>(w.size()));
     w.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return w;
-}
-
-bool ValidHost(const std::string& host)
-{
-    if (host.empty() || host.size() > 255) return false;
-    for (char c : host)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr(".-:[]", c)) return false;
-    return true;
 }
 
 // Stable from run to run on one machine and port, and different on others.
@@ -125,7 +116,8 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
       scanS_(satellite_, listing_.satellite, scans, guide, [&log](const std::string& l) { log.Line(l); }),
       passT_(terrestrial_, listing_.terrestrial, scans, guide, GuideSettings(options), log),
       passS_(satellite_, listing_.satellite, scans, guide, GuideSettings(options), log),
-      server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); })
+      server_([this](const CHttpRequest& req, CHttpConnection& c) { Handle(req, c); },
+              [&log](const std::string& l) { log.Line(l); })
 {
     // Every stream a viewer watches brings the guide its events.
     for (auto [feed, tap] : {std::pair{&terrestrial_, &tapT_}, std::pair{&satellite_, &tapS_}})
@@ -136,8 +128,11 @@ CHttpService::CHttpService(const ServeOptions& options, const CChannelListing& l
     std::vector<const CNetworkTuner*> devices;
     if (listing_.terrestrial.Served()) devices.push_back(&deviceT_);
     if (listing_.satellite.Served()) devices.push_back(&deviceS_);
-    discovery_ = std::make_unique<CDiscovery>(options_.host, devices, TUNERHOST_VERSION,
-                                              [this](const std::string& a) { return Allowed(a); }, log_);
+    // Without --allow, HTTP answers every peer that reaches it; discovery,
+    // whose datagrams' sources can be forged, only the listening subnets'.
+    std::function<bool(const std::string&)> allowed;
+    if (!options_.allow.empty()) allowed = [this](const std::string& a) { return Allowed(a); };
+    discovery_ = std::make_unique<CDiscovery>(options_.host, devices, TUNERHOST_VERSION, allowed, log_);
 }
 
 CHttpService::~CHttpService()
@@ -155,8 +150,8 @@ bool CHttpService::Allowed(const std::string& address) const
 
 std::string CHttpService::BaseUrl(const CHttpRequest& req) const
 {
-    const std::string host = req.Field("Host");
-    if (ValidHost(host)) return "http://" + host;
+    std::string host, port;
+    if (ParseHostField(req.Field("Host"), host, port)) return "http://" + host + port;
     const bool v6 = req.localAddr.find(':') != std::string::npos;
     return "http://" + (v6 ? "[" + req.localAddr + "]" : req.localAddr) + ":" + std::to_string(req.localPort);
 }
@@ -170,11 +165,8 @@ const CNetworkTuner* CHttpService::DefaultDevice() const
 
 std::string CHttpService::HostPart(const CHttpRequest& req) const
 {
-    const std::string host = req.Field("Host");
-    if (ValidHost(host)) {
-        if (host[0] == '[') return host.substr(0, host.find(']') + 1);
-        return host.substr(0, host.find(':'));
-    }
+    std::string host, port;
+    if (ParseHostField(req.Field("Host"), host, port)) return host;
     const bool v6 = req.localAddr.find(':') != std::string::npos;
     return v6 ? "[" + req.localAddr + "]" : req.localAddr;
 }
@@ -258,8 +250,11 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
         const std::string kind = req.Param("kind");
         if (req.HasParam("kind") && kind != "t" && kind != "s")
             return Answer(c, 404, "kind is t (terrestrial) or s (satellite), not " + kind);
+        // ?guide=1: the first line names the guide, for IPTV clients that read it there.
+        const std::string guide = req.Param("guide");
+        if (req.HasParam("guide") && guide != "1") return Answer(c, 404, "guide is 1 or left out, not " + guide);
         return c.Send(200, "audio/x-mpegurl; charset=utf-8",
-                      PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind));
+                      PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind, guide == "1"));
     }
     if (path == "/status.json") {
         if (!Methods(req, c, kDocumentMethods)) return;
@@ -272,8 +267,11 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
         return;
     }
     if (StartsWith(path, "/stream/")) {
-        const bool terrestrial = StartsWith(path, "/stream/t/");
-        std::string text = path.substr(std::strlen("/stream/t/"));
+        // "/stream/t/27", "/stream/s/40D0/171": a kind, a channel, perhaps a service.
+        const std::string rest = path.substr(std::strlen("/stream/"));
+        const bool terrestrial = StartsWith(rest, "t/");
+        if (!terrestrial && !StartsWith(rest, "s/")) return Answer(c, 404, "no such page: see / for the channel list");
+        std::string text = rest.substr(2);
         // "/stream/t/27/1024": one service of the channel.
         uint16_t service = 0;
         const size_t slash = text.find('/');
@@ -282,7 +280,7 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
                 return Answer(c, 404, "no such service " + text.substr(slash + 1) + ": see /playlist.m3u for the services");
             text.resize(slash);
         }
-        if ((!terrestrial && !StartsWith(path, "/stream/s/")) || text.empty())
+        if (text.empty())
             return Answer(c, 404, "no such page: see / for the channel list");
         const CListedKind& kind = KindOf(terrestrial);
         if (!Methods(req, c, kDocumentMethods)) return;
@@ -387,6 +385,7 @@ CLineupScan CHttpService::ScanFigures(bool terrestrial, bool satellite) const
         if (!(t ? terrestrial : satellite)) continue;
         const CScanStatus s = (t ? scanT_ : scanS_).Status();
         out.inProgress = out.inProgress || s.running;
+        out.waiting = out.waiting || s.waiting;
         done += s.done;
         total += s.total;
         out.found += s.found;

@@ -30,7 +30,8 @@ bool SameChannel(const CListedChannel& a, const CListedChannel& b)
 
 }  // namespace
 
-ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::function<bool()>& giveUp)
+ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::function<bool()>& giveUp, bool yield,
+                             bool* yields)
 {
     const ULONGLONG start = GetTickCount64();
     ULONGLONG busySince = 0;
@@ -45,6 +46,10 @@ ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::fu
         if (e != ClientError::Busy) busySince = 0;
         if ((busySince && now - busySince >= kOtherClientMs) || now - start >= kConnectMs || giveUp()) break;
     }
+    // The yield first: until it is said, another client finds the pipe busy.
+    bool yielding = false;
+    if (e == ClientError::None && yield) e = client.YieldTuner(yielding);
+    if (yields) *yields = yielding;
     if (e == ClientError::None) e = client.Challenge();
     return e;
 }
@@ -153,8 +158,8 @@ void CTunerFeed::SessionMain()
         state_ = State::Opening;
         lock.unlock();
         ChunkPtr first;
-        bool abandoned = false;
-        const ClientError e = Open(channel, first, abandoned);
+        bool abandoned = false, connected = false;
+        const ClientError e = Open(channel, first, abandoned, connected);
         if (e == ClientError::None && tap_) tap_(first->bytes.data(), first->bytes.size(), true);
         lock.lock();
         if (e == ClientError::None && Wanted(channel)) {
@@ -163,16 +168,25 @@ void CTunerFeed::SessionMain()
             bytes_ = rateFromBytes_ = 0;
             rateFromMs_ = GetTickCount64();
             rate_ = 0;
-            ++sessions_;
+            if (connected) ++sessions_;
             state_ = State::Streaming;
             log_.Line(std::string(KindName()) + ": opened the tuner on " + Describe(channel));
             for (const auto& viewer : viewers_) viewer->Start();
             Distribute(first);
             lock.unlock();
             const std::string ended = Stream();
-            client_.CloseData();
-            client_.CloseControl();
             lock.lock();
+            // A viewer of another channel came while the tuner was kept.
+            const bool retune = ended.empty() && !shutdown_ && !viewers_.empty() && !SameChannel(channel_, session_);
+            lock.unlock();
+            client_.CloseData();
+            if (!retune) client_.CloseControl();
+            lock.lock();
+            if (retune) {
+                log_.Line(std::string(KindName()) + ": retunes from " + Describe(session_) + " to " +
+                          Describe(channel_));
+                continue;
+            }
             if (!ended.empty()) {
                 // Viewers waiting for another channel by now stay for the next session.
                 for (size_t i = viewers_.size(); i-- > 0;) {
@@ -200,6 +214,11 @@ void CTunerFeed::SessionMain()
         services_.clear();
         log_.Line(std::string(KindName()) + ": could not open the tuner for " + Describe(channel) + ": " + reason);
     }
+    // A retune's connection that no viewer wants any more.
+    if (!lent_ && client_.HasControl()) {
+        client_.CloseData();
+        client_.CloseControl();
+    }
     state_ = State::Idle;
     running_ = false;
     idleSinceMs_ = GetTickCount64();
@@ -207,7 +226,7 @@ void CTunerFeed::SessionMain()
 
 // The tune comes before the data pipe is offered, so that every message read
 // is of the new channel.
-ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned)
+ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned, bool& connected)
 {
     auto giveUp = [&] {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -232,7 +251,11 @@ ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, boo
     };
     ClientError e = ClientError::Io;
     if (client_.HasControl()) {
-        e = tune();
+        // A borrower's connection yields the tuner to TunerHost's next
+        // client; a viewer's does not. (One that TunerHost gave to another
+        // client fails here, and a new one is tried.)
+        e = client_.Command(kCmdKeep);
+        if (e == ClientError::None) e = tune();
         if (e != ClientError::None) {
             client_.CloseData();
             client_.CloseControl();
@@ -240,6 +263,7 @@ ClientError CTunerFeed::Open(const CListedChannel& channel, ChunkPtr& first, boo
     }
     if (!client_.HasControl()) {
         e = ConnectTunerHost(client_, kind_, giveUp);
+        connected = e == ClientError::None;
         if (e == ClientError::None) e = tune();
     }
     if (e != ClientError::None) return e == ClientError::Timeout ? ClientError::Io : e;
@@ -268,6 +292,12 @@ std::string CTunerFeed::Stream()
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (state_ != State::Streaming) return "";
+            if (viewers_.empty() && GetTickCount64() >= keepUntilMs_) {
+                state_ = State::Closing;
+                return "";
+            }
+            // A viewer of another channel came while the tuner was kept.
+            if (!viewers_.empty() && !SameChannel(channel_, session_)) return "";
         }
         if (!chunk) {
             chunk = std::make_shared<CChunk>();
@@ -288,6 +318,8 @@ std::string CTunerFeed::Stream()
         if (tap_) tap_(chunk->bytes.data(), chunk->bytes.size(), false);
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_ != State::Streaming) return "";
+        // Viewers of another channel come only while no viewer watches: none is fed this one.
+        if (!viewers_.empty() && !SameChannel(channel_, session_)) return "";
         Distribute(chunk);
         chunk.reset();
     }
@@ -387,7 +419,8 @@ void CTunerFeed::RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std:
                   viewer->SentBytes() / 1e6);
     log_.Line(std::string(KindName()) + ": viewer " + viewer->Peer() + " " + how + figures + " (" +
               Plural(viewers_.size(), "viewer") + ")");
-    if (viewers_.empty() && state_ == State::Streaming) state_ = State::Closing;
+    // Kept a moment for a viewer who comes back (Stream closes it after).
+    if (viewers_.empty() && state_ == State::Streaming) keepUntilMs_ = GetTickCount64() + settings_.keepMs;
 }
 
 void CTunerFeed::Leave(const std::shared_ptr<CViewer>& viewer)
@@ -401,8 +434,10 @@ CFeedStatus CTunerFeed::Status() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     CFeedStatus s;
-    s.state = state_ == State::Idle ? "idle" : state_ == State::Opening ? "opening"
-              : state_ == State::Streaming ? "streaming" : "closing";
+    s.state = state_ == State::Idle        ? "idle"
+              : state_ == State::Opening   ? "opening"
+              : state_ == State::Streaming ? (viewers_.empty() ? "keeping" : "streaming")
+                                           : "closing";
     if (state_ != State::Idle) {
         s.channel = session_.argument;
         s.channelName = session_.name;

@@ -13,7 +13,10 @@
 // the tuning. A tap sees every message the tuner brings (the guide takes its
 // events from it). While no viewer watches, the scan and the guide's idle
 // pass may borrow the tuner; a viewer who comes takes it back at once, and
-// the connection the borrower had open serves the viewer's tune.
+// the connection the borrower had open serves the viewer's tune. A tuner
+// stays open a few seconds after its last viewer: a player that comes back,
+// or a server that probes and then plays, is served without a new tune, and
+// a viewer of another channel retunes it at once.
 #pragma once
 #include "CViewer.h"
 #include "ChannelList.h"
@@ -38,6 +41,7 @@ struct CFeedSettings {
     size_t maxQueueBytes = 64u << 20;  // ...and one with more than this queued
     DWORD firstDataMs = 10000;         // how long a tune may take to bring data
     DWORD stallMs = 10000;             // data that stops this long ends the session
+    DWORD keepMs = 5000;               // the tuner stays open this long after its last viewer
 };
 
 struct CViewerStatus {
@@ -49,20 +53,24 @@ struct CViewerStatus {
 };
 
 struct CFeedStatus {
-    std::string state;      // "idle", "opening", "streaming", "closing", or what a borrower does ("scanning")
+    std::string state;      // "idle", "opening", "streaming", "keeping" (no viewer), "closing", or what a
+                            // borrower does ("scanning")
     std::string channel;    // the argument, e.g. "27"
     std::string channelName;
     uint64_t bytes = 0;     // since the connection opened
     double rate = 0;        // bytes per second, over the last seconds
     uint64_t syncLosses = 0;
     uint64_t ccErrors = 0;
-    uint64_t sessions = 0;  // connections to TunerHost made so far
+    uint64_t sessions = 0;  // connections to TunerHost made so far for viewers
     std::vector<CViewerStatus> viewers;
 };
 
 // Opens TunerHost's control pipe of the kind and checks its answer, waiting
-// while TunerHost is between two clients; gives up early when asked.
-ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::function<bool()>& giveUp);
+// while TunerHost is between two clients; gives up early when asked. With
+// `yield`, the connection gives the tuner to TunerHost's next client
+// (`yields` says whether TunerHost does).
+ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::function<bool()>& giveUp,
+                             bool yield = false, bool* yields = nullptr);
 
 class CTunerFeed {
 public:
@@ -113,9 +121,11 @@ private:
     enum class State { Idle, Opening, Streaming, Closing };
 
     void SessionMain();
-    // Opens the pipes, tunes and waits for the first message; gives up early
-    // (abandoned) once no viewer wants the channel any more.
-    ClientError Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned);
+    // Opens the pipes (`connected`: anew; a borrower's connection, or the
+    // one kept from the last viewer, serves otherwise), tunes and waits for
+    // the first message; gives up early (abandoned) once no viewer wants the
+    // channel any more.
+    ClientError Open(const CListedChannel& channel, ChunkPtr& first, bool& abandoned, bool& connected);
     // Streams until the session is to close; why it ended otherwise.
     std::string Stream();
     bool Wanted(const CListedChannel& channel) const;  // with the lock held
@@ -153,6 +163,7 @@ private:
     CListedChannel lentChannel_;
     std::condition_variable returned_;
     ULONGLONG idleSinceMs_ = GetTickCount64();
+    ULONGLONG keepUntilMs_ = 0;  // a session without viewers closes then
     std::thread thread_;
 
     // The stream's figures, under the lock.

@@ -86,58 +86,92 @@ CScanStatus CChannelScan::Status() const
     return status_;
 }
 
-void CChannelScan::SetState(const std::string& state)
+void CChannelScan::SetState(const std::string& state, bool waiting)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     status_.state = state;
+    status_.waiting = waiting;
+}
+
+std::unique_ptr<CTunerLoan> CChannelScan::WaitForTuner()
+{
+    std::string said;
+    for (;;) {
+        if (abort_) return nullptr;
+        // The guide's idle pass gives the tuner up within moments; viewers
+        // and other clients of TunerHost keep it as long as they like.
+        auto loan = std::make_unique<CTunerLoan>(feed_, "scanning");
+        if (loan->Ok()) return loan;
+        if (loan->Why() != said) {
+            said = loan->Why();
+            say_(std::string(feed_.KindName()) + " scan waits for the tuner: " + said);
+        }
+        SetState("waiting for the tuner", true);
+        Sleep(kLookMs);
+    }
 }
 
 void CChannelScan::Run(std::vector<const CListedChannel*> channels)
 {
     const std::string kind = feed_.KindName();
+    const std::string count = std::to_string(channels.size());
     std::string ended;
-    bool finished = false;
-    {
-        // The guide's idle pass gives the tuner up within moments; viewers keep it.
-        auto loan = std::make_unique<CTunerLoan>(feed_, "scanning");
-        for (const ULONGLONG until = GetTickCount64() + kWaitForTunerMs; !loan->Ok() && GetTickCount64() < until && !abort_;) {
-            Sleep(100);
-            loan = std::make_unique<CTunerLoan>(feed_, "scanning");
+    size_t next = 0;  // where the scan goes on after a pause
+    // A tune after which TunerHost ends the connection every time looks like
+    // another client coming: a channel the tuner is lost on this often is
+    // passed over.
+    size_t lostAt = channels.size();
+    int losses = 0;
+    for (bool resumed = false; !abort_ && next < channels.size(); resumed = true) {
+        std::unique_ptr<CTunerLoan> loan = WaitForTuner();
+        if (!loan) break;
+        if (!resumed) say_("scanning " + count + " " + kind + " channels");
+        else
+            say_(kind + " scan goes on at " + channels[next]->argument + " (" + std::to_string(next + 1) + " of " +
+                 count + ")");
+        std::string stop;
+        Outcome outcome = Outcome::Scanned;
+        for (; next < channels.size() && !abort_; ++next)
+            if ((outcome = ScanOne(*loan, *channels[next], stop)) != Outcome::Scanned) break;
+        loan.reset();
+        if (outcome == Outcome::Failed) {
+            ended = "stopped after " + std::to_string(Status().done) + " of " + count + " channels: " + stop;
+            break;
         }
-        if (!loan->Ok()) {
-            ended = "skipped: " + loan->Why();
-        } else {
-            say_("scanning " + std::to_string(channels.size()) + " " + kind + " channels");
-            std::string stop;
-            size_t i = 0;
-            for (; i < channels.size() && !abort_; ++i)
-                if (!ScanOne(*loan, *channels[i], stop)) break;
-            const size_t done = Status().done;
-            if (abort_) ended = "aborted after " + std::to_string(done) + " of " + std::to_string(channels.size()) +
-                                " channels";
-            else if (!stop.empty())
-                ended = "stopped after " + std::to_string(done) + " of " + std::to_string(channels.size()) +
-                        " channels: " + stop;
-            else {
-                ended = "done";
-                finished = true;
+        if (abort_) break;
+        if (outcome == Outcome::Lost) {
+            losses = lostAt == next ? losses + 1 : 1;
+            lostAt = next;
+            if (losses == kLossesPerChannel) {
+                say_(kind + " " + channels[next]->argument + ": passed over: " + stop + ", each of " +
+                     std::to_string(losses) + " times it was tuned");
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++status_.done;
+                ++next;
+                continue;
             }
         }
+        if (outcome != Outcome::Scanned)
+            say_(kind + " scan paused after " + std::to_string(Status().done) + " of " + count + " channels: " + stop +
+                 "; it goes on when the tuner is free");
     }
+    const bool finished = ended.empty() && !abort_;
+    if (ended.empty())
+        ended = finished ? "done" : "aborted after " + std::to_string(Status().done) + " of " + count + " channels";
     std::string error;
-    if (Status().done > 0 && !store_.Save(error))
-        say_("could not save the scan in " + Utf8Path(store_.Path()) + ": " + error);
+    if (!store_.Save(error)) say_("could not save the scan in " + Utf8Path(store_.Path()) + ": " + error);
     const CScanStatus s = Status();
     say_(kind + " scan " + ended + ": " + std::to_string(s.found) + " services in " + std::to_string(s.done) +
          " channels, " + Seconds(GetTickCount64() - startedMs_) +
          (s.done && s.done < channels.size() ? "; the channels scanned are kept" : ""));
     std::lock_guard<std::mutex> lock(mutex_);
     status_.state = ended;
+    status_.waiting = false;
     status_.finished = finished;
     status_.running = false;
 }
 
-bool CChannelScan::ScanOne(CTunerLoan& loan, const CListedChannel& channel, std::string& stop)
+CChannelScan::Outcome CChannelScan::ScanOne(CTunerLoan& loan, const CListedChannel& channel, std::string& stop)
 {
     const std::string kind = feed_.KindName();
     const std::string what = kind + " " + channel.argument + (channel.name.empty() ? "" : " (" + channel.name + ")");
@@ -151,9 +185,9 @@ bool CChannelScan::ScanOne(CTunerLoan& loan, const CListedChannel& channel, std:
     while (e == ClientError::None) {
         if (loan.Revoked()) {
             stop = "a viewer took the tuner";
-            return false;
+            return Outcome::Paused;
         }
-        if (abort_) return false;
+        if (abort_) return Outcome::Paused;
         e = loan.Read(buffer, kReadSliceMs);
         const ULONGLONG now = GetTickCount64();
         if (e == ClientError::Timeout) e = ClientError::None;
@@ -178,7 +212,8 @@ bool CChannelScan::ScanOne(CTunerLoan& loan, const CListedChannel& channel, std:
     }
     if (e != ClientError::None) {
         stop = loan.Describe(e);
-        return false;
+        if (!loan.ToAnother(e)) return Outcome::Failed;
+        return e == ClientError::Busy ? Outcome::Paused : Outcome::Lost;
     }
     CScannedChannel record;
     record.terrestrial = kind_.terrestrial;
@@ -201,6 +236,8 @@ bool CChannelScan::ScanOne(CTunerLoan& loan, const CListedChannel& channel, std:
                   (record.transport.services.empty() ? "no services" : services);
     }
     store_.Put(record);
+    std::string error;
+    if (!store_.Save(error)) say_("could not save the scan in " + Utf8Path(store_.Path()) + ": " + error);
     size_t done, total;
     ULONGLONG elapsed;
     {
@@ -213,5 +250,5 @@ bool CChannelScan::ScanOne(CTunerLoan& loan, const CListedChannel& channel, std:
     const ULONGLONG left = elapsed / done * (total - done);
     say_(what + ": " + outcome + " [" + Seconds(GetTickCount64() - start) + "; " + std::to_string(done) + " of " +
          std::to_string(total) + ", about " + Seconds(left) + " left]");
-    return true;
+    return Outcome::Scanned;
 }

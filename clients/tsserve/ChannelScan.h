@@ -1,12 +1,14 @@
 // A channel scan of one tuner kind, on a thread of its own: each channel
-// tuned in turn on the kind's tuner (borrowed from its feed, so a kind with
-// viewers is left to them and a viewer who comes ends the scan there), and
-// read until its tables have all come (CTransportScan: PAT, PMTs, SDT, NIT,
-// present/following EIT) or its time is up: no data within 2 s, or no PAT
-// within 2 s of the first data, means nothing there; 12 s is the most a
-// channel gets, since broadcasters repeat their NIT every 10 s. Each channel's
-// result goes to the scan store as soon as it is read, the events that came
-// by to the guide; the store is saved at the end.
+// tuned in turn on the kind's tuner (borrowed from its feed: the scan waits
+// while the kind has viewers or another client of TunerHost has the tuner,
+// pauses when one comes, and goes on from the channel it was at once the
+// tuner is free again), and read until its tables have all come
+// (CTransportScan: PAT, PMTs, SDT, NIT, present/following EIT) or its time is
+// up: no data within 2 s, or no PAT within 2 s of the first data, means
+// nothing there; 12 s is the most a channel gets, since broadcasters repeat
+// their NIT every 10 s. Each channel's result goes to the scan store, and is
+// saved, as soon as it is read (a scan cut short keeps what it found); the
+// events that came by go to the guide.
 #pragma once
 #include "CTunerFeed.h"
 #include "GuideStore.h"
@@ -14,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,6 +27,7 @@ struct CScanStatus {
     size_t done = 0, total = 0;  // channels
     size_t found = 0;            // television and radio services found so far
     std::string state;           // one line: what it does or how it ended; empty before any scan
+    bool waiting = false;        // for the tuner ("waiting for the tuner")
     bool finished = false;       // it went over every channel it was given
 };
 
@@ -46,13 +50,20 @@ public:
     static constexpr unsigned kNoDataMs = 2000;
     static constexpr unsigned kNoPatMs = 2000;
     static constexpr unsigned kChannelMs = 12000;
-    static constexpr unsigned kWaitForTunerMs = 3000;  // for another borrower to give the tuner back
+    static constexpr unsigned kLookMs = 250;  // how often a scan that waits looks at the tuner
 
 private:
+    static constexpr int kLossesPerChannel = 3;
+    enum class Outcome { Scanned, Paused, Lost, Failed };
     void Run(std::vector<const CListedChannel*> channels);
-    // False when the scan cannot go on (TunerHost's connection failed, a viewer came).
-    bool ScanOne(class CTunerLoan& loan, const CListedChannel& channel, std::string& stop);
-    void SetState(const std::string& state);
+    // The tuner, once it is free; null when the scan is aborted first.
+    std::unique_ptr<class CTunerLoan> WaitForTuner();
+    // Paused: a viewer, or another client of TunerHost, has the tuner (or
+    // the scan is aborted). Lost: TunerHost ended the connection, for
+    // another client as far as can be told. Failed: TunerHost's connection
+    // failed. `stop` says why.
+    Outcome ScanOne(class CTunerLoan& loan, const CListedChannel& channel, std::string& stop);
+    void SetState(const std::string& state, bool waiting = false);
 
     CTunerFeed& feed_;
     const CListedKind& kind_;

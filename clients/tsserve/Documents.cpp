@@ -122,10 +122,11 @@ std::string IsoTime(int64_t utc, int32_t offset)
            ":" + t.substr(12, 2) + t.substr(15, 3) + ":" + t.substr(18, 2);
 }
 
-std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const std::string& kinds)
+std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const std::string& kinds,
+                        bool guideInHeader)
 {
     const std::string guide = base + "/xmltv.xml";
-    std::string out = "#EXTM3U url-tvg=\"" + guide + "\" x-tvg-url=\"" + guide + "\"\n";
+    std::string out = guideInHeader ? "#EXTM3U url-tvg=\"" + guide + "\" x-tvg-url=\"" + guide + "\"\n" : "#EXTM3U\n";
     for (const CLineup* lineup : {&lineups.terrestrial, &lineups.satellite}) {
         if (kinds.find(lineup->terrestrial ? 't' : 's') == std::string::npos) continue;
         for (const CLineupEntry& e : lineup->entries) {

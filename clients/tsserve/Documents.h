@@ -32,9 +32,12 @@ struct CGuideView {
     std::map<std::string, CNowNext> nowNext;
 };
 
-// kinds: "ts" for both, "t" or "s" for one. The first line names the guide
-// (url-tvg and x-tvg-url, the names players read it under).
-std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const std::string& kinds);
+// kinds: "ts" for both, "t" or "s" for one. The first line is "#EXTM3U"
+// alone, as players (mpv) require to take the file for an extended M3U;
+// guideInHeader: it names the guide too (url-tvg and x-tvg-url), where IPTV
+// clients (Kodi's IPTV Simple, TiviMate) read it.
+std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const std::string& kinds,
+                        bool guideInHeader);
 std::string StatusJson(const CServedKind& terrestrial, const CServedKind& satellite, const CGuideView& guide);
 std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satellite, const CGuideView& guide,
                       const std::string& version);

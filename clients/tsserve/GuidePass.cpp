@@ -94,11 +94,17 @@ void CGuidePass::Main()
             wake_.wait_for(lock, std::chrono::milliseconds(kLookMs), [this] { return stop_.load(); });
             if (stop_) return;
         }
-        if (hold_ || feed_.IdleMs() < settings_.idleMs || GetTickCount64() < retryMs_) continue;
+        if (hold_ || feed_.IdleMs() < settings_.idleMs) continue;
+        // Free of TunerHost's other clients for the idle time too.
+        if (TunerHeldByAnother(feed_.Kind())) GiveWay();
+        if (GetTickCount64() < retryMs_) continue;
         const std::vector<Stream> due = Due(UtcNow());
         if (due.empty()) continue;
         CTunerLoan loan(feed_, "collecting the guide");
-        if (!loan.Ok()) continue;
+        if (!loan.Ok()) {
+            if (loan.HeldElsewhere()) GiveWay();
+            continue;
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             status_.running = true;
@@ -120,6 +126,11 @@ void CGuidePass::Main()
     }
 }
 
+void CGuidePass::GiveWay()
+{
+    retryMs_ = std::max(retryMs_, GetTickCount64() + settings_.idleMs);
+}
+
 bool CGuidePass::Collect(CTunerLoan& loan, const Stream& stream)
 {
     const std::string what = std::string(feed_.KindName()) + " " + stream.channel->argument +
@@ -130,6 +141,12 @@ bool CGuidePass::Collect(CTunerLoan& loan, const Stream& stream)
     }
     const ULONGLONG start = GetTickCount64();
     ClientError e = loan.Tune(*stream.channel);
+    if (e != ClientError::None && loan.ToAnother(e)) {
+        GiveWay();
+        log_.Line(std::string(feed_.KindName()) + ": the guide's idle pass could not tune " + what + ": " +
+                  loan.Describe(e) + "; it comes back once the kind has been free for " + Seconds(settings_.idleMs));
+        return false;
+    }
     if (e != ClientError::None) {
         log_.Line(std::string(feed_.KindName()) + ": the guide's idle pass could not tune " + what + ": " +
                   loan.Describe(e) + "; it tries again in " + std::to_string(kRetryMs / 60000) + " minutes");
@@ -152,6 +169,12 @@ bool CGuidePass::Collect(CTunerLoan& loan, const Stream& stream)
                           " in " + Seconds(now - start));
                 return true;
             }
+        } else if (e != ClientError::Timeout && loan.ToAnother(e)) {
+            GiveWay();
+            log_.Line(std::string(feed_.KindName()) + ": the guide's idle pass gave the tuner to another client of "
+                      "TunerHost, reading " + what + "; it comes back once the kind has been free for " +
+                      Seconds(settings_.idleMs));
+            return false;
         } else if (e != ClientError::Timeout) {
             log_.Line(std::string(feed_.KindName()) + ": the guide's idle pass lost " + what + ": " + loan.Describe(e));
             return false;

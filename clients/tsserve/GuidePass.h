@@ -5,7 +5,10 @@
 // comes back to a stream when its schedule was last tried `every` ago. A
 // viewer who comes takes the tuner back at once (CTunerLoan); the pass
 // takes up the streams it did not finish the next time the kind is idle. A
-// scan comes before it too: Hold() keeps it off the tuner.
+// scan comes before it too: Hold() keeps it off the tuner. So does every
+// other client of TunerHost: one who opens the kind's pipes gets the tuner
+// from the pass, and the pass comes back once the kind has been free of
+// them for the idle time too.
 #pragma once
 #include "CTunerFeed.h"
 #include "GuideStore.h"
@@ -72,6 +75,9 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     CGuidePassStatus status_;
-    ULONGLONG retryMs_ = 0;  // the pass's thread's
+    ULONGLONG retryMs_ = 0;  // the pass's thread's: not before then
+    // The pass's thread's: another client of TunerHost has the tuner; the
+    // pass waits until it has been free for the idle time.
+    void GiveWay();
     std::thread thread_;
 };

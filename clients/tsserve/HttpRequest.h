@@ -29,3 +29,9 @@ struct CHttpRequest {
 // absolute form that proxies send ("http://host:port/path", whose path is
 // taken). False for any other form.
 bool RequestPath(const std::string& target, std::string& path);
+
+// A Host field's value as a host a URL may name: a host name, an IPv4
+// address or a bracketed IPv6 address, then an optional port (":8080").
+// host gets "tuner.example" or "[::1]", port ":8080" or "". False for anything
+// else ("[", "a b", "x:99999"): the URLs then name the address the request came to.
+bool ParseHostField(const std::string& value, std::string& host, std::string& port);

@@ -113,14 +113,16 @@ std::string LineupJson(const CLineup& lineup, const std::string& base)
 std::string LineupStatusJson(const CNetworkTuner& device, const CLineupScan& scan)
 {
     const char* source = device.terrestrial ? "Antenna" : "Satellite";
-    return nlohmann::json{{"ScanInProgress", scan.inProgress ? 1 : 0},
-                          {"ScanPossible", 1},
-                          {"Progress", scan.progress},
-                          {"Found", scan.found},
-                          {"Source", source},
-                          {"SourceList", {source}}}
-               .dump() +
-           "\n";
+    nlohmann::json doc{{"ScanInProgress", scan.inProgress ? 1 : 0},
+                       {"ScanPossible", 1},
+                       {"Progress", scan.progress},
+                       {"Found", scan.found},
+                       {"Source", source},
+                       {"SourceList", {source}}};
+    // Not HDHomeRun's own: its clients read the keys they know and leave the
+    // others, and to them the scan is in progress.
+    if (scan.waiting) doc["ScanWaiting"] = 1;
+    return doc.dump() + "\n";
 }
 
 std::string DeviceXml(const CNetworkTuner& device, const std::string& base, const std::string& version)

@@ -38,6 +38,7 @@ struct CLineupScan {
     bool inProgress = false;
     int progress = 0;  // percent
     size_t found = 0;  // services found by the scan
+    bool waiting = false;  // in progress, but waiting for the tuner (ScanWaiting: 1)
 };
 std::string LineupStatusJson(const CNetworkTuner& device, const CLineupScan& scan);
 std::string DeviceXml(const CNetworkTuner& device, const std::string& base, const std::string& version);

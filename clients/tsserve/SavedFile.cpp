@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cwctype>
+
 namespace {
 
 std::string SystemMessage(DWORD code)
@@ -39,7 +42,9 @@ std::wstring BesideProgram(const wchar_t* name)
 bool ReadSavedFile(const std::wstring& path, std::string& bytes, bool& missing, std::string& error)
 {
     missing = false;
-    CFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    // Another writer may put a new file in its place meanwhile.
+    CFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              0, nullptr));
     if (!f) {
         const DWORD code = GetLastError();
         missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
@@ -68,7 +73,8 @@ bool ReadSavedFile(const std::wstring& path, std::string& bytes, bool& missing, 
 
 bool WriteSavedFile(const std::wstring& path, const std::string& bytes, std::string& error)
 {
-    const std::wstring temporary = path + L".new";
+    const std::wstring temporary =
+        path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetCurrentThreadId()) + L".new";
     {
         CFileHandle f(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
@@ -101,4 +107,24 @@ bool WriteSavedFile(const std::wstring& path, const std::string& bytes, std::str
         return false;
     }
     return true;
+}
+
+CSavedFileLock::CSavedFileLock(const std::wstring& path)
+{
+    // Named by the path's full form, case folded: a mutex's name has no backslashes.
+    wchar_t full[MAX_PATH * 4] = {};
+    const DWORD n = GetFullPathNameW(path.c_str(), ARRAYSIZE(full), full, nullptr);
+    std::wstring key = n > 0 && n < ARRAYSIZE(full) ? std::wstring(full, n) : path;
+    uint64_t h = 14695981039346656037ull;
+    for (const wchar_t c : key) h = (h ^ static_cast<uint64_t>(std::towlower(c))) * 1099511628211ull;
+    mutex_.Reset(CreateMutexW(nullptr, FALSE, (L"tsserve saved file " + std::to_wstring(h)).c_str()));
+    // A writer that ended while it held it leaves it abandoned, and free.
+    constexpr DWORD kLongestSaveMs = 30000;
+    const DWORD r = mutex_ ? WaitForSingleObject(mutex_.Get(), kLongestSaveMs) : WAIT_FAILED;
+    held_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+}
+
+CSavedFileLock::~CSavedFileLock()
+{
+    if (held_) ReleaseMutex(mutex_.Get());
 }

@@ -1,7 +1,11 @@
 // The files tsserve keeps beside itself (the scan's result, the guide): read
-// whole, and written to a new file that then takes the old one's place, so
-// that a crash or a full disk leaves the old file as it was.
+// whole, and written to a new file of the writer's own that then takes the
+// old one's place, so that a crash or a full disk leaves the old file as it
+// was, and two writers (two threads, or a tsserve --scan beside tsserve) do
+// not write into one another's.
 #pragma once
+#include "common/WinHandle.h"
+
 #include <string>
 
 // False, with a message, when the file cannot be read; `missing` says it is
@@ -11,3 +15,19 @@ bool WriteSavedFile(const std::wstring& path, const std::string& bytes, std::str
 // The file beside tsserve.exe with this name.
 std::wstring BesideProgram(const wchar_t* name);
 std::string Utf8Path(const std::wstring& path);
+
+// Held while a file is read, merged and written again: one such writer of a
+// path at a time, in any thread of any process on this machine.
+class CSavedFileLock {
+public:
+    explicit CSavedFileLock(const std::wstring& path);
+    ~CSavedFileLock();
+    CSavedFileLock(const CSavedFileLock&) = delete;
+    CSavedFileLock& operator=(const CSavedFileLock&) = delete;
+    // False when another writer held it for longer than a save can take.
+    bool Held() const { return held_; }
+
+private:
+    CHandle mutex_;
+    bool held_ = false;
+};

@@ -123,18 +123,51 @@ bool CScanStore::Load(std::string& error)
     if (!ScanFromJson(text, channels, error)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     channels_ = std::move(channels);
+    unsaved_.clear();
     ++generation_;
     return true;
 }
 
-bool CScanStore::Save(std::string& error) const
+bool CScanStore::Save(std::string& error)
 {
-    std::string text;
+    std::vector<CScannedChannel> mine;
+    std::map<std::pair<bool, std::string>, uint64_t> saving;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        text = ScanToJson(channels_);
+        saving = unsaved_;
+        for (const CScannedChannel& c : channels_)
+            if (saving.count({c.terrestrial, c.argument})) mine.push_back(c);
     }
-    return WriteSavedFile(path_, text, error);
+    if (mine.empty()) return true;
+    CSavedFileLock hold(path_);
+    if (!hold.Held()) {
+        error = "another tsserve has been saving it for too long";
+        return false;
+    }
+    // The file as the other writers left it, with these channels in it; a
+    // damaged one is written anew.
+    std::vector<CScannedChannel> merged;
+    std::string text;
+    bool missing = false;
+    if (!ReadSavedFile(path_, text, missing, error) && !missing) return false;
+    if (!missing && !ScanFromJson(text, merged, error)) merged.clear();
+    for (const CScannedChannel& c : mine) {
+        bool replaced = false;
+        for (CScannedChannel& m : merged)
+            if (m.terrestrial == c.terrestrial && m.argument == c.argument) {
+                m = c;
+                replaced = true;
+            }
+        if (!replaced) merged.push_back(c);
+    }
+    if (!WriteSavedFile(path_, ScanToJson(merged), error)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A channel put again meanwhile waits for the next save.
+    for (const auto& [key, generation] : saving) {
+        const auto it = unsaved_.find(key);
+        if (it != unsaved_.end() && it->second == generation) unsaved_.erase(it);
+    }
+    return true;
 }
 
 void CScanStore::Put(const CScannedChannel& record)
@@ -143,6 +176,7 @@ void CScanStore::Put(const CScannedChannel& record)
     CScannedChannel channel = record;
     GiveGuideNumbers(channels_, channel);
     ++generation_;
+    unsaved_[{channel.terrestrial, channel.argument}] = generation_;
     for (CScannedChannel& c : channels_)
         if (c.terrestrial == channel.terrestrial && c.argument == channel.argument) {
             c = channel;

@@ -1,11 +1,14 @@
 // What channel scans found, channel by channel: the transport stream's ids
 // and names and its services. Held in memory, saved beside tsserve as JSON
 // and loaded at its start; a scan replaces the records of the channels it
-// covered and no others. Safe for several threads.
+// covered and no others. Safe for several threads; a save writes the
+// channels put since the last one into the file as it is then, so that both
+// kinds' scans and a tsserve --scan beside tsserve keep each other's.
 #pragma once
 #include "TransportScan.h"
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,7 +28,8 @@ public:
     // A missing file: true, nothing held. A damaged one: false with a
     // one-line message, nothing held.
     bool Load(std::string& error);
-    bool Save(std::string& error) const;
+    // Saves what was put since the last save (nothing to save: true).
+    bool Save(std::string& error);
     const std::wstring& Path() const { return path_; }
 
     // Replaces the channel's record, its services numbered (GiveGuideNumbers).
@@ -39,6 +43,8 @@ private:
     mutable std::mutex mutex_;
     std::vector<CScannedChannel> channels_;
     uint64_t generation_ = 0;
+    // Channels put and not saved since, by kind and argument: the generation of their last Put.
+    std::map<std::pair<bool, std::string>, uint64_t> unsaved_;
 };
 
 // The saved form, for the store and its tests.

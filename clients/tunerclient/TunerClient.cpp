@@ -45,6 +45,11 @@ bool IsTunerHostRunning()
     return static_cast<bool>(mutex);
 }
 
+bool TunerHeldByAnother(TunerKind kind)
+{
+    return !WaitNamedPipeW(ControlPipeName(kind), 1) && GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
 const char* Describe(ClientError error)
 {
     switch (error) {
@@ -172,6 +177,14 @@ ClientError CTunerClient::Challenge()
     ClientError e = Command(kCmdChallenge, seed, &reply);
     if (e != ClientError::None) return e;
     return reply == ExpectedChallengeReply(challenge) ? ClientError::None : ClientError::ChallengeMismatch;
+}
+
+ClientError CTunerClient::YieldTuner(bool& yields)
+{
+    uint32_t reply = 0;
+    const ClientError e = Command(kCmdYield, &reply);
+    yields = e == ClientError::None && reply == kYieldingReply;
+    return e;
 }
 
 ClientError CTunerClient::ConnectData(DWORD timeoutMs)

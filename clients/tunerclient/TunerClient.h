@@ -26,6 +26,9 @@ const char* Describe(ClientError error);
 
 // Whether a TunerHost process runs (its single-instance mutex exists).
 bool IsTunerHostRunning();
+// Whether another client holds the kind now (no instance of its control
+// pipe listens), found without connecting, which would open the tuner.
+bool TunerHeldByAnother(TunerKind kind);
 
 // The host's control and data pipe commands.
 enum : uint8_t {
@@ -35,7 +38,12 @@ enum : uint8_t {
     kCmdWaitForData = 3,
     kCmdKeepAlive = 4,
     kCmdChallenge = 5,
+    kCmdYield = 6,  // the tuner goes to the next client who opens the control pipe
+    kCmdKeep = 7,   // ...no longer
 };
+// TunerHost's reply to command 6; an older one, which does not yield,
+// replies what it replied before.
+constexpr uint32_t kYieldingReply = 2;
 
 constexpr uint32_t kDataMessageSize = 586560;
 
@@ -54,6 +62,9 @@ public:
     ClientError Command(uint8_t code, uint32_t arg, uint32_t* reply, DWORD timeoutMs = 10000);
     // Sends command 5 with fresh bytes and checks the answer.
     ClientError Challenge();
+    // Command 6: the next client of the kind gets the tuner, and this
+    // connection ends. `yields` false: TunerHost does not yield (an older one).
+    ClientError YieldTuner(bool& yields);
     // Command 0, then 1, then opens the data pipe: works whatever state the
     // previous client left the data pipe in.
     ClientError ConnectData(DWORD timeoutMs = 5000);

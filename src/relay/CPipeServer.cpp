@@ -60,6 +60,9 @@ void CPipeServer::StopWorkers()
     StopPipeWorker(dataThread, dataGate, dataPipe, 1000);
     StopPipeWorker(controlThread, controlGate, controlPipe, kControlStopMs);
     controlThread.Forget();
+    // The instances outlive each connection; the name goes with them.
+    controlSpare.Close();
+    controlPipe.Reset();
     // Only now: the control worker may wait on the data worker's handle.
     dataThread.Forget();
 }

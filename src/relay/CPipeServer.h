@@ -6,6 +6,7 @@
 #include "common/WorkerThread.h"
 #include "relay/CChunkPool.h"
 #include "relay/CWorkerGate.h"
+#include "relay/ControlSpare.h"
 #include "relay/ITunerPort.h"
 #include "relay/PipeNames.h"
 #include "relay/TsBlock.h"
@@ -19,6 +20,8 @@ class CStreamRelay;
 // that reaches this one's file sharing could read the stream or hold a kind.
 constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
 constexpr DWORD kControlPipeBufferSize = 256;
+// The serving instance and the spare (ControlSpare.h), both TunerHost's.
+constexpr DWORD kControlPipeInstances = 2;
 constexpr DWORD kControlPipeTimeoutMs = 1000;
 constexpr DWORD kDataPipeBufferSize = 256 * kChunkSize;
 
@@ -79,7 +82,8 @@ public:
     CWorkerGate controlGate;
     CHandle chunkWritten;
     CHandle controlListening;
-    CFileHandle controlPipe;
+    CFileHandle controlPipe;      // the instance that serves, kept from one client to the next
+    CControlSpare controlSpare;   // the other one
     volatile LONG connectionLost = 0;
 
     // How long Start waits for the control pipe to listen.

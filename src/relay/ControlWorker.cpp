@@ -20,7 +20,12 @@ enum Command : uint8_t {
     kCmdWaitForData = 3,
     kCmdKeepAlive = 4,
     kCmdChallenge = 5,
+    kCmdYield = 6,
+    kCmdKeep = 7,
 };
+
+// What command 6 answers: an older TunerHost answers the previous reply.
+constexpr uint32_t kYieldingReply = 2;
 
 struct CControlSession {
     CPipeServer& s;
@@ -28,6 +33,8 @@ struct CControlSession {
     // Kept from one command, and one connection, to the next: commands 3 and
     // unknown codes answer with it. 0 before any command has set it.
     uint8_t* reply;
+    // The client said it yields to the next one (command 6).
+    bool yielding = false;
 
     // Reads exactly `size` bytes as one message.
     bool ReadExact(void* buffer, DWORD size)
@@ -93,6 +100,16 @@ struct CControlSession {
             ScrambleWithSeed(kChallengeKey, reply, challenge, 4);
             return true;
         }
+        case kCmdYield:
+            if (!yielding) yielding = s.controlSpare.Listen(s.controlGate);
+            SetReply(yielding ? kYieldingReply : 1);
+            return true;
+        case kCmdKeep:
+            // One who came before this ends the connection: it has the tuner.
+            if (yielding && s.controlSpare.StopListening()) return false;
+            yielding = false;
+            SetReply(1);
+            return true;
         default:
             return true;
         }
@@ -126,6 +143,8 @@ struct CControlSession {
             if (s.relay && s.relay->WorkerLost()) return;
             // The plug-in host ended, or missed a deadline.
             if (s.ConnectionLost()) return;
+            // The client yielded, and another has come.
+            if (s.controlSpare.Came()) return;
             if (!WriteReply()) return;
         }
     }
@@ -135,12 +154,37 @@ struct CControlSession {
 
 namespace {
 
+// Both instances of the control pipe, made once: the first alone, so that a
+// name that another process holds leaves the kind unserved.
+bool OpenInstances(CPipeServer& s)
+{
+    const std::wstring& name = s.controlPipeName;
+    CFileHandle first(CreateControlInstance(name, true));
+    if (!first) return false;
+    // A client that connected to the first at once is served on it.
+    const bool clientFirst = MakeControlInstanceBusy(first.Get(), name);
+    CFileHandle second(CreateControlInstance(name, false));
+    if (!second) return false;
+    if (!clientFirst) {
+        s.controlSpare.Set(std::move(first), name);
+        s.controlPipe = std::move(second);
+        return true;
+    }
+    // A second client at that very moment finds the pipe busy after all.
+    if (MakeControlInstanceBusy(second.Get(), name)) DisconnectNamedPipe(second.Get());
+    s.controlSpare.Set(std::move(second), name);
+    s.controlPipe = std::move(first);
+    return true;
+}
+
 // The end of a connection, always in this order; `connected` when a client
-// was, whose tuner is closed.
-void EndOfConnection(CPipeServer& s, bool connected)
+// was, whose tuner is closed. The instance stays, disconnected (busy) until
+// it listens again. True when a client who came while the holder yielded
+// waits on the spare instance: it is served next.
+bool EndOfConnection(CPipeServer& s, bool connected)
 {
     DisconnectNamedPipe(s.controlPipe.Get());
-    s.controlPipe.Reset();
+    const bool next = s.controlSpare.StopListening();
     // Only a connection that was made ends the data pipe's offer: a client
     // that came and went before the connect leaves the data pipe as it was
     // (at start-up, offered to the first client).
@@ -148,6 +192,7 @@ void EndOfConnection(CPipeServer& s, bool connected)
         s.PauseDataWorker();
         s.tuner->Close();
     }
+    return next;
 }
 
 }  // namespace
@@ -156,23 +201,22 @@ unsigned __stdcall ControlWorker(void* param)
 {
     CPipeServer& s = *static_cast<CPipeServer*>(param);
     SetThreadRole(ThreadRole::Control);
+    bool handOver = false;
+    if (!s.controlPipe && !OpenInstances(s)) return 0;
     CHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
     ov.hEvent = ioEvent.Get();
     uint8_t reply[4] = {0, 0, 0, 0};
     for (;;) {
-        s.controlPipe.Reset(CreateNamedPipeW(s.controlPipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                             kPipeMode, 1, kControlPipeBufferSize, kControlPipeBufferSize,
-                                             kControlPipeTimeoutMs, nullptr));
-        if (!s.controlPipe) return 0;
-        const bool connected =
-            ConnectPipe(s.controlPipe.Get(), ov, s.controlGate, s.controlListening.Get()) == PipeIoResult::Done;
+        bool connected = true;
+        if (handOver) s.controlSpare.Exchange(s.controlPipe);
+        else connected = ConnectPipe(s.controlPipe.Get(), ov, s.controlGate, s.controlListening.Get()) == PipeIoResult::Done;
         if (connected) {
             InterlockedExchange(&s.connectionLost, 0);
             CControlSession session{s, ov, reply};
             session.Serve();
         }
-        EndOfConnection(s, connected);
+        handOver = EndOfConnection(s, connected);
         if (!s.controlGate.Checkpoint(0)) return 1;
     }
 }

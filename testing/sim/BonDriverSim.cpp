@@ -33,7 +33,8 @@
 //   SourceFile=path     replays a transport-stream file instead of the
 //                       generated stream, at the rate its PCRs give unless
 //                       RateKBps says otherwise; it loops, counters carried on
-//                       and the seam flagged as a discontinuity
+//                       and the seam flagged as a discontinuity, and starts
+//                       over (as at the seam) at each tune
 //   Stamp=1             payload packets carry the moment they were handed out
 //   Layout=0            where the object keeps its interfaces: 0 as its only
 //                       base; 1 in a second base, at an offset within the

@@ -17,6 +17,9 @@ public:
     // when it gives none.
     double PcrRate() const { return pcrRate_; }
     void NextPacket(uint8_t* out);
+    // A tune: the file starts over, as at the seam (a player that joins
+    // then gets the file's clock from its start).
+    void Restart() { next_ = packets_; }
 
     static constexpr size_t kMaxBytes = 256u * 1024 * 1024;
 

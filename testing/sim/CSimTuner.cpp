@@ -341,6 +341,7 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     Lock();
     stream_.SetScrambled(static_cast<uint16_t>(settings_.scrambled));
     stream_.SetChannel(space, channel, band, as);
+    if (source_.Loaded()) source_.Restart();
     pending_.Clear();
     Unlock();
     return 1;

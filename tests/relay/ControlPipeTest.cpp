@@ -170,3 +170,64 @@ TEST(ControlPipe, FailingPluginsAreClosedAndTheNextClientServed)
     EXPECT_TRUE(run.host.Running());
     EXPECT_TRUE(run.Exit(15000));
 }
+
+// A holder that yields (command 6) gives the tuner to the next client: that
+// client's first CreateFile succeeds, TunerHost ends the holder's connection
+// as if it had closed it and serves the newcomer as any client. A holder
+// that does not yield, or takes it back (7), keeps the pipe busy. No other
+// process can make an instance of the pipe beside TunerHost's two.
+TEST(ControlPipe, AHolderThatYieldsGivesTheTunerToTheNextClient)
+{
+    CHostRun run(L"yield");
+    const auto T = TunerKind::Terrestrial;
+    run.SetSim(T, "RateKBps=8000\r\n");
+    ASSERT_TRUE(run.Start());
+    auto squatted = [&] {
+        CFileHandle h(CreateNamedPipeW(ControlPipeName(T), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE,
+                                       PIPE_UNLIMITED_INSTANCES, 256, 256, 0, nullptr));
+        return static_cast<bool>(h);
+    };
+    CStreamClient holder;
+    ASSERT_EQ(holder.Connect(T), ClientError::None);
+    DWORD got = 0;
+    ASSERT_EQ(holder.Read(got), ClientError::None);
+    EXPECT_FALSE(squatted());
+    CStreamClient next;
+    EXPECT_EQ(next.client.ConnectControl(T, 300), ClientError::Busy);
+    uint32_t reply = 0;
+    ASSERT_EQ(holder.client.Command(kCmdYield, &reply), ClientError::None);
+    EXPECT_EQ(reply, kYieldingReply);
+    EXPECT_FALSE(squatted());
+    ASSERT_EQ(holder.client.Command(kCmdKeep, &reply), ClientError::None);
+    EXPECT_EQ(reply, 1u);
+    EXPECT_EQ(next.client.ConnectControl(T, 300), ClientError::Busy);
+    ASSERT_EQ(holder.Read(got), ClientError::None);
+    const int opens = run.Count(T, "open"), closes = run.Count(T, "close");
+
+    ASSERT_EQ(holder.client.Command(kCmdYield, &reply), ClientError::None);
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_EQ(next.client.ConnectControl(T, 0), ClientError::None);  // one CreateFile
+    ASSERT_EQ(next.client.Challenge(), ClientError::None);
+    ASSERT_EQ(next.client.ConnectData(), ClientError::None);
+    ASSERT_EQ(next.client.Command(kCmdSelectChannel, 557143u, nullptr), ClientError::None);  // UHF 27
+    next.VerifyAfterTune(2, 0, 14);
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    ClientError e = ClientError::None;
+    for (int i = 0; i < 8 && e == ClientError::None; ++i) e = holder.Read(got, 3000);
+    EXPECT_EQ(e, ClientError::Closed);
+    EXPECT_NE(holder.client.Command(kCmdKeepAlive, &reply, 3000), ClientError::None);
+    EXPECT_EQ(run.Count(T, "close"), closes + 1);
+    EXPECT_EQ(run.Count(T, "open"), opens + 1);
+
+    // A yielding holder that leaves on its own leaves the pipe as any client.
+    ASSERT_EQ(next.client.Command(kCmdYield, &reply), ClientError::None);
+    EXPECT_FALSE(squatted());
+    next.client.CloseData();
+    next.client.CloseControl();
+    EXPECT_FALSE(squatted());  // nor between two clients
+    CStreamClient third;
+    ASSERT_EQ(third.Connect(T), ClientError::None);
+    ASSERT_EQ(third.Read(got), ClientError::None);
+    EXPECT_EQ(CTunerClient().ConnectControl(T, 300), ClientError::Busy);
+    EXPECT_TRUE(run.Exit(15000));
+}

@@ -15,8 +15,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <set>
+#include <thread>
 
 using namespace tstables;
 
@@ -205,6 +207,33 @@ TEST(TsserveGuide, SavedScanRoundTripsAndDamageIsRefused)
     CScanStore damaged(path);
     EXPECT_FALSE(damaged.Load(error));
     EXPECT_TRUE(damaged.Channels().empty());
+    DeleteFileW(path.c_str());
+}
+
+// Both kinds' scans in one tsserve (one store, two threads) and a tsserve
+// --scan beside it (a store of its own on the same file) each save after
+// every channel, at the same moments: the file keeps every channel of each.
+TEST(TsserveGuide, ScansSavingBesideEachOtherKeepEveryChannel)
+{
+    const std::wstring path = TempFile(L"tsserve-scan-writers.json");
+    CScanStore served(path), beside(path);
+    std::atomic<int> failures{0};
+    auto scan = [&failures](CScanStore* store, bool terrestrial, std::string prefix) {
+        for (int i = 0; i < 25; ++i) {
+            store->Put(Scanned(terrestrial, (prefix + std::to_string(i)).c_str(), 0x7880, {Service(1, 0x01, "x", 1)}));
+            std::string error;
+            if (!store->Save(error)) ++failures;
+        }
+    };
+    std::thread t(scan, &served, true, "T"), s(scan, &served, false, "S"), b(scan, &beside, true, "B");
+    t.join();
+    s.join();
+    b.join();
+    EXPECT_EQ(failures, 0);
+    CScanStore after(path);
+    std::string error;
+    ASSERT_TRUE(after.Load(error)) << error;
+    EXPECT_EQ(after.Channels().size(), 75u);
     DeleteFileW(path.c_str());
 }
 
@@ -459,11 +488,17 @@ TEST(TsserveGuide, ScanChoiceAndDocuments)
     EXPECT_EQ(status["Found"], 7);
     EXPECT_EQ(status["Source"], "Antenna");
     EXPECT_EQ(status["SourceList"], nlohmann::json::array({"Antenna"}));
+    EXPECT_FALSE(status.contains("ScanWaiting"));
+    EXPECT_EQ(nlohmann::json::parse(LineupStatusJson(device, {true, 0, 0, true}))["ScanWaiting"], 1);
 
-    // The playlist names the guide first; names with quotes or commas stay one field.
+    // The playlist's first line names the guide only when asked to (players
+    // take a file for an extended M3U by a bare first line); names with quotes
+    // or commas stay one field.
     CLineups lineups = MakeLineups(listing, {Scanned(true, "27", 0x78F0, {Service(7680, 0x01, "A,\"B\"", 31)})});
-    const std::string m3u = PlaylistM3u(lineups, "http://h:1", "t");
-    EXPECT_EQ(m3u.substr(0, m3u.find('\n')), "#EXTM3U url-tvg=\"http://h:1/xmltv.xml\" x-tvg-url=\"http://h:1/xmltv.xml\"");
+    EXPECT_EQ(PlaylistM3u(lineups, "http://h:1", "t", true).substr(0, 72),
+              "#EXTM3U url-tvg=\"http://h:1/xmltv.xml\" x-tvg-url=\"http://h:1/xmltv.xml\"\n");
+    const std::string m3u = PlaylistM3u(lineups, "http://h:1", "t", false);
+    EXPECT_EQ(m3u.substr(0, m3u.find('\n')), "#EXTM3U");
     EXPECT_NE(m3u.find("tvg-id=\"7680.30960.t.tunerhost\" tvg-name=\"A  B \" tvg-chno=\"31\""), std::string::npos) << m3u;
     const auto lineup = nlohmann::json::parse(LineupJson(lineups.terrestrial, "http://h:40081"));
     ASSERT_EQ(lineup.size(), 1u);

@@ -109,8 +109,9 @@ def case_guide(rig):
     check(all(len(from_scan.get(i, [])) >= 2 for i in ids), "after the scan: %s" % {
         i: len(v) for i, v in from_scan.items()})
 
-    # The playlist names the guide; the lineup's numbers are the guide's.
-    status, _, m3u = curl_get(rig, "/playlist.m3u", "-H", "Host: tuner.example:8080")
+    # The playlist for IPTV clients names the guide in its first line; the
+    # lineup's numbers are the guide's.
+    status, _, m3u = curl_get(rig, "/playlist.m3u?guide=1", "-H", "Host: tuner.example:8080")
     first = m3u.decode().splitlines()[0]
     check(first == '#EXTM3U url-tvg="http://tuner.example:8080/xmltv.xml" '
                    'x-tvg-url="http://tuner.example:8080/xmltv.xml"', first)
@@ -135,6 +136,20 @@ def case_guide(rig):
     print("  first packet from an idle tuner in %s s, during the idle pass in %s s" % (
         ["%.2f" % t for t in idle], ["%.2f" % t for t in during]))
     check(max(during) <= max(idle) + 0.5, "a viewer waited longer during the idle pass: %s vs %s" % (during, idle))
+
+    # Another client of TunerHost (tsrec) started while the idle pass has the
+    # kind records at once; the pass comes back once the kind is free again.
+    wait_log(rig, "the guide's idle pass takes the schedules", len(during) + 1, 30)
+    time.sleep(0.5)
+    started = time.time()
+    r = rig.run("tsrec.exe", "-c", "28", "-t", "2", "-o", "rec.ts")
+    took = time.time() - started
+    check(r.returncode == 0 and "continuity errors 0" in r.stdout and os.path.getsize(rig.path("rec.ts")) > 586560,
+          "tsrec during the idle pass: exit %d\n%s" % (r.returncode, r.stdout))
+    check(took < 10, "tsrec took %.1f s during the idle pass" % took)
+    check("another client of TunerHost" in rig.serve_output(), "the idle pass did not say it gave way to tsrec")
+    wait_log(rig, "the guide's idle pass takes the schedules", len(during) + 2, 40)
+    print("  tsrec during the idle pass: 2 s recorded in %.1f s" % took)
 
     # Left alone, the idle pass takes both streams' schedules: eight days.
     wait_log(rig, "the guide's idle pass took the schedule of", 2, 120)

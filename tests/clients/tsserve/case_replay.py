@@ -1,13 +1,17 @@
-"""ffprobe, mpv and GStreamer on tsserve's streams, the simulated plug-in
-replaying a file that ffmpeg made; ffprobe on its generated stream, through
-tsserve and as tsrec records it."""
+"""ffprobe on tsserve's streams, and mpv, VLC and GStreamer on its playlist,
+the simulated plug-in replaying a file that ffmpeg made; ffprobe on its
+generated stream, through tsserve and as tsrec records it."""
 import json
+import os
 import re
+import shutil
 import subprocess
+import tempfile
+import threading
 import time
 
-from clients import first_bytes, mpv
-from harness import Stream, check, wine_path
+from clients import curl_get, first_bytes, json_of, mpv
+from harness import Stream, check, end, wine_path
 
 
 def case_replay(rig):
@@ -57,22 +61,84 @@ def case_replay(rig):
 
 
 def players(rig):
-    """mpv plays three playlist entries in a row, each tuned as it comes; and
-    GStreamer takes the live stream for what it is."""
-    urls = [rig.url("/stream/t/%d" % c) for c in (27, 28, 29)]
-    playlist = rig.path("three.m3u")
-    with open(playlist, "w") as f:
-        f.write("#EXTM3U\n" + "".join("#EXTINF:-1,%s\n%s\n" % (u[-2:], u) for u in urls))
+    """mpv, VLC and GStreamer on tsserve's own playlist, by its URL: each plays
+    its first three entries, one after the other, each tuned as it comes."""
+    # Each entry from the file's start (a tune starts it over): not the
+    # tuner kept from the last viewer, whose file may loop under mpv.
+    deadline = time.time() + 20
+    while json_of(rig, "/status.json")["terrestrial"]["state"] != "idle":
+        check(time.time() < deadline, "the tuner was not released")
+        time.sleep(0.2)
+    playlist = rig.url("/playlist.m3u")
+    _, _, body = curl_get(rig, "/playlist.m3u")
+    urls = [line for line in body.decode().splitlines() if line and not line.startswith("#")][:3]
+    # mpv takes a playlist given by --playlist=, or by a URL without the
+    # .m3u ending, for an M3U by its first line alone.
     started = time.time()
-    _, out = mpv(rig, "--playlist=" + playlist, timeout=120)
-    check(re.findall(r"Playing: (\S+)", out) == urls and "HTTP error" not in out and "Failed" not in out
-          and out.count("Video --vid=1") == 3, "mpv:\n" + out[-3000:])
-    print("  mpv played three channels in a row in %.1f s" % (time.time() - started))
-    # GStreamer's HTTP source reads the answer as a stream of unknown length
-    # that takes no ranges. (Its "Seekable" line says what the MPEG-TS
-    # demuxer makes of a duration it estimates from the bitrate, whatever
-    # the server answers.)
-    r = subprocess.run(["gst-discoverer-1.0", urls[0]], capture_output=True, text=True, timeout=60,
-                       stdin=subprocess.DEVNULL)
-    check(r.returncode == 0 and "container #0: MPEG-2 Transport Stream" in r.stdout and "MPEG-2 Video" in r.stdout
-          and "MPEG-1 Layer 2" in r.stdout, "gst-discoverer-1.0:\n" + r.stdout[-2000:] + r.stderr[-1000:])
+    # Each run ends as entry n + 1 starts (a playlist given as a file starts first).
+    for args, n, starts in ((["--playlist=" + playlist], 3, 3), ([playlist + "?kind=t"], 1, 2)):
+        script = rig.path("entries.lua")
+        with open(script, "w") as f:
+            f.write('local n = 0\nmp.register_event("start-file", function()\n'
+                    '  n = n + 1\n  if n > %d then mp.command("quit") end\nend)\n' % starts)
+        _, out = mpv(rig, "--script=" + script, *args, timeout=120)
+        check(re.findall(r"Playing: (\S+)", out)[:n] == urls[:n] and "Failed to recognize" not in out
+              and "HTTP error" not in out and out.count("Video --vid=1") >= n, "mpv %s:\n%s" % (args, "\n".join(
+                  line for line in out.splitlines() if "AV:" not in line)[-3000:]))
+    print("  mpv played the playlist's first entries in %.1f s" % (time.time() - started))
+    decoded = vlc_entries(playlist, 3)
+    check(decoded[:3] == [(u, True) for u in urls], "VLC on %s: %s" % (playlist, decoded))
+    # GStreamer reads no playlist itself (its players do): each entry. Its
+    # HTTP source takes a stream of unknown length without ranges. (Its
+    # "Seekable" line says what the MPEG-TS demuxer makes of a duration it
+    # estimates from the bitrate, whatever the server answers.)
+    for url in urls:
+        r = subprocess.run(["gst-discoverer-1.0", url], capture_output=True, text=True, timeout=60,
+                           stdin=subprocess.DEVNULL)
+        check(r.returncode == 0 and "container #0: MPEG-2 Transport Stream" in r.stdout and "MPEG-2 Video" in r.stdout
+              and "MPEG-1 Layer 2" in r.stdout, "gst-discoverer-1.0 %s:\n%s%s" % (url, r.stdout[-2000:], r.stderr[-1000:]))
+
+
+def vlc_entries(playlist, count, seconds=90):
+    """VLC (cvlc, as an unprivileged user: it refuses root) on the playlist:
+    [(URL, whether a video decoder started)] of the entries it opened, in
+    order. Its command line says "next" once an entry's video decoder starts
+    (or after 30 s without one), as a user pressing next would: its own
+    --run-time is not kept while a loaded machine keeps it buffering. It is
+    ended, by its id, once it opens the entry after `count` (or after
+    `seconds`)."""
+    home = tempfile.mkdtemp(prefix="vlc-")
+    os.chmod(home, 0o777)
+    vlc = subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "HOME=" + home,
+                            "cvlc", "-vv", "--intf", "rc", "--rc-fake-tty", "--vout", "dummy", "--aout", "dummy",
+                            playlist], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    entries = []
+    timer = threading.Timer(seconds, vlc.kill)
+    timer.start()
+
+    def say_next(entry_count):
+        if len(entries) == entry_count and vlc.poll() is None:
+            try:
+                vlc.stdin.write(b"next\n")
+                vlc.stdin.flush()
+            except OSError:
+                pass
+    try:
+        for line in vlc.stdout:
+            line = line.decode(errors="replace")
+            m = re.search(r"main input debug: `(\S+)' successfully opened", line)
+            if m and m.group(1) != playlist:
+                entries.append((m.group(1), False))
+                if len(entries) > count:
+                    break
+                bound = threading.Timer(30, say_next, (len(entries),))
+                bound.daemon = True
+                bound.start()
+            elif "using video decoder module" in line and entries and not entries[-1][1]:
+                entries[-1] = (entries[-1][0], True)
+                say_next(len(entries))
+    finally:
+        timer.cancel()
+        end(vlc)
+        shutil.rmtree(home, ignore_errors=True)
+    return entries

@@ -68,15 +68,24 @@ def case_viewers(rig):
     change_channels(rig)
 
 
+def sim_tunes(rig):
+    with open(rig.path("simT.log")) as f:
+        return sum(1 for line in f if line.startswith("tune "))
+
+
 def change_channels(rig):
-    """A player leaves a channel and at once asks for another while the tuner
-    waits for its next data: the new channel is tuned, not refused. The
-    stream is slow (a data message every 1.5 s) and each viewer takes its
-    first message whole, so that it leaves between two writes."""
+    """A player leaves a channel and at once asks for it again, or for
+    another, while the tuner waits for its next data: the tuner, kept a few
+    seconds after its last viewer, serves it on its one connection to
+    TunerHost, retuned for another channel (not refused). The stream is slow
+    (a data message every 1.5 s) and each viewer takes its first message
+    whole, so that it leaves between two writes."""
     rig.set_sim("T", "RateKBps=400\r\n")
     refused = rig.serve_output().count("refused")
+    opens, tunes = rig.sim_count("T", "open"), sim_tunes(rig)
     started = time.time()
-    for i, (channel, space_channel) in enumerate((("28", (0, 15)), ("29", (0, 16)), ("28", (0, 15)), ("30", (0, 17)))):
+    changes = (("28", (0, 15)), ("28", (0, 15)), ("29", (0, 16)), ("28", (0, 15)), ("30", (0, 17)))
+    for i, (channel, space_channel) in enumerate(changes):
         s = socket.create_connection(rig.where, timeout=20)
         try:
             s.sendall(b"GET /stream/t/%s HTTP/1.1\r\nHost: x\r\n\r\n" % channel.encode())
@@ -92,7 +101,10 @@ def change_channels(rig):
         body = Stream(data[data.index(b"\r\n\r\n") + 4:])
         check(body.channels() == {space_channel}, "channel %s carries %s" % (channel, body.channels()))
     check(rig.serve_output().count("refused") == refused, "a change of channel was refused:\n" + rig.serve_output())
-    print("  four changes of channel in %.1f s" % (time.time() - started))
+    check(rig.sim_count("T", "open") == opens + 1 and sim_tunes(rig) == tunes + 4,
+          "TunerHost opened the tuner %d times and tuned it %d times for five viewers of four channels" % (
+              rig.sim_count("T", "open") - opens, sim_tunes(rig) - tunes))
+    print("  a viewer back and three changes of channel in %.1f s" % (time.time() - started))
 
 
 def case_slow(rig):

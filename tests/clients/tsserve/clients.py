@@ -35,8 +35,10 @@ def mpv(rig, *args, timeout=60):
     # Two seconds by frames, every frame counted however late: a replayed file
     # loops with its timestamps starting over, so a position two seconds on
     # may never come, and behind the seam a late player may drop them all.
+    # Nor does it pause to fill its cache: measured by timestamps that went
+    # back at the seam, the cache may never look full again.
     command = ["mpv", "--no-config", "--ytdl=no", "--vo=null", "--ao=null", "--frames=50", "--framedrop=no",
-               "--log-file=" + log] + list(args)
+               "--cache-pause=no", "--log-file=" + log] + list(args)
     try:
         r = subprocess.run(command, capture_output=True, timeout=timeout, stdin=subprocess.DEVNULL)
     except subprocess.TimeoutExpired as e:

@@ -5,8 +5,10 @@ sent to the rig's loopback address only."""
 import ctypes
 import re
 import socket
+import struct
 import subprocess
 import time
+import zlib
 
 from harness import check
 
@@ -72,3 +74,41 @@ def ssdp_search(address, target, seconds=3.0):
     finally:
         s.close()
     return out
+
+
+def hdhr_replies(address, source, count, seconds=2.0):
+    """How many datagrams came back to `source` for `count` of HDHomeRun's
+    shortest discovery requests (8 bytes: no items) sent at once."""
+    request = struct.pack(">HH", 2, 0)
+    request += struct.pack("<I", zlib.crc32(request))
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((source, 0))
+    s.settimeout(0.25)
+    n = 0
+    try:
+        for _ in range(count):
+            s.sendto(request, (address, 65001))
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            try:
+                s.recvfrom(4096)
+                n += 1
+            except socket.timeout:
+                pass
+    finally:
+        s.close()
+    return n
+
+
+def own_address():
+    """The address this machine sends from on its network (nothing is sent to
+    find it), or None where it has only loopback."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        s.connect(("198.51.100.1", 9))
+        address = s.getsockname()[0]
+        return None if address.startswith("127.") else address
+    except OSError:
+        return None
+    finally:
+        s.close()

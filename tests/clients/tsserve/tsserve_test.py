@@ -2,7 +2,7 @@
 """tsserve end to end: the real TunerHost.exe and tsserve.exe under Wine, and
 real clients (curl, ffprobe, sockets) from the Linux side.
 
-    tsserve_test.py BUILD_DIR CASE     CASE: endpoints, viewers, slow, robustness, replay, scan, service, guide
+    tsserve_test.py BUILD_DIR CASE     CASE: endpoints, viewers, slow, robustness, replay, scan, service, guide, fuzz
 """
 import os
 import subprocess
@@ -10,6 +10,7 @@ import sys
 import time
 
 from case_endpoints import case_endpoints
+from case_fuzz import case_fuzz
 from case_guide import case_guide
 from case_replay import case_replay
 from case_robustness import case_robustness
@@ -20,7 +21,8 @@ from harness import Failure, Rig
 
 
 CASES = {"endpoints": case_endpoints, "viewers": case_viewers, "slow": case_slow, "robustness": case_robustness,
-         "replay": case_replay, "scan": case_scan, "service": case_service, "guide": case_guide}
+         "replay": case_replay, "scan": case_scan, "service": case_service, "guide": case_guide,
+         "fuzz": case_fuzz}
 
 
 def main():
