@@ -123,7 +123,9 @@ public:
 
     int Run()
     {
-        ClientError e = client_.ConnectControl(o_.kind);
+        // Another client who reads the kind's stream for 5 s holds it (exit
+        // 3); TunerHost still closing the last client's tuner is waited for.
+        ClientError e = client_.ConnectControlWhenFree(o_.kind, 5000, 5000);
         if (e == ClientError::None) e = client_.Challenge();
         if (e == ClientError::None) e = client_.ConnectData();
         if (e == ClientError::None && !o_.channel.empty()) {

@@ -186,10 +186,14 @@ const CNetworkTuner* CHttpService::DeviceAt(int port) const
 std::shared_ptr<const CLineups> CHttpService::Lineups() const
 {
     std::lock_guard<std::mutex> lock(lineupsMutex_);
+    // Before the store: a channel scanned meanwhile is in it then.
+    std::vector<const CListedChannel*> pending = scanT_.Pending();
+    for (const CListedChannel* c : scanS_.Pending()) pending.push_back(c);
     const uint64_t generation = scans_.Generation();
-    if (!lineups_ || generation != lineupsGeneration_) {
-        lineups_ = std::make_shared<const CLineups>(MakeLineups(listing_, scans_.Channels()));
+    if (!lineups_ || generation != lineupsGeneration_ || pending != lineupsPending_) {
+        lineups_ = std::make_shared<const CLineups>(MakeLineups(listing_, scans_.Channels(), pending));
         lineupsGeneration_ = generation;
+        lineupsPending_ = std::move(pending);
     }
     return lineups_;
 }

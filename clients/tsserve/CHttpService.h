@@ -74,7 +74,7 @@ private:
     void Refuse(const CHttpRequest& req, CHttpConnection& c, JoinError error, const std::string& reason, bool lineup,
                 const CTunerFeed& feed, const CListedChannel& channel);
     CTunerFeed& Feed(bool terrestrial) { return terrestrial ? terrestrial_ : satellite_; }
-    // The lineups as the last scan left them.
+    // The lineups as the scans left them, or as a scan in progress has them.
     std::shared_ptr<const CLineups> Lineups() const;
     const CListedKind& KindOf(bool terrestrial) const
     {
@@ -91,6 +91,7 @@ private:
     mutable std::mutex lineupsMutex_;
     mutable std::shared_ptr<const CLineups> lineups_;  // point into listing_
     mutable uint64_t lineupsGeneration_ = ~0ull;
+    mutable std::vector<const CListedChannel*> lineupsPending_;  // of both kinds' scans
     const CNetworkTuner deviceT_;
     const CNetworkTuner deviceS_;
     CTunerFeed terrestrial_;

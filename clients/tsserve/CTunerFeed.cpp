@@ -8,9 +8,8 @@
 
 namespace {
 
-constexpr DWORD kConnectMs = 10000;      // TunerHost may still be closing the tuner of the last connection
-constexpr DWORD kConnectSliceMs = 250;   // how soon an abandoned open gives up
-constexpr ULONGLONG kOtherClientMs = 3000;  // a pipe busy this long is held by another client
+constexpr DWORD kConnectMs = 10000;      // TunerHost may be rebuilding the kind, or slow to offer the data pipe
+constexpr DWORD kOtherClientMs = 3000;   // another client who reads the stream this long holds the kind
 constexpr DWORD kReadSliceMs = 250;      // how soon the reader notices it is to stop
 
 std::string Plural(size_t n, const char* one)
@@ -33,19 +32,9 @@ bool SameChannel(const CListedChannel& a, const CListedChannel& b)
 ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::function<bool()>& giveUp, bool yield,
                              bool* yields)
 {
-    const ULONGLONG start = GetTickCount64();
-    ULONGLONG busySince = 0;
-    ClientError e;
-    for (;;) {
-        e = client.ConnectControl(kind, kConnectSliceMs);
-        if (e != ClientError::Busy && e != ClientError::NotServed) break;
-        // Between two clients TunerHost's pipe is missing, or busy for as
-        // long as it takes to see the last one gone; longer, another client holds it.
-        const ULONGLONG now = GetTickCount64();
-        if (e == ClientError::Busy && !busySince) busySince = now;
-        if (e != ClientError::Busy) busySince = 0;
-        if ((busySince && now - busySince >= kOtherClientMs) || now - start >= kConnectMs || giveUp()) break;
-    }
+    // Busy while TunerHost closes the last client's tuner, which a slow
+    // plug-in makes last seconds: a viewer who comes then is served.
+    ClientError e = client.ConnectControlWhenFree(kind, kOtherClientMs, kConnectMs, giveUp);
     // The yield first: until it is said, another client finds the pipe busy.
     bool yielding = false;
     if (e == ClientError::None && yield) e = client.YieldTuner(yielding);

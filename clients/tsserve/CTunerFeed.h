@@ -66,7 +66,9 @@ struct CFeedStatus {
 };
 
 // Opens TunerHost's control pipe of the kind and checks its answer, waiting
-// while TunerHost is between two clients; gives up early when asked. With
+// while TunerHost is between two clients, and 3 s while another client reads
+// the kind's stream (CTunerClient::ConnectControlWhenFree); gives up early
+// when asked. With
 // `yield`, the connection gives the tuner to TunerHost's next client
 // (`yields` says whether TunerHost does).
 ClientError ConnectTunerHost(CTunerClient& client, TunerKind kind, const std::function<bool()>& giveUp,

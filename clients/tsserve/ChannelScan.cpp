@@ -61,6 +61,7 @@ bool CChannelScan::Start(const std::vector<const CListedChannel*>* only)
     status_.total = channels.size();
     status_.state = "starting";
     startedMs_ = GetTickCount64();
+    channels_ = channels;
     thread_ = std::thread(&CChannelScan::Run, this, std::move(channels));
     return true;
 }
@@ -84,6 +85,13 @@ CScanStatus CChannelScan::Status() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return status_;
+}
+
+std::vector<const CListedChannel*> CChannelScan::Pending() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!status_.running || status_.done >= channels_.size()) return {};
+    return {channels_.begin() + static_cast<std::ptrdiff_t>(status_.done), channels_.end()};
 }
 
 void CChannelScan::SetState(const std::string& state, bool waiting)

@@ -46,6 +46,9 @@ public:
     void Abort();
     void Wait();
     CScanStatus Status() const;
+    // The channels the scan has yet to go over while it runs (waits and
+    // pauses included); none otherwise.
+    std::vector<const CListedChannel*> Pending() const;
 
     static constexpr unsigned kNoDataMs = 2000;
     static constexpr unsigned kNoPatMs = 2000;
@@ -73,6 +76,7 @@ private:
     std::atomic<bool> abort_{false};
     mutable std::mutex mutex_;
     CScanStatus status_;
+    std::vector<const CListedChannel*> channels_;  // the scan's, in its order: status_.done of them are done
     ULONGLONG startedMs_ = 0;
     std::thread thread_;
 };

@@ -52,12 +52,12 @@ json FeedJson(const CServedKind& k)
                            {"lastPass", When(k.guidePass.lastPassUtc)}}}};
 }
 
-json EventJson(const std::optional<tstables::GuideEvent>& e)
+// `stop` as the guide has it (CNowNext), 0 when not known.
+json EventJson(const std::optional<tstables::GuideEvent>& e, int64_t stop)
 {
     if (!e) return nullptr;
     json j = {{"title", e->title}, {"start", e->startUtc ? json(IsoTime(*e->startUtc, e->utcOffset)) : json(nullptr)}};
-    j["stop"] = e->startUtc && e->durationSeconds ? json(IsoTime(*e->startUtc + *e->durationSeconds, e->utcOffset))
-                                                 : json(nullptr);
+    j["stop"] = stop ? json(IsoTime(stop, e->utcOffset)) : json(nullptr);
     return j;
 }
 
@@ -78,13 +78,13 @@ std::string Clock(const tstables::GuideEvent& e)
     return t.substr(8, 2) + ":" + t.substr(10, 2);
 }
 
-std::string Programme(const std::optional<tstables::GuideEvent>& e)
+std::string Programme(const std::optional<tstables::GuideEvent>& e, int64_t stop)
 {
     if (!e) return "";
     std::string text = Clock(*e);
-    if (e->startUtc && e->durationSeconds) {
+    if (stop) {
         tstables::GuideEvent end = *e;
-        end.startUtc = *e->startUtc + *e->durationSeconds;
+        end.startUtc = stop;
         text += "&ndash;" + Clock(end);
     }
     return "<small>" + text + "</small> " + HtmlText(e->title);
@@ -156,8 +156,8 @@ std::string StatusJson(const CServedKind& terrestrial, const CServedKind& satell
                                 {"kind", k->kind->terrestrial ? "t" : "s"},
                                 {"channel", e.channel->argument},
                                 {"serviceId", e.serviceId},
-                                {"now", EventJson(nn.now)},
-                                {"next", EventJson(nn.next)}});
+                                {"now", EventJson(nn.now, nn.nowStop)},
+                                {"next", EventJson(nn.next, nn.nextStop)}});
         }
     const json doc = {{"terrestrial", FeedJson(terrestrial)},
                       {"satellite", FeedJson(satellite)},
@@ -202,8 +202,11 @@ std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satelli
                 const auto it = guide.nowNext.find(e.id);
                 out += "<tr><td><a href=\"" + HtmlText(e.streamPath) + "\">" + HtmlText(e.number) + "</a></td><td>" +
                        HtmlText(e.name) + "</td><td><small>" + HtmlText(e.group + " " + e.channel->argument) +
-                       "</small></td><td>" + (it == guide.nowNext.end() ? "" : Programme(it->second.now)) + "</td><td>" +
-                       (it == guide.nowNext.end() ? "" : Programme(it->second.next)) + "</td></tr>\n";
+                       "</small></td><td>" +
+                       (it == guide.nowNext.end() ? "" : Programme(it->second.now, it->second.nowStop)) +
+                       "</td><td>" +
+                       (it == guide.nowNext.end() ? "" : Programme(it->second.next, it->second.nextStop)) +
+                       "</td></tr>\n";
             }
             out += "</table>\n";
             continue;

@@ -263,19 +263,24 @@ CNowNext CGuideStore::NowNext(const ServiceKey& service, int64_t nowUtc) const
         if (nowUtc < e.stop) now = i;
     }
     CNowNext out;
-    const GuideEvent* next = nullptr;
+    const ListedEvent* next = nullptr;
     if (now < listed.size()) {
         out.now = *listed[now].event;
-        if (now + 1 < listed.size()) next = listed[now + 1].event;
+        out.nowStop = listed[now].stop;
+        if (now + 1 < listed.size()) next = &listed[now + 1];
     } else {
         for (const ListedEvent& e : listed)
             if (e.start > nowUtc) {
-                next = e.event;
+                next = &e;
                 break;
             }
     }
-    if (!next && following && !following->startUtc && following != present) next = following;
-    if (next) out.next = *next;
+    if (next) {
+        out.next = *next->event;
+        out.nextStop = next->stop;
+    } else if (following && !following->startUtc && following != present) {
+        out.next = *following;
+    }
     return out;
 }
 

@@ -17,6 +17,10 @@
 
 struct CNowNext {
     std::optional<tstables::GuideEvent> now, next;
+    // Where the guide ends each (the XMLTV's stop: an event without a length
+    // ends where the next starts, or after the assumed length); 0 when it
+    // has no start yet.
+    int64_t nowStop = 0, nextStop = 0;
 };
 
 // What the guide holds, as saved: the events, and per transport stream

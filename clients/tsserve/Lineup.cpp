@@ -105,22 +105,27 @@ void AddServices(CLineup& lineup, const CListedBand& band, const CListedChannel&
     }
 }
 
-CLineup KindLineup(const CListedKind& kind, const std::vector<CScannedChannel>& scanned)
+CLineup KindLineup(const CListedKind& kind, const std::vector<CScannedChannel>& scanned,
+                   const std::vector<const CListedChannel*>& pending)
 {
     CLineup lineup;
     lineup.terrestrial = kind.terrestrial;
     if (!kind.Served()) return lineup;
-    std::map<std::string, const CScannedChannel*> found;
+    std::map<std::string, const CScannedChannel*> recorded;
     for (const CScannedChannel& s : scanned)
-        if (s.terrestrial == kind.terrestrial && s.found) found[s.argument] = &s;
-    // Services where a scan found them; a kind with none keeps its channels.
+        if (s.terrestrial == kind.terrestrial) recorded[s.argument] = &s;
+    // Services where a scan found them, channels that a scan in progress has
+    // yet to read for the first time; a kind with no service keeps its channels.
     std::map<tstables::ServiceKey, size_t> listed;
     for (const CListedBand& band : kind.bands)
         for (const CListedChannel& c : band.channels) {
-            const auto it = found.find(c.argument);
-            if (it != found.end()) AddServices(lineup, band, c, *it->second, listed);
+            const auto it = recorded.find(c.argument);
+            if (it != recorded.end() && it->second->found) AddServices(lineup, band, c, *it->second, listed);
+            else if (it == recorded.end() && std::find(pending.begin(), pending.end(), &c) != pending.end())
+                lineup.entries.push_back(ChannelEntry(band, c, kind.terrestrial));
         }
-    if (!lineup.entries.empty()) return lineup;
+    if (!listed.empty()) return lineup;
+    lineup.entries.clear();
     for (const CListedBand& band : kind.bands)
         for (const CListedChannel& c : band.channels) lineup.entries.push_back(ChannelEntry(band, c, kind.terrestrial));
     return lineup;
@@ -149,12 +154,13 @@ std::string ChannelNumber(const CListedChannel& channel, bool terrestrial)
 
 CLineup MakeLineup(const CListedKind& kind)
 {
-    return KindLineup(kind, {});
+    return KindLineup(kind, {}, {});
 }
 
-CLineups MakeLineups(const CChannelListing& listing, const std::vector<CScannedChannel>& scanned)
+CLineups MakeLineups(const CChannelListing& listing, const std::vector<CScannedChannel>& scanned,
+                     const std::vector<const CListedChannel*>& pending)
 {
-    CLineups out{KindLineup(listing.terrestrial, scanned), KindLineup(listing.satellite, scanned)};
+    CLineups out{KindLineup(listing.terrestrial, scanned, pending), KindLineup(listing.satellite, scanned, pending)};
     const std::vector<CLineupEntry*> all = [&] {
         std::vector<CLineupEntry*> v;
         for (CLineup* lineup : {&out.terrestrial, &out.satellite})

@@ -10,7 +10,10 @@
 // name and number its broadcaster gives it: one entry per service (network,
 // transport stream and service id), also where two channels carry it (two
 // transmitters of one station in reach), streamed from the first of them and
-// from the others when that one cannot be tuned.
+// from the others when that one cannot be tuned. While a scan goes over a
+// kind, the channels it has yet to scan that no scan has covered before keep
+// their channel entries (a first scan cut off by a viewer still lists them),
+// each replaced by its services once scanned.
 #pragma once
 #include "ChannelList.h"
 #include "EventCollector.h"
@@ -71,8 +74,10 @@ CLineup MakeLineup(const CListedKind& kind);
 // without one (a scan saved before numbers were kept), under the
 // broadcaster's number where no other entry has it, else with the first
 // decimal part free. A channel keeps its own number unless a service holds
-// it, and then takes a decimal part too. `listing` must outlive them.
-CLineups MakeLineups(const CChannelListing& listing, const std::vector<CScannedChannel>& scanned);
+// it, and then takes a decimal part too. `pending`: the channels of `listing`
+// that a scan in progress has yet to scan. `listing` must outlive them.
+CLineups MakeLineups(const CChannelListing& listing, const std::vector<CScannedChannel>& scanned,
+                     const std::vector<const CListedChannel*>& pending = {});
 
 // Numbers services once and for all, so that media servers, which key their
 // channels by number, keep them across rescans: before a channel's new scan

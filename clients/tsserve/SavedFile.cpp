@@ -20,6 +20,36 @@ std::string SystemMessage(DWORD code)
     return out;
 }
 
+// The writer's process id in "1234-5678" (process and thread ids, as
+// WriteSavedFile names its new file).
+bool WriterProcess(const std::wstring& ids, DWORD& process)
+{
+    const size_t dash = ids.find(L'-');
+    if (dash == 0 || dash > 10 || dash + 1 >= ids.size() || ids.size() - dash - 1 > 10) return false;
+    uint64_t value = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (i == dash) continue;
+        if (ids[i] < L'0' || ids[i] > L'9') return false;
+        if (i < dash) value = value * 10 + static_cast<uint64_t>(ids[i] - L'0');
+    }
+    if (value > 0xFFFFFFFFull) return false;
+    process = static_cast<DWORD>(value);
+    return true;
+}
+
+bool ProcessEnded(DWORD id)
+{
+    CHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+    // Another user's process answers access denied: it runs.
+    if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
+    return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0;
+}
+
+uint64_t Ticks(const FILETIME& t)
+{
+    return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
 }  // namespace
 
 std::string Utf8Path(const std::wstring& w)
@@ -107,6 +137,35 @@ bool WriteSavedFile(const std::wstring& path, const std::string& bytes, std::str
         return false;
     }
     return true;
+}
+
+size_t RemoveUnfinishedSaves(const std::wstring& path)
+{
+    constexpr uint64_t kOldTicks = 3600ull * 10000000;  // an hour, in 100 ns: no save takes that long
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+    const std::wstring name = path.substr(folder.size());
+    const std::wstring suffix = L".new";
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileW((path + L".*" + suffix).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    size_t removed = 0;
+    do {
+        const std::wstring file = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || file.size() <= name.size() + 1 + suffix.size() ||
+            _wcsnicmp(file.c_str(), name.c_str(), name.size()) != 0 || file[name.size()] != L'.' ||
+            _wcsicmp(file.c_str() + file.size() - suffix.size(), suffix.c_str()) != 0)
+            continue;
+        DWORD process = 0;
+        if (!WriterProcess(file.substr(name.size() + 1, file.size() - name.size() - 1 - suffix.size()), process))
+            continue;
+        const bool old = Ticks(now) > Ticks(found.ftLastWriteTime) + kOldTicks;
+        if ((old || ProcessEnded(process)) && DeleteFileW((folder + file).c_str())) ++removed;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return removed;
 }
 
 CSavedFileLock::CSavedFileLock(const std::wstring& path)

@@ -12,6 +12,10 @@
 // not there at all.
 bool ReadSavedFile(const std::wstring& path, std::string& bytes, bool& missing, std::string& error);
 bool WriteSavedFile(const std::wstring& path, const std::string& bytes, std::string& error);
+// Removes the new files that writers of the path left when they ended
+// mid-save (a crash, a power cut): those named as WriteSavedFile names them
+// whose process has ended, or that are older than any save takes. How many.
+size_t RemoveUnfinishedSaves(const std::wstring& path);
 // The file beside tsserve.exe with this name.
 std::wstring BesideProgram(const wchar_t* name);
 std::string Utf8Path(const std::wstring& path);

@@ -40,9 +40,13 @@ size_t CountChannels(const CListedKind& kind)
 }
 
 // The scan and the guide as the last run left them; a damaged file is said
-// in one line and left out.
+// in one line and left out, and what a tsserve that ended mid-save left is removed.
 void LoadStores(CScanStore& scans, CGuideStore& guide, CEventLog& log)
 {
+    for (const std::wstring& path : {scans.Path(), guide.Path()})
+        if (const size_t n = RemoveUnfinishedSaves(path))
+            log.Line("removed " + std::to_string(n) + " unfinished save(s) of " + Utf8Path(path) +
+                     " (left by a tsserve that ended while saving)");
     std::string error;
     if (!scans.Load(error))
         log.Line("the saved scan " + Utf8Path(scans.Path()) + " cannot be read (" + error + "): it is left out");

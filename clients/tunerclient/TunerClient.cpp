@@ -50,6 +50,12 @@ bool TunerHeldByAnother(TunerKind kind)
     return !WaitNamedPipeW(ControlPipeName(kind), 1) && GetLastError() == ERROR_SEM_TIMEOUT;
 }
 
+bool TunerStreamGoesToAnother(TunerKind kind)
+{
+    // Between two clients TunerHost has no data pipe; offered, it listens.
+    return !WaitNamedPipeW(DataPipeName(kind), 1) && GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
 const char* Describe(ClientError error)
 {
     switch (error) {
@@ -88,6 +94,29 @@ ClientError CTunerClient::ConnectControl(TunerKind kind, DWORD timeoutMs)
     kind_ = kind;
     gotReply_ = false;
     return OpenPipe(ControlPipeName(kind), GENERIC_READ | GENERIC_WRITE, timeoutMs, control_);
+}
+
+ClientError CTunerClient::ConnectControlWhenFree(TunerKind kind, DWORD heldMs, DWORD missingMs,
+                                                const std::function<bool()>& giveUp)
+{
+    constexpr DWORD kSliceMs = 250;
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG busySince = 0, heldSince = 0;
+    for (;;) {
+        const ClientError e = ConnectControl(kind, kSliceMs);
+        if (e != ClientError::Busy && e != ClientError::NotServed) return e;
+        const ULONGLONG now = GetTickCount64();
+        if (e == ClientError::Busy) {
+            if (!busySince) busySince = now;
+            if (!TunerStreamGoesToAnother(kind)) heldSince = 0;
+            else if (!heldSince) heldSince = now;
+            if ((heldSince && now - heldSince >= heldMs) || now - busySince >= kBetweenClientsMs) return e;
+        } else {
+            busySince = heldSince = 0;
+            if (now - start >= missingMs) return e;
+        }
+        if (giveUp && giveUp()) return e;
+    }
 }
 
 ClientError CTunerClient::SendRaw(const void* bytes, DWORD size)

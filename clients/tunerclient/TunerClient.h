@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 enum class TunerKind { Terrestrial, Satellite };
@@ -29,6 +30,15 @@ bool IsTunerHostRunning();
 // Whether another client holds the kind now (no instance of its control
 // pipe listens), found without connecting, which would open the tuner.
 bool TunerHeldByAnother(TunerKind kind);
+// Whether a client reads the kind's stream now (its data pipe is connected):
+// the kind is held, not between two clients, when its control pipe is busy.
+bool TunerStreamGoesToAnother(TunerKind kind);
+
+// How long TunerHost may be between two clients of a kind, its control pipe
+// busy while it closes the last one's tuner: the plug-in's close gets 5 s,
+// ending its host when that did not come back up to 5 s more, and stopping
+// the stream's relay up to 5 s; and a second to spare.
+constexpr DWORD kBetweenClientsMs = 16000;
 
 // The host's control and data pipe commands.
 enum : uint8_t {
@@ -57,6 +67,13 @@ public:
     // Opens the control pipe, waiting up to timeoutMs while TunerHost is busy
     // with another client or between two of them.
     ClientError ConnectControl(TunerKind kind, DWORD timeoutMs = 5000);
+    // Opens the control pipe as a user's client should. Busy, it waits for as
+    // long as TunerHost may be between two clients (kBetweenClientsMs), but
+    // gives up once another client has read the kind's stream for heldMs (the
+    // kind is held). Missing (TunerHost rebuilds the kind), it waits up to
+    // missingMs. `giveUp`, asked four times a second, ends the wait sooner.
+    ClientError ConnectControlWhenFree(TunerKind kind, DWORD heldMs, DWORD missingMs,
+                                       const std::function<bool()>& giveUp = nullptr);
     // One command and its reply; `arg` is sent as a message of its own.
     ClientError Command(uint8_t code, uint32_t* reply = nullptr, DWORD timeoutMs = 10000);
     ClientError Command(uint8_t code, uint32_t arg, uint32_t* reply, DWORD timeoutMs = 10000);

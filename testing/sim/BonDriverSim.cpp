@@ -13,6 +13,8 @@
 //                       never returns
 //   HangHoldsLock=1     ...holding a lock of the module's, which unloading it
 //                       takes (as a device's detach code waits for its open)
+//   CloseHangMs=0       Close sleeps this long (logging "hang" first); -1:
+//                       Close never returns
 //   OpenFault=0, TuneFault=0, FetchFault=0   a fault in that call (logging
 //                       "fault" first): 1 an access violation, 2 a C++
 //                       exception that nothing in the plug-in catches

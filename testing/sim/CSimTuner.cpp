@@ -94,6 +94,10 @@ void CSimTuner::Close()
         AppendDecimal(line, sizeof line, fetches_);
         AppendLogLine(settings_.log, line);
     }
+    if (settings_.closeHangMs != 0) {
+        AppendLogLine(settings_.log, "hang");
+        Sleep(settings_.closeHangMs < 0 ? INFINITE : static_cast<DWORD>(settings_.closeHangMs));
+    }
     AppendLogLine(settings_.log, "close");
     StopReader();
 }

@@ -47,6 +47,7 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.fetchHangMs = num(L"FetchHangMs", 0);
     s.fetchHangAfterMs = num(L"FetchHangAfterMs", 0);
     s.openHangMs = num(L"OpenHangMs", 0);
+    s.closeHangMs = num(L"CloseHangMs", 0);
     s.hangHoldsLock = num(L"HangHoldsLock", 0);
     s.openFault = num(L"OpenFault", 0);
     s.tuneFault = num(L"TuneFault", 0);

@@ -8,6 +8,7 @@ struct SimSettings {
     int openFails, tuneFails, factoryNull, noInterface2;
     int fetchMode, slowMs, rateKBps, fetchHangMs, fetchHangAfterMs, stamp;
     int openHangMs;  // Open sleeps this long first; negative: it never returns
+    int closeHangMs;  // Close sleeps this long first (as a device slow to let go); negative: it never returns
     int hangHoldsLock;  // Open's sleep holds a lock of the module's, which its unload takes
     // Faults (1: an access violation; 2: a C++ exception nothing catches) in
     // Open, Tune, or the first FetchBlock fetchFaultAfterMs after Open.

@@ -84,10 +84,27 @@ TEST(Tsrec, RecordsAChosenChannelAndSaysWhatFails)
     EXPECT_EQ(others, 0);
     EXPECT_NE(out.find("continuity errors 0"), std::string::npos) << out;
 
-    {   // the tuner held by another client
+    {   // the tuner held by another client, who reads its stream
         CTunerClient holder;
         ASSERT_EQ(holder.ConnectControl(TunerKind::Terrestrial), ClientError::None);
+        ASSERT_EQ(holder.ConnectData(), ClientError::None);
         EXPECT_EQ(RunTsrec(run, L"-t 1 -q", out), 3u) << out;
+    }
+    {   // ...who leaves a plug-in that never closes: TunerHost ends its host
+        // 5 s later, and tsrec, started before, records after all.
+        run.SetSim(TunerKind::Terrestrial, "CloseHangMs=-1\r\n");
+        CTunerClient holder;
+        ASSERT_EQ(holder.ConnectControl(TunerKind::Terrestrial), ClientError::None);
+        ASSERT_EQ(holder.ConnectData(), ClientError::None);
+        CChild tsrec;
+        const std::wstring outFile = run.dir.File(L"tsrec.out");
+        ASSERT_TRUE(tsrec.Start(BinDir() + L"\\tsrec.exe", run.dir.Path(), L"-t 1 -q", outFile));
+        Sleep(1500);
+        holder.CloseData();
+        holder.CloseControl();
+        DWORD code = 998;
+        ASSERT_TRUE(tsrec.WaitExit(60000, code));
+        EXPECT_EQ(code, 0u) << ReadTextFile(outFile);
     }
     run.SetSim(TunerKind::Terrestrial, "OpenFails=1\r\n");
     EXPECT_EQ(RunTsrec(run, L"-t 1 -q", out), 4u) << out;

@@ -452,6 +452,18 @@ TEST(TsserveGuide, NowNextAndTheGuideWhileAProgrammeRunsOver)
     const std::string xml = guide.Xmltv({{{"3.1.t.tunerhost", {"x"}}, service}}, "tsserve");
     EXPECT_NE(xml.find("start=\"20240101210000 +0900\" stop=\"20240101220000 +0900\""), std::string::npos) << xml;
     EXPECT_NE(xml.find("start=\"20240101220000 +0900\" stop=\"20240101230000 +0900\""), std::string::npos) << xml;
+    // status.json and the start page stop them where the guide does.
+    const CChannelListing listing = Listing();
+    const CLineups lineups = MakeLineups(listing, {Scanned(true, "27", 0x78F0, {Service(7680, 0x01, "A", 31)})});
+    const CNetworkTuner device = MakeNetworkTuner(true, 1, 40081);
+    const CServedKind t1{&listing.terrestrial, &lineups.terrestrial, &device, "", {}, {}, {}};
+    const CServedKind s1{&listing.satellite, &lineups.satellite, &device, "", {}, {}, {}};
+    CGuideView view;
+    view.nowNext[lineups.terrestrial.entries.at(0).id] = nn;
+    const auto status = nlohmann::json::parse(StatusJson(t1, s1, view))["services"].at(0);
+    EXPECT_EQ(status["now"]["stop"], "2024-01-01T22:00:00+09:00") << status;
+    EXPECT_EQ(status["next"]["stop"], "2024-01-01T23:00:00+09:00") << status;
+    EXPECT_NE(IndexHtml(t1, s1, view, "v").find("21:00&ndash;22:00"), std::string::npos);
 
     // A following programme that no schedule has told of: next, without a start.
     CGuideStore live;
@@ -463,6 +475,12 @@ TEST(TsserveGuide, NowNextAndTheGuideWhileAProgrammeRunsOver)
     EXPECT_EQ(nn.now->key.eventId, 10);
     EXPECT_EQ(nn.next->key.eventId, 99);
     EXPECT_FALSE(nn.next->startUtc);
+    // No next start: the present one stops after the assumed length.
+    view.nowNext[lineups.terrestrial.entries.at(0).id] = nn;
+    const auto open = nlohmann::json::parse(StatusJson(t1, s1, view))["services"].at(0);
+    EXPECT_EQ(open["now"]["stop"], IsoTime(t + CEventCollector::kAssumedSeconds, 9 * 3600)) << open;
+    EXPECT_NE(live.Xmltv({{{"3.1.t.tunerhost", {"x"}}, service}}, "tsserve").find("stop=\"20240101220000 +0900\""),
+              std::string::npos);
 }
 
 TEST(TsserveGuide, ScanChoiceAndDocuments)

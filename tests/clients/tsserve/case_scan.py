@@ -3,15 +3,20 @@ start it (POST /lineup.post?scan=start at tsserve's root), followed in
 lineup_status.json, every service the plug-in carries found with its name
 as libaribb24 decodes it from the stream itself, and the lists made from it
 (playlist, lineups, start page) agreeing; HD and DRM in the lineups (a
-sub-channel in 480i, a service whose packets come scrambled); tsserve --scan
-on the console; a damaged saved scan left out in one line."""
+sub-channel in 480i, a service whose packets come scrambled); the channels
+not yet scanned listed as channels while a viewer pauses the first scan;
+tsserve --scan on the console, and a channel passed over when another client
+takes the tuner each time it is tuned; a damaged saved scan left out in one
+line, and what a tsserve that ended mid-save left removed."""
 import json
+import os
 import re
+import subprocess
 import threading
 import time
 
 from clients import Reader, curl_get, first_bytes, json_of, wait_viewers
-from harness import check
+from harness import check, end
 from tables import aribb24_decode, parse_pat, parse_sdt, sections
 
 # The plug-in's channels as its README tells them (testing/sim/SimLineup.cpp),
@@ -60,10 +65,16 @@ def case_scan(rig):
     rig.set_sim("T", "RateKBps=4000\r\nScrambled=7680\r\n")
     rig.set_sim("S", "RateKBps=4000\r\n")
     rig.write("tsserve-scan.json", '{"format": "tsserve scan", "version": 1, "channels": [{"kind"')
+    # Saves cut short by a crash (no process has that id), and a file that is none.
+    unfinished = ["tsserve-scan.json.4000000000-12.new", "tsserve-guide.json.4000000000-16.new"]
+    for name in unfinished + ["tsserve-scan.json.mine.new"]:
+        rig.write(name, "{")
     rig.start_host()
     rig.start_serve()
     lines = [l for l in rig.serve_output().splitlines() if "saved scan" in l]
     check(len(lines) == 1 and "left out" in lines[0], "a damaged saved scan: %s" % lines)
+    check(not any(os.path.exists(rig.path(n)) for n in unfinished) and
+          os.path.exists(rig.path("tsserve-scan.json.mine.new")), "unfinished saves: %s" % sorted(os.listdir(rig.dir)))
     # Before any scan: channels, as ever.
     status, _, body = curl_get(rig, "/playlist.m3u")
     check(b"/stream/t/27\n" in body, "before a scan the playlist lists channels")
@@ -101,9 +112,18 @@ def case_scan(rig):
             others.append("tsrec: exit %d" % r.returncode)
             check(r.returncode == 0 and "continuity errors 0" in r.stdout, "tsrec during the scan:\n" + r.stdout)
         elif done >= 20 and len(others) == 1:
-            data = first_bytes(rig.url("/stream/t/13"), 586560, timeout=30)
-            others.append("viewer: %d bytes" % len(data))
-            check(len(data) == 586560, "a viewer during the scan got %d bytes" % len(data))
+            viewer = Reader(rig.where, "/stream/t/13")
+            viewer.start()
+            check(wait_viewers(rig, 1, 15), "the viewer during the scan did not join")
+            unscanned_listed(rig)
+            deadline = time.time() + 30
+            while len(viewer.body()) < 586560 and viewer.is_alive() and time.time() < deadline:
+                time.sleep(0.1)
+            viewer.stop = True
+            viewer.join(5)
+            viewer.sock.close()
+            others.append("viewer: %d bytes" % len(viewer.body()))
+            check(len(viewer.body()) >= 586560, "a viewer during the scan got %d bytes" % len(viewer.body()))
         check(time.time() - started < 150, "the scan takes too long: %s" % s)
         time.sleep(0.5)
     took = time.time() - started
@@ -200,3 +220,53 @@ def case_scan(rig):
               before))
     r = rig.run("tsserve.exe", "--scan", "--only", "t/99", timeout=60)
     check(r.returncode == 1 and "t/99" in r.stdout, "tsserve --scan --only t/99: %d %s" % (r.returncode, r.stdout))
+    passed_over(rig)
+
+
+def unscanned_listed(rig):
+    """A viewer has paused the first scan: the UHF channels it has yet to
+    scan are in the playlist and the lineup as channels, the others as their
+    services."""
+    for _ in range(5):
+        done = json_of(rig, "/status.json")["terrestrial"]["scan"]["done"]
+        _, _, playlist = curl_get(rig, "/playlist.m3u")
+        names = {e["GuideName"] for e in json_of(rig, "/lineup.json", port=rig.port + 1)}
+        if json_of(rig, "/status.json")["terrestrial"]["scan"]["done"] == done:
+            break
+    for n in range(13, 63):
+        scanned = n < 13 + done
+        check((b"/stream/t/%d\n" % n in playlist) != scanned and ("%dch" % n in names) != scanned and
+              (("試験放送%d" % n) in names) == scanned,
+              "channel %d while the scan is paused after %d channels:\n%s" % (n, done, playlist.decode()))
+
+
+def passed_over(rig):
+    """tsrec comes each time the scan has the tuner (which it yields): after
+    the third loss in a row the scan passes the channel over and ends.
+    Opening the tuner takes 2 s and its tune fails: tsrec, started as the
+    scan takes the tuner, waits while it opens it and comes long before the
+    channel is done."""
+    rig.set_sim("T", "OpenHangMs=2000\r\nTuneFailsOn=30\r\n")
+    out = open(rig.path("passed.out"), "w")
+    scan = subprocess.Popen([rig.wine, "tsserve.exe", "--scan", "--only", "t/30"], cwd=rig.dir, stdout=out,
+                            stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def said():
+        with open(rig.path("passed.out"), errors="replace") as f:
+            return f.read()
+    runs, deadline = 0, time.time() + 90
+    try:
+        while scan.poll() is None and time.time() < deadline:
+            if said().count("scanning 1 terrestrial channels") + said().count("terrestrial scan goes on at 30") > runs:
+                rig.run("tsrec.exe", "-c", "31", "-t", "1", "-q", "-o", "rec.ts")
+                runs += 1
+            time.sleep(0.1)
+        code = scan.wait(30)
+    finally:
+        end(scan)
+        out.close()
+    check(code == 0 and runs == 3 and "terrestrial 30: passed over: another client of TunerHost took the "
+          "terrestrial tuner, each of 3 times it was tuned" in said(),
+          "tsserve --scan against tsrec (%d runs):\n%s" % (runs, said()))
+    rig.set_sim("T", "")
+    print("  a channel passed over after tsrec took the tuner three times (%d runs of tsrec)" % runs)

@@ -1,11 +1,12 @@
 """Viewers sharing one tuner: ten of them on one connection to TunerHost, a
-player changing channel, one viewer that stops reading, and a tuner whose
-data stops."""
+player changing channel, a viewer who comes while TunerHost closes another
+client's slow plug-in, one viewer that stops reading, and a tuner whose data
+stops."""
 import socket
 import subprocess
 import time
 
-from clients import Reader, curl_get, json_of, wait_viewers
+from clients import Reader, curl_get, first_bytes, json_of, wait_viewers
 from harness import Stream, check
 
 MESSAGE = 586560
@@ -105,6 +106,26 @@ def change_channels(rig):
           "TunerHost opened the tuner %d times and tuned it %d times for five viewers of four channels" % (
               rig.sim_count("T", "open") - opens, sim_tunes(rig) - tunes))
     print("  a viewer back and three changes of channel in %.1f s" % (time.time() - started))
+    slow_close(rig)
+
+
+def slow_close(rig):
+    """tsrec leaves a plug-in that takes 4.5 s to close: TunerHost's pipe is
+    busy meanwhile, as when another client holds the tuner, but nobody reads
+    its stream. A viewer who comes then is served once it has closed."""
+    deadline = time.time() + 15
+    while json_of(rig, "/status.json")["terrestrial"]["state"] != "idle":
+        check(time.time() < deadline, "the tuner was not released")
+        time.sleep(0.2)
+    rig.set_sim("T", "CloseHangMs=4500\r\n")
+    r = rig.run("tsrec.exe", "-c", "27", "-t", "1", "-q", "-o", "rec.ts")
+    check(r.returncode == 0, "tsrec: %d %s" % (r.returncode, r.stdout))
+    started = time.time()
+    data = first_bytes(rig.url("/stream/t/28"), MESSAGE, timeout=30)
+    check(len(data) == MESSAGE, "the viewer after tsrec got %d bytes" % len(data))
+    rig.set_sim("T", "")
+    print("  a viewer who came while TunerHost closed tsrec's slow plug-in was served after %.1f s" % (
+        time.time() - started))
 
 
 def case_slow(rig):
