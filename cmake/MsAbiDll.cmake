@@ -3,10 +3,13 @@
 # clang and lld-link, without a C runtime, importing kernel32 only. The rest
 # of the project is MinGW's, so these DLLs are made by custom commands.
 #
-#   add_msabi_dll(NAME DESCRIPTION text SOURCES file... [INCLUDES dir...])
+#   add_msabi_dll(NAME DESCRIPTION text SOURCES file... [INCLUDES dir...] [HANDLERS])
 #
 # makes ${CMAKE_BINARY_DIR}/bin/NAME.dll, with a version resource that says
-# DESCRIPTION, and a target NAME that builds it.
+# DESCRIPTION, and a target NAME that builds it. HANDLERS builds it as MSVC
+# builds by default: unwind tables, buffer-security checks and structured
+# exception handling, and on 64-bit C++ exceptions, with the handlers and the
+# check a runtime would give from testing/msabi (MSABI_HANDLER_SOURCES).
 
 find_program(MSABI_CLANG NAMES clang-14 clang REQUIRED)
 find_program(MSABI_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
@@ -20,6 +23,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(MSABI_TRIPLE x86_64-pc-windows-msvc)
   set(MSABI_MACHINE x64)
   set(MSABI_ENTRY DllMain)
+  set(MSABI_HANDLER_ENTRY _DllMainCRTStartup)
+  # C++ exceptions want the 64-bit frame handler (CxxHandler.cpp); 32-bit
+  # images get the buffer-security checks and __try only.
+  set(MSABI_HANDLER_FLAGS -fexceptions -fcxx-exceptions -Xclang -fexternc-nounwind)
   set(MSABI_DLLTOOL_ARGS -m i386:x86-64)
   # 64-bit names carry no decoration.
   file(READ ${MSABI_SUPPORT_DIR}/kernel32.def def_text)
@@ -29,6 +36,8 @@ else()
   set(MSABI_TRIPLE i686-pc-windows-msvc)
   set(MSABI_MACHINE x86)
   set(MSABI_ENTRY DllMain@12)  # lld-link adds the leading underscore
+  set(MSABI_HANDLER_ENTRY _DllMainCRTStartup@12)
+  set(MSABI_HANDLER_FLAGS -fno-exceptions)
   # -k: linked by the decorated name, imported by the plain one.
   set(MSABI_DLLTOOL_ARGS -m i386 -k)
   configure_file(${MSABI_SUPPORT_DIR}/kernel32.def ${MSABI_WORK_DIR}/kernel32.def COPYONLY)
@@ -44,14 +53,30 @@ add_custom_command(OUTPUT ${MSABI_KERNEL32_LIB}
 add_custom_target(msabi_kernel32 DEPENDS ${MSABI_KERNEL32_LIB})
 
 # Freestanding: no C runtime, no system headers; RTTI stays on, because
-# TunerHost reads the type information. No stack probes or cookies, which
-# would want the runtime's helpers.
+# TunerHost reads the type information. No stack probes. The bare build has
+# no exception handling, unwind data or cookies, which would want the
+# runtime's helpers.
 set(MSABI_CXX_FLAGS --target=${MSABI_TRIPLE} -std=c++20 -O2 -ffreestanding -nostdlibinc
-    -fno-exceptions -fno-threadsafe-statics -fno-stack-protector -mno-stack-arg-probe
-    -Wall -Wextra -Wno-unused-parameter)
+    -fno-threadsafe-statics -mno-stack-arg-probe -Wall -Wextra -Wno-unused-parameter)
+set(MSABI_BARE_FLAGS -fno-exceptions -fno-stack-protector)
+# Built as MSVC builds (/EHsc /GS): every function's unwind data, the
+# handlers' tables (functions declared extern "C", kernel32's, never throw),
+# and a cookie check in every function with a local array.
+list(APPEND MSABI_HANDLER_FLAGS -DMSABI_HANDLERS=1 -fms-extensions -funwind-tables -fasynchronous-unwind-tables
+    -fstack-protector-strong)
+set(MSABI_HANDLER_SOURCES ${MSABI_SUPPORT_DIR}/SecurityCookie.cpp ${MSABI_SUPPORT_DIR}/SehHandler.cpp
+    ${MSABI_SUPPORT_DIR}/CxxHandler.cpp)
 
 function(add_msabi_dll name)
-  cmake_parse_arguments(ARG "" "DESCRIPTION" "SOURCES;INCLUDES" ${ARGN})
+  cmake_parse_arguments(ARG "HANDLERS" "DESCRIPTION" "SOURCES;INCLUDES" ${ARGN})
+  set(flags ${MSABI_CXX_FLAGS} ${MSABI_BARE_FLAGS})
+  set(runtime ${MSABI_SUPPORT_DIR}/Runtime.cpp)
+  set(entry ${MSABI_ENTRY})
+  if(ARG_HANDLERS)
+    set(flags ${MSABI_CXX_FLAGS} ${MSABI_HANDLER_FLAGS})
+    list(APPEND runtime ${MSABI_HANDLER_SOURCES})
+    set(entry ${MSABI_HANDLER_ENTRY})
+  endif()
   set(objdir ${MSABI_WORK_DIR}/${name})
   file(MAKE_DIRECTORY ${objdir})
   set(includes -I${MSABI_SUPPORT_DIR})
@@ -60,12 +85,12 @@ function(add_msabi_dll name)
   endforeach()
 
   set(objects)
-  foreach(src ${ARG_SOURCES} ${MSABI_SUPPORT_DIR}/Runtime.cpp)
+  foreach(src ${ARG_SOURCES} ${runtime})
     get_filename_component(abs ${src} ABSOLUTE)
     get_filename_component(base ${src} NAME_WE)
     set(obj ${objdir}/${base}.obj)
     add_custom_command(OUTPUT ${obj}
-      COMMAND ${MSABI_CLANG} ${MSABI_CXX_FLAGS} ${includes} -MD -MF ${obj}.d -c ${abs} -o ${obj}
+      COMMAND ${MSABI_CLANG} ${flags} ${includes} -MD -MF ${obj}.d -c ${abs} -o ${obj}
       DEPENDS ${abs}
       DEPFILE ${obj}.d
       COMMENT "Building ${name}: ${base}.cpp (clang, Microsoft ABI)"
@@ -93,7 +118,7 @@ function(add_msabi_dll name)
   endforeach()
   file(RELATIVE_PATH kernel32_rel ${objdir} ${MSABI_KERNEL32_LIB})
   add_custom_command(OUTPUT ${dll}
-    COMMAND ${MSABI_LLD_LINK} /nologo /brepro /dll /nodefaultlib /entry:${MSABI_ENTRY} /machine:${MSABI_MACHINE}
+    COMMAND ${MSABI_LLD_LINK} /nologo /brepro /dll /nodefaultlib /entry:${entry} /machine:${MSABI_MACHINE}
             /subsystem:windows /out:${dll} /implib:${name}.lib ${object_names} ${name}.res ${kernel32_rel}
     DEPENDS ${objects} ${res} ${MSABI_KERNEL32_LIB}
     WORKING_DIRECTORY ${objdir}

@@ -28,7 +28,7 @@ for arch in x86_64 i686; do
   done
 done
 # The test plug-ins are built as users' plug-ins are: kernel32 is all they import.
-for f in "$root"/build-{x86_64,i686}/bin/{BonDriver_Sim,b25decoder}.dll; do
+for f in "$root"/build-{x86_64,i686}/bin/{BonDriver_Sim,BonDriver_SimEH,b25decoder}.dll; do
   dlls=$(x86_64-w64-mingw32-objdump -p "$f" | awk '/DLL Name:/ {print tolower($3)}' | sort -u | tr '\n' ' ')
   if [ "$dlls" != "kernel32.dll " ]; then echo "error: $f imports $dlls"; exit 1; fi
 done

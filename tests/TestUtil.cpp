@@ -2,6 +2,7 @@
 
 #include "common/WinHandle.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -11,6 +12,15 @@ std::wstring BinDir()
     GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
     std::wstring p(path);
     return p.substr(0, p.rfind(L'\\'));
+}
+
+std::wstring OtherBin()
+{
+    const char* unixPath = std::getenv("TUNERHOST_OTHER_BIN");
+    if (!unixPath || !*unixPath) return L"";
+    std::wstring path = L"Z:";
+    for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return path;
 }
 
 namespace {

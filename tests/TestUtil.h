@@ -9,6 +9,10 @@
 // and the test plug-ins.
 std::wstring BinDir();
 
+// The other build's bin folder (TUNERHOST_OTHER_BIN), as Wine names it;
+// empty when not given.
+std::wstring OtherBin();
+
 // A fresh folder under the build's test area, removed with its contents.
 class CTempDir {
 public:

@@ -1,5 +1,7 @@
 // The benchmark's measurements, each in a run of its own.
 #pragma once
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -7,6 +9,9 @@
 // --pipe-writer) and a reader here; 0 when it could not be measured.
 int PipeWriter(const wchar_t* name, int messages);
 double Ceiling(int messages);
+
+// `program`, where a run takes it, is another build's folder whose
+// TunerHost.exe is measured instead of this build's (CHostProcess).
 
 // TunerHost with the plug-in unpaced, in MB/s; 0 on failure.
 double Relay(bool descrambler, double seconds, double* hostCpuPercent = nullptr);
@@ -20,15 +25,20 @@ struct CostRun {
     std::vector<double> latencyMs;
     bool ok = false;
 };
-CostRun Cost(double seconds);
+CostRun Cost(double seconds, const std::wstring& program = {});
 
 // Command 2 to the first message of the new channel, alternating between two.
 bool TuneTimes(int count, std::vector<double>& times);
 
+// A client's open: connect to the reply of its first command (TunerHost opens
+// the tuner before it reads one), connection after connection, `pauseMs`
+// apart; the first connection, TunerHost's first, is not counted.
+bool ConnectTimes(int count, DWORD pauseMs, std::vector<double>& times, const std::wstring& program = {});
+
 // The highest paced rate, in MB/s, at which a client receives every packet
 // and keeps up, searched up to `upToMBps`; 0 when not even the lowest tried
 // rate held.
-double LossFreeRate(double upToMBps, int steps, double seconds);
+double LossFreeRate(double upToMBps, int steps, double seconds, const std::wstring& program = {});
 
 // The counter build's calls into the system per block and per chunk, one kind
 // at 2.5 MB/s; prints its own table. False when TunerHost here is not a

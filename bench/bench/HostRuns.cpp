@@ -32,10 +32,11 @@ double Relay(bool descrambler, double seconds, double* hostCpuPercent)
 }
 
 // Both kinds at broadcast rates, each with a client; the host's own cost.
-CostRun Cost(double seconds)
+CostRun Cost(double seconds, const std::wstring& program)
 {
     CostRun out;
     CHostProcess host;
+    if (!program.empty()) host.UseProgramFrom(program);
     if (!host.SetSim(TunerKind::Terrestrial, "RateKBps=2500\r\nStamp=1\r\n") ||
         !host.SetSim(TunerKind::Satellite, "RateKBps=5000\r\nStamp=1\r\n") || !host.Start())
         return out;
@@ -108,6 +109,23 @@ bool TuneTimes(int count, std::vector<double>& times)
             if (!r.Read()) return false;
         } while (!r.Carries(to14 ? 1 : 0));
         times.push_back((Now() - start) * 1000);
+    }
+    return true;
+}
+
+bool ConnectTimes(int count, DWORD pauseMs, std::vector<double>& times, const std::wstring& program)
+{
+    CHostProcess host;
+    if (!program.empty()) host.UseProgramFrom(program);
+    if (!host.SetSim(TunerKind::Terrestrial, "RateKBps=2500\r\n") || !host.Start()) return false;
+    for (int i = 0; i <= count; ++i) {
+        CTunerClient c;
+        const double start = Now();
+        if (c.ConnectControl(TunerKind::Terrestrial) != ClientError::None || c.Challenge() != ClientError::None)
+            return false;
+        if (i > 0) times.push_back((Now() - start) * 1000);
+        c.CloseControl();
+        Sleep(pauseMs);
     }
     return true;
 }

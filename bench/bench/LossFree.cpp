@@ -14,9 +14,10 @@ namespace {
 
 // One rate, in kB/s: the client reads for `seconds` after a second of
 // warm-up; it holds when no packet is missing and the client kept up.
-bool Holds(int rateKBps, double seconds)
+bool Holds(int rateKBps, double seconds, const std::wstring& program)
 {
     CHostProcess host;
+    if (!program.empty()) host.UseProgramFrom(program);
     CReader r;
     if (!host.SetSim(TunerKind::Terrestrial, "RateKBps=" + std::to_string(rateKBps) + "\r\n") || !host.Start() ||
         !r.Open(TunerKind::Terrestrial))
@@ -43,15 +44,15 @@ bool Holds(int rateKBps, double seconds)
 
 }  // namespace
 
-double LossFreeRate(double upToMBps, int steps, double seconds)
+double LossFreeRate(double upToMBps, int steps, double seconds, const std::wstring& program)
 {
     int good = 0, bad = static_cast<int>(upToMBps * 1000);
     const int lowest = 5000;
-    if (!Holds(lowest, seconds)) return 0;
+    if (!Holds(lowest, seconds, program)) return 0;
     good = lowest;
     for (int i = 0; i < steps && bad - good > 1000; ++i) {
         const int mid = good + (bad - good) / 2;
-        if (Holds(mid, seconds)) good = mid;
+        if (Holds(mid, seconds, program)) good = mid;
         else bad = mid;
     }
     return good / 1000.0;

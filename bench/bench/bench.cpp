@@ -1,6 +1,9 @@
 // bench: TunerHost measured against the named pipe's own ceiling, in one run.
-//   bench [--quick] [--runs N]
+//   bench [--quick] [--runs N] [--versus FOLDER]
 //   bench --counts      (with the counter build's TunerHost.exe beside it)
+// --versus: the TunerHost.exe of another build (a Windows or a Linux path) is
+// measured too, run by run beside this one's, with the same plug-ins and
+// clients: its cost, its loss-free rate and its clients' open.
 // Prints a table; every figure is the median of N runs (default 5, --quick 1)
 // with its spread. Needs TunerHost.exe, BonDriver_Sim.dll and b25decoder.dll
 // beside itself. Exit codes: 0 done, 1 a measurement could not be made, 2 usage.
@@ -9,6 +12,7 @@
 
 #include "TunerClient.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,14 +23,20 @@ int wmain(int argc, wchar_t** argv)
     if (argc == 2 && std::wcscmp(argv[1], L"--counts") == 0) return PrintCallCounts(10) ? 0 : 1;
     bool quick = false;
     int runs = 5;
+    std::wstring versus;
     for (int i = 1; i < argc; ++i) {
         if (std::wcscmp(argv[i], L"--quick") == 0) {
             quick = true;
             runs = 1;
         } else if (std::wcscmp(argv[i], L"--runs") == 0 && i + 1 < argc) {
             runs = std::max(1, _wtoi(argv[++i]));
+        } else if (std::wcscmp(argv[i], L"--versus") == 0 && i + 1 < argc) {
+            versus = argv[++i];
+            if (versus[0] == L'/') versus = L"Z:" + versus;
+            std::replace(versus.begin(), versus.end(), L'/', L'\\');
+            if (versus.back() != L'\\') versus += L'\\';
         } else {
-            std::fprintf(stderr, "usage: bench [--quick] [--runs N]\n       bench --counts\n");
+            std::fprintf(stderr, "usage: bench [--quick] [--runs N] [--versus FOLDER]\n       bench --counts\n");
             return 2;
         }
     }
@@ -38,10 +48,19 @@ int wmain(int argc, wchar_t** argv)
     // The figures that need each other are measured side by side, run by run.
     Figure ceiling, lossFree, lossFreeRatio, relay, relayCpu, relayB25, ratio, ratioB25;
     Figure cpu, serverCpu, hostAndServer, perMBps, clientCpu, wsGrowth, pvGrowth, pvMax, latMedian, latWorst, tune;
+    Figure open, openAtOnce, otherCost, costRatio, otherLossFreeRatio, otherOpen, otherOpenAtOnce;
+    // The whole cost: TunerHost, its plug-in hosts, and the Wine server.
+    auto whole = [](const CostRun& r) { return r.cpuPercent + std::max(0.0, r.serverCpuPercent); };
+    // The median of a client's opens, `pauseMs` apart; 0 when they failed.
+    auto opens = [&](DWORD pauseMs, const std::wstring& program) {
+        std::vector<double> t;
+        return ConnectTimes(quick ? 4 : 10, pauseMs, t, program) ? Percentile(t, 0.5) : 0.0;
+    };
     for (int run = 0; run < runs; ++run) {
         std::fprintf(stderr, "bench: run %d of %d\n", run + 1, runs);
         const double c = Ceiling(messages);
         const double lf = c > 0 ? LossFreeRate(c, lossFreeSteps, lossFreeSeconds) : 0;
+        if (!versus.empty() && c > 0) otherLossFreeRatio.Add(LossFreeRate(c, lossFreeSteps, lossFreeSeconds, versus) / c);
         double hostCpu = 0;
         const double r = Relay(false, relaySeconds, &hostCpu);
         relayCpu.Add(hostCpu);
@@ -58,11 +77,24 @@ int wmain(int argc, wchar_t** argv)
         relayB25.Add(rb);
         ratio.Add(r / c);
         ratioB25.Add(rb / c);
+        // Side by side, each build first in every other run: what the machine
+        // does meanwhile falls on both alike.
+        CostRun other;
+        if (!versus.empty() && run % 2) other = Cost(costSeconds, versus);
         const CostRun cost = Cost(costSeconds);
-        if (!cost.ok) {
+        if (!versus.empty() && run % 2 == 0) other = Cost(costSeconds, versus);
+        if (!cost.ok || (!versus.empty() && !other.ok)) {
             std::fprintf(stderr, "bench: the broadcast-rate run failed\n");
             return 1;
         }
+        if (!versus.empty()) {
+            otherCost.Add(whole(other));
+            costRatio.Add(whole(other) > 0 ? whole(cost) / whole(other) : 0);
+            otherOpen.Add(opens(500, versus));
+            otherOpenAtOnce.Add(opens(0, versus));
+        }
+        open.Add(opens(500, {}));
+        openAtOnce.Add(opens(0, {}));
         cpu.Add(cost.cpuPercent);
         serverCpu.Add(cost.serverCpuPercent);
         hostAndServer.Add(cost.cpuPercent + std::max(0.0, cost.serverCpuPercent));
@@ -103,6 +135,19 @@ int wmain(int argc, wchar_t** argv)
     Row("latency beyond fill, median (target < 20)", latMedian, "ms", 2);
     Row("latency beyond fill, worst", latWorst, "ms", 2);
     Row("tune: command 2 to first new-channel msg", tune, "ms");
+    Row("open: connect to the tuner open, 0.5 s apart", open, "ms");
+    Row("  the next client at once", openAtOnce, "ms");
+    if (!versus.empty()) {
+        std::printf("\nThe other build (%ls), run by run beside this one:\n\n", versus.c_str());
+        std::printf("| %-44s | %10s | %-24s | %-8s |\n", "figure", "median", "spread", "unit");
+        std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(12, '-').c_str(),
+                    std::string(26, '-').c_str(), std::string(10, '-').c_str());
+        Row("2.5 + 5 MB/s: TunerHost + hosts + server", otherCost, "% core", 2);
+        Row("this build's whole cost / the other's (<= 1.15)", costRatio, "ratio", 2);
+        Row("loss-free / ceiling", otherLossFreeRatio, "ratio", 2);
+        Row("open: connect to the tuner open, 0.5 s apart", otherOpen, "ms");
+        Row("  the next client at once", otherOpenAtOnce, "ms");
+    }
     std::printf("\nThe tune time includes filling the first message of the new channel: %.0f ms at 2.5 MB/s.\n",
                 kDataMessageSize / 2.5e6 * 1000);
     return 0;

@@ -10,7 +10,8 @@
 bool CSoak::Within(const Sample& s) const
 {
     auto close = [](double v, double b) { return v <= b * 1.01 + 0.5; };  // 1 %, and half a unit for small counts
-    return close(s.handles, base_.handles) && close(s.threads, base_.threads) && MemoryWithin(s);
+    return close(s.handles, base_.handles) && close(s.threads, base_.threads) && MemoryWithin(s) &&
+           s.children <= base_.children;
 }
 
 constexpr double kHeapHighWaterMB = 2.0;
@@ -70,35 +71,33 @@ bool CSoak::Check(const char* phase)
         s = Take();
     }
     // The last client's tuner may still be closing: its log lines come last.
-    for (int i = 0; i < 50 && Loads() - Count("unload") > Pinned(); ++i) Sleep(100);
+    for (int i = 0; i < 50 && !(Balanced(TunerKind::Terrestrial) && Balanced(TunerKind::Satellite)); ++i) Sleep(100);
     bool balanced = true;
+    int troubles = 0;
     for (TunerKind kind : kKinds) {
         const int opens = host_.Count(kind, "open"), closes = host_.Count(kind, "close"),
                   creates = host_.Count(kind, "create"), destroys = host_.Count(kind, "destroy"),
-                  loads = host_.Count(kind, "load"), unloads = host_.Count(kind, "unload"), hangs = host_.Count(kind, "hang");
-        // A plug-in that hung past its deadline has its host ended: its
-        // object is then neither closed nor destroyed, and its DLL never
-        // unloaded, each host's once (one ended between those steps leaves
-        // fewer of them). One that came back out of its hang while TunerHost
-        // waited for it was closed as usual. Only a hang ends a host.
-        const int cut = opens - closes, undestroyed = creates - destroys, unloaded = loads - unloads;
-        const bool ok = 0 <= cut && cut <= undestroyed && undestroyed <= unloaded && unloaded <= hangs;
+                  loads = host_.Count(kind, "load"), unloads = host_.Count(kind, "unload"), hangs = Troubles(kind);
+        troubles += hangs;
+        const bool ok = Balanced(kind);
         balanced = balanced && ok;
         if (!ok)
-            std::printf("   %s plug-in: load %d unload %d create %d destroy %d open %d close %d hang %d\n", KindName(kind),
-                        loads, unloads, creates, destroys, opens, closes, hangs);
+            std::printf("   %s plug-in: load %d unload %d create %d destroy %d open %d close %d hang/fault %d\n",
+                        KindName(kind), loads, unloads, creates, destroys, opens, closes, hangs);
     }
     // A descrambler instance in a host that was ended (its Decode did not come
     // back, or the plug-in beside it did not) is never released, and its DLL
     // never unloaded.
     const int dl = host_.CountDescrambler("load"), du = host_.CountDescrambler("unload"),
               dc = host_.CountDescrambler("create"), dr = host_.CountDescrambler("release"),
-              dh = host_.CountDescrambler("hang") + Count("hang");
+              dh = host_.CountDescrambler("hang") + host_.CountDescrambler("fault") + troubles;
     const int abandoned = dc - dr;
     if (abandoned < 0 || abandoned > dl - du || dl - du > dh) {
         balanced = false;
         std::printf("   descrambler: load %d unload %d create %d release %d\n", dl, du, dc, dr);
     }
+    if (s.children > base_.children)
+        std::printf("   %lu processes started by TunerHost still run (%lu after warm-up)\n", s.children, base_.children);
     if (!MemoryWithin(s)) memoryOver_ = true;
     const bool ok = served && Within(s) && balanced;
     Report(phase, s, worst, balanced, ok);

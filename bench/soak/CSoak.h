@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -40,18 +41,28 @@ private:
     struct Sample {
         DWORD handles = 0, threads = 0;
         double privateMB = 0;
+        DWORD children = 0;  // processes TunerHost started (plug-in hosts) that still run
     };
-    Sample Take() const { return {host_.Handles(), host_.Threads(), host_.PrivateMB()}; }
+    Sample Take() const { return {host_.Handles(), host_.Threads(), host_.PrivateMB(), host_.Children()}; }
     bool Within(const Sample& s) const;
     bool MemoryWithin(const Sample& s) const { return s.privateMB <= base_.privateMB * 1.01 + Allowance(); }
     int Loads() const { return Count("load"); }
-    // Plug-in DLLs never unloaded because their host was ended with an
-    // object open in it (a plug-in that did not come back).
-    int Pinned() const
+    // What may explain a plug-in that never came back, its host ended: its
+    // hangs, faults and misbehaviours.
+    int Troubles(TunerKind kind) const
     {
-        int n = 0;
-        for (TunerKind kind : kKinds) n += host_.Count(kind, "open") - host_.Count(kind, "close");
-        return n;
+        return host_.Count(kind, "hang") + host_.Count(kind, "fault") + host_.Count(kind, "misbehave");
+    }
+    // Whether a kind's plug-in log balances: an object never closed was never
+    // destroyed, its DLL never unloaded (each ended host's once: one ended
+    // between those steps leaves fewer of them), and every such host follows
+    // a trouble. One that came back out of its hang in time was closed as usual.
+    bool Balanced(TunerKind kind) const
+    {
+        const int cut = host_.Count(kind, "open") - host_.Count(kind, "close"),
+                  undestroyed = host_.Count(kind, "create") - host_.Count(kind, "destroy"),
+                  unloaded = host_.Count(kind, "load") - host_.Count(kind, "unload");
+        return 0 <= cut && cut <= undestroyed && undestroyed <= unloaded && unloaded <= Troubles(kind);
     }
     // An event's lines in both kinds' plug-in logs.
     int Count(const char* event) const

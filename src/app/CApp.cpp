@@ -1,6 +1,7 @@
 #include "app/CApp.h"
 
 #include "app/WndProc.h"
+#include "common/WorkerThread.h"
 #include "config/DriverCatalogue.h"
 #include "res/resource.h"
 
@@ -9,6 +10,16 @@
 #include <memory>
 
 CApp* g_app = nullptr;
+
+namespace {
+
+unsigned __stdcall EndTuner(void* param)
+{
+    static_cast<std::unique_ptr<CTunerContext>*>(param)->reset();
+    return 0;
+}
+
+}  // namespace
 
 CApp::CApp(HINSTANCE instance) : hInstance(instance)
 {
@@ -21,8 +32,14 @@ CApp::CApp(HINSTANCE instance) : hInstance(instance)
 
 CApp::~CApp()
 {
-    ReplaceTuner(true, nullptr).reset();
-    ReplaceTuner(false, nullptr).reset();
+    // Both kinds end side by side: with both kinds' plug-ins hung, Exit
+    // waits out one close's bound, not one per kind. Each end is bounded.
+    std::unique_ptr<CTunerContext> t = ReplaceTuner(true, nullptr), s = ReplaceTuner(false, nullptr);
+    CWorkerThread other;
+    if (t && s && other.Start(EndTuner, &s)) {
+        t.reset();
+        WaitForSingleObject(other.handle.Get(), INFINITE);
+    }
 }
 
 bool CApp::AnyTunerInUse()

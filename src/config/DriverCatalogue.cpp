@@ -124,8 +124,8 @@ unsigned __stdcall ProbeThread(void* param)
     SetEvent(done);
     CloseHandle(done);
     // Back from every call: the host ends by itself once told (the plug-in is
-    // unloaded by then), or is ended.
-    host.Dismiss(CPlugChild::kExitBoundMs);
+    // unloaded by then), or is ended, with whatever its plug-in started.
+    host.Quit(CPlugChild::kExitBoundMs);
     return 0;
 }
 

@@ -40,7 +40,7 @@ std::vector<uint8_t> Result(uint32_t value)
 }  // namespace
 
 CPlugServer::CPlugServer(HANDLE channel, void* ringView, HANDLE ready, HANDLE room)
-    : channel_(channel), ring_(ringView ? CRingWriter(ringView, ready, room) : CRingWriter())
+    : channel_(channel), ringView_(ringView), ring_(ringView ? CRingWriter(ringView, ready, room) : CRingWriter())
 {
 }
 
@@ -86,6 +86,11 @@ std::vector<uint8_t> CPlugServer::Execute(PlugRequest request, const std::vector
         return Result(kResultDone);
     case PlugRequest::Close:
         tuner_.reset();
+        // A host serves one connection: the next one's host writes the ring
+        // while this one ends, and nothing left here can reach it.
+        if (ringView_) UnmapViewOfFile(ringView_);
+        ringView_ = nullptr;
+        ring_ = CRingWriter();
         return Result(kResultDone);
     case PlugRequest::ProbeLoad: {
         std::wstring path;

@@ -22,6 +22,7 @@ private:
     std::vector<uint8_t> Execute(PlugRequest request, const std::vector<uint8_t>& args, bool& quit);
 
     HANDLE channel_;
+    void* ringView_;
     CRingWriter ring_;
     std::unique_ptr<CPlugTuner> tuner_;
     CModule probed_;

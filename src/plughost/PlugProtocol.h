@@ -1,6 +1,6 @@
 // What TunerHost and its plug-in host processes say to each other. TunerHost
-// starts a host per tuner kind in use (and a throwaway one per plug-in it
-// probes at start-up), of the plug-in's own bitness; the host loads the
+// gives each connection a host of its own (and a throwaway one to each
+// plug-in it probes at start-up), of the plug-in's own bitness; the host loads the
 // plug-in and, when present, the descrambler, and only descrambled stream
 // crosses, through the stream ring (relay/StreamRing.h).
 //
@@ -38,7 +38,7 @@ enum class PlugRequest : uint32_t {
     Tune = 4,    // space, channel: parked, Tune, Discard, purged; parked
     Halt = 5,    // reception parked: the stream stops
     Resume = 6,  // the stream goes on (after TunerHost's own purge)
-    Close = 7,   // threads ended, object closed and destroyed, DLLs unloaded
+    Close = 7,   // threads ended, object closed and destroyed, DLLs unloaded, the ring let go
     // The start-up probe's two steps, so that hosts start side by side.
     ProbeLoad = 8,  // full path
     ProbeList = 9,  // Open, spaces and channels, Close, Destroy, unload

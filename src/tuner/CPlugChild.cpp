@@ -3,6 +3,7 @@
 #include "common/CriticalSection.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -21,6 +22,23 @@ HANDLE HostJob()
         return j;
     }();
     return job;
+}
+
+// The host's own job, nested in HostJob where the system nests jobs (Windows
+// 8 and later): processes its plug-in starts inherit it, so ending the job
+// ends them with the host. Null where it cannot be had; the host is then in
+// HostJob alone, and what its plug-in started ends only with TunerHost.
+HANDLE OwnJob(HANDLE process)
+{
+    CHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+    if (!SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        !AssignProcessToJobObject(job.Get(), process))
+        return nullptr;
+    return job.Release();
 }
 
 // Handles made inheritable for one host live only while it is started: two
@@ -151,6 +169,8 @@ bool CPlugChild::Spawn(WORD machine, const CRingHandles& ring)
     // Outside a job (one of TunerHost's own that allows none inside it) the
     // host is still ended by TunerHost on every path.
     if (HANDLE job = HostJob()) AssignProcessToJobObject(job, pi.hProcess);
+    // Second: a job a process enters while in another nests in that one.
+    job_.Reset(OwnJob(pi.hProcess));
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
     return true;
@@ -220,34 +240,36 @@ uint32_t CPlugChild::ResultOf(const std::vector<uint8_t>& reply)
     return value;
 }
 
-void CPlugChild::Quit(DWORD ms)
+void CPlugChild::Quit(DWORD ms, HANDLE abort)
 {
     if (!process_) return;
     std::vector<uint8_t> reply;
-    if (Call(PlugRequest::Quit, {}, reply, ms) == CallResult::Done)
-        WaitForSingleObject(process_.Get(), ms);
+    if (Call(PlugRequest::Quit, {}, reply, ms, abort) == CallResult::Done) {
+        HANDLE handles[2] = {process_.Get(), abort};
+        WaitForMultipleObjects(abort ? 2 : 1, handles, FALSE, ms);
+    }
     Kill();
-}
-
-void CPlugChild::Dismiss(DWORD ms)
-{
-    if (!process_) return;
-    std::vector<uint8_t> reply;
-    if (Call(PlugRequest::Quit, {}, reply, ms) != CallResult::Done) Kill();
-    process_.Reset();
-    channel_.Reset();
-    ioEvent_.Reset();
-    machine_ = 0;
 }
 
 void CPlugChild::Kill()
 {
+    if (job_) TerminateJobObject(job_.Get(), 1);
     if (process_) {
         TerminateProcess(process_.Get(), 1);
         WaitForSingleObject(process_.Get(), kExitBoundMs);
     }
     process_.Reset();
+    job_.Reset();
     channel_.Reset();
     ioEvent_.Reset();
     machine_ = 0;
+}
+
+void CPlugChild::Swap(CPlugChild& other) noexcept
+{
+    std::swap(process_, other.process_);
+    std::swap(job_, other.job_);
+    std::swap(channel_, other.channel_);
+    std::swap(ioEvent_, other.ioEvent_);
+    std::swap(machine_, other.machine_);
 }

@@ -1,7 +1,9 @@
 // A plug-in host process, as TunerHost holds it: started of the plug-in's
 // bitness beside TunerHost.exe, in the job that ends every host with
-// TunerHost, and spoken to over its channel, each request with a deadline.
-// Whatever a plug-in does in there, TunerHost waits on it only that long.
+// TunerHost and in a job of its own nested in it (which ends, with the host,
+// whatever its plug-in started), and spoken to over its channel, each request
+// with a deadline. Whatever a plug-in does in there, TunerHost waits on it
+// only that long.
 #pragma once
 #include "common/WinHandle.h"
 #include "plughost/PlugProtocol.h"
@@ -42,13 +44,13 @@ public:
     // The reply's leading result, or kResultFailed when there was none.
     static uint32_t ResultOf(const std::vector<uint8_t>& reply);
 
-    // Asks the host to end, waits for it, and ends it at the bound.
-    void Quit(DWORD ms);
-    // Asks the host to end and lets it go without waiting: one that does not
-    // answer is ended at once.
-    void Dismiss(DWORD ms);
-    // Ends the host at once and waits, within a bound, for it to be gone.
+    // Asks the host to end, waits for it, and ends it at the bound (or at
+    // once when `abort` is set); what its plug-in started ends with it.
+    void Quit(DWORD ms, HANDLE abort = nullptr);
+    // Ends the host, and what its plug-in started, at once and waits, within
+    // a bound, for it to be gone.
     void Kill();
+    void Swap(CPlugChild& other) noexcept;
 
     // How long a host that was told to end is waited for.
     static constexpr DWORD kExitBoundMs = 5000;
@@ -57,6 +59,7 @@ private:
     bool Transfer(bool write, void* buffer, DWORD size, ULONGLONG deadline, HANDLE abort, CallResult& result);
 
     CHandle process_;
+    CHandle job_;  // the host's own; null where jobs do not nest
     CFileHandle channel_;
     CHandle ioEvent_;
     WORD machine_ = 0;

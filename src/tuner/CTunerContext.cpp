@@ -41,10 +41,14 @@ CTunerContext::~CTunerContext()
     // ends through the control worker, which closes the tuner itself: two
     // threads never close one tuner.
     SetEvent(abort_.Get());
+    // No spare is started from here on; a host a connection is done with is
+    // ended at once.
+    spare_.End();
     if (relay && relay->PipeServer()) relay->PipeServer()->StopWorkers();
     Close();
     StopWatching();
-    host_.Quit(kQuitMs);
+    spare_.End();
+    host_.Kill();
     relay.reset();
 }
 
@@ -77,15 +81,14 @@ void CTunerContext::EndHost()
     InterlockedExchange(&abandoned_, 0);
 }
 
-bool CTunerContext::EnsureHost()
+bool CTunerContext::TakeHost()
 {
-    WORD machine = PeMachineOf(PluginPath(settings.fileName));
+    machine_ = PeMachineOf(PluginPath(settings.fileName));
     // Unreadable: a host of our own bitness tries, and fails as the loader does.
-    if (!PlugHostName(machine)) machine = OwnMachine();
-    if (host_.Alive() && host_.Machine() == machine) return true;
+    if (!PlugHostName(machine_)) machine_ = OwnMachine();
     EndHost();
     if (!relay || !relay->RingHandles().section) return false;
-    if (!host_.Spawn(machine, relay->RingHandles())) return false;
+    if (!spare_.Take(host_, machine_, kLoadMs) && !host_.Spawn(machine_, relay->RingHandles())) return false;
     Watch();
     return true;
 }
@@ -104,7 +107,7 @@ bool CTunerContext::Ask(PlugRequest request, const std::vector<uint8_t>& args, s
 
 bool CTunerContext::LoadPlugin()
 {
-    if (!EnsureHost()) return false;
+    if (!TakeHost()) return false;
     InterlockedExchange(&connected_, 1);
     CWireWriter args;
     args.Text(settings.fileName);
@@ -115,6 +118,8 @@ bool CTunerContext::LoadPlugin()
 void CTunerContext::MarkInUse()
 {
     InterlockedExchange(&inUse, 1);
+    // The client is served: the next one's host starts now.
+    if (relay) spare_.Prepare(machine_, relay->RingHandles());
 }
 
 void CTunerContext::AbandonPlugin()
@@ -207,6 +212,13 @@ BOOL32 CTunerContext::Close()
         if (InterlockedCompareExchange(&abandoned_, 0, 0) ||
             host_.Call(PlugRequest::Close, {}, reply, kCloseMs) != CallResult::Done)
             EndHost();
+    }
+    if (wasConnected) {
+        // Never used again: it ends in the background, and the next client
+        // gets the spare.
+        StopWatching();
+        spare_.Retire(host_);
+        if (relay) spare_.Prepare(machine_, relay->RingHandles());
     }
     if (!relay) return 0;
     relay->Stop();

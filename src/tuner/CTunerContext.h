@@ -1,13 +1,14 @@
 // One tuner plug-in driven for one tuner kind: the plug-in runs in a plug-in
-// host process of its own (CPlugChild), kept while the kind is in use; this
-// side chooses its channels, holds the relay with its pipes, and bounds every
-// request it makes of the host.
+// host process (CPlugChild), a fresh one for each connection (CSpareHost);
+// this side chooses its channels, holds the relay with its pipes, and bounds
+// every request it makes of the host.
 #pragma once
 #include "common/WinHandle.h"
 #include "config/CConfig.h"
 #include "relay/ITunerPort.h"
 #include "relay/PipeNames.h"
 #include "tuner/CPlugChild.h"
+#include "tuner/CSpareHost.h"
 
 #include <memory>
 
@@ -25,7 +26,7 @@ public:
     CTunerContext(const CTunerContext&) = delete;
     CTunerContext& operator=(const CTunerContext&) = delete;
 
-    // Has the kind's host (started now if there is none, or if it ended)
+    // Has a host of the connection's own (the spare, or one started now)
     // load settings.fileName.
     bool LoadPlugin() override;
     BOOL32 Open() override;
@@ -63,7 +64,6 @@ public:
     static constexpr DWORD kRestartMs = 10000;  // Start and Tune: two parks of 3 s, the plug-in's calls
     static constexpr DWORD kHaltMs = 5000;
     static constexpr DWORD kCloseMs = 5000;
-    static constexpr DWORD kQuitMs = 2000;
 
 private:
     CTunerContext() = default;
@@ -72,13 +72,15 @@ private:
     // then ended, and the client's connection with it).
     bool Ask(PlugRequest request, const std::vector<uint8_t>& args, std::vector<uint8_t>& reply, DWORD ms,
              bool abortable = true);
-    bool EnsureHost();
+    bool TakeHost();
     void EndHost();
     void Watch();
     void StopWatching();
     static void CALLBACK HostEnded(void* context, BOOLEAN);
 
     CPlugChild host_;
+    CSpareHost spare_;
+    WORD machine_ = 0;  // the plug-in's, as its file says
     HANDLE wait_ = nullptr;
     // A connection is using the host: its end ends the connection.
     volatile LONG connected_ = 0;

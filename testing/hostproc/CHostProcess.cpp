@@ -78,7 +78,8 @@ bool CHostProcess::SetDescrambler(const std::string& lines)
 
 bool CHostProcess::Start()
 {
-    const bool copied = CopyFileW((from_ + L"TunerHost.exe").c_str(), (dir_ + L"TunerHost.exe").c_str(), FALSE) &&
+    const std::wstring program = program_.empty() ? from_ : program_;
+    const bool copied = CopyFileW((program + L"TunerHost.exe").c_str(), (dir_ + L"TunerHost.exe").c_str(), FALSE) &&
                         CopyFileW((from_ + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimT.dll").c_str(), FALSE) &&
                         CopyFileW((from_ + L"BonDriver_Sim.dll").c_str(), (dir_ + L"BonDriver_SimS.dll").c_str(), FALSE);
     if (!copied) return false;
@@ -86,7 +87,8 @@ bool CHostProcess::Start()
     // other bitness's where it is there too.
     bool host = false;
     for (const wchar_t* name : {L"PlugHost32.exe", L"PlugHost64.exe"})
-        host = CopyFileW((from_ + name).c_str(), (dir_ + name).c_str(), FALSE) || host;
+        host = CopyFileW((program + name).c_str(), (dir_ + name).c_str(), FALSE) ||
+               CopyFileW((from_ + name).c_str(), (dir_ + name).c_str(), FALSE) || host;
     if (!host) return false;
     for (TunerKind kind : {TunerKind::Terrestrial, TunerKind::Satellite})
         if (GetFileAttributesW((dir_ + SimName(kind) + L".ini").c_str()) == INVALID_FILE_ATTRIBUTES && !SetSim(kind, ""))
@@ -370,6 +372,19 @@ DWORD CHostProcess::Threads() const
     DWORD n = 0;
     for (BOOL more = Thread32First(snapshot.Get(), &t); more; more = Thread32Next(snapshot.Get(), &t))
         if (t.th32OwnerProcessID == pid) ++n;
+    return n;
+}
+
+DWORD CHostProcess::Children() const
+{
+    const DWORD pid = GetProcessId(process_.Get());
+    CFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return 0;
+    PROCESSENTRY32W p = {};
+    p.dwSize = sizeof p;
+    DWORD n = 0;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &p); more; more = Process32NextW(snapshot.Get(), &p))
+        if (p.th32ParentProcessID == pid && p.th32ProcessID != pid) ++n;
     return n;
 }
 

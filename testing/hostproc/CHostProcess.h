@@ -34,6 +34,9 @@ public:
     bool SetSim(TunerKind kind, const std::string& lines);
     // The stand-in descrambler beside TunerHost.exe, with extra [B25] lines; read at its next load.
     bool SetDescrambler(const std::string& lines);
+    // TunerHost.exe, and its plug-in hosts where that folder has them, from
+    // another build's folder (for a side-by-side run) rather than this one's.
+    void UseProgramFrom(const std::wstring& folder) { program_ = folder; }
     bool Start();
     // Exit as the tray menu gives it; terminated if it does not end in 15 s.
     // Stop also removes the folder, Exit keeps it to be read.
@@ -50,6 +53,8 @@ public:
     double WorkingSetMB() const;
     DWORD Handles() const;
     DWORD Threads() const;
+    // Processes TunerHost started that still run (plug-in hosts).
+    DWORD Children() const;
     // Lines of a plug-in's log (or the descrambler's, kind ignored) that start with `event`.
     int Count(TunerKind kind, const char* event) const;
     int CountDescrambler(const char* event) const;
@@ -68,6 +73,7 @@ private:
 
     std::wstring dir_;
     std::wstring from_;
+    std::wstring program_;
     CHandle process_;
     HWND window_ = nullptr;
 };

@@ -26,6 +26,51 @@ struct SRWLOCK {
     void* Ptr;
 };
 
+struct CRITICAL_SECTION;  // only ever pointed at
+
+struct MEMORY_BASIC_INFORMATION {
+    void* BaseAddress;
+    void* AllocationBase;
+    DWORD AllocationProtect;
+#if defined(__x86_64__)
+    uint16_t PartitionId;
+#endif
+    size_t RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+};
+
+struct EXCEPTION_RECORD {
+    DWORD ExceptionCode;
+    DWORD ExceptionFlags;
+    EXCEPTION_RECORD* ExceptionRecord;
+    void* ExceptionAddress;
+    DWORD NumberParameters;
+    uintptr_t ExceptionInformation[15];
+};
+
+struct CONTEXT;  // only ever pointed at
+
+struct STARTUPINFOW {
+    DWORD cb;
+    wchar_t *lpReserved, *lpDesktop, *lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
+    uint16_t wShowWindow, cbReserved2;
+    uint8_t* lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+};
+
+struct PROCESS_INFORMATION {
+    HANDLE hProcess, hThread;
+    DWORD dwProcessId, dwThreadId;
+};
+
+struct EXCEPTION_POINTERS {
+    EXCEPTION_RECORD* ExceptionRecord;
+    CONTEXT* ContextRecord;
+};
+
 #define WINAPI __stdcall
 #define KERNEL32_API extern "C" __declspec(dllimport)
 
@@ -46,6 +91,12 @@ constexpr DWORD MEM_COMMIT = 0x1000;
 constexpr DWORD MEM_RESERVE = 0x2000;
 constexpr DWORD MEM_RELEASE = 0x8000;
 constexpr DWORD PAGE_READWRITE = 0x04;
+constexpr DWORD PAGE_WRITECOPY = 0x08;
+constexpr DWORD PAGE_EXECUTE_READWRITE = 0x40;
+constexpr DWORD PAGE_EXECUTE_WRITECOPY = 0x80;
+constexpr DWORD CREATE_SUSPENDED = 0x4;
+constexpr DWORD EXCEPTION_NONCONTINUABLE = 0x1;
+constexpr long EXCEPTION_EXECUTE_HANDLER = 1;
 // A macro, as in the system headers: a constant cannot hold a cast to a pointer,
 // and a variable would want a C runtime to initialise it.
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
@@ -77,5 +128,28 @@ KERNEL32_API void* WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t size);
 KERNEL32_API void* WINAPI HeapReAlloc(HANDLE heap, DWORD flags, void* block, size_t size);
 KERNEL32_API BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, void* block);
 KERNEL32_API void WINAPI RaiseException(DWORD code, DWORD flags, DWORD count, const uintptr_t* arguments);
+KERNEL32_API BOOL WINAPI HeapLock(HANDLE heap);
+KERNEL32_API void WINAPI EnterCriticalSection(CRITICAL_SECTION* section);
+KERNEL32_API size_t WINAPI VirtualQuery(const void* address, MEMORY_BASIC_INFORMATION* info, size_t size);
+KERNEL32_API HMODULE WINAPI GetModuleHandleW(const wchar_t* name);
+KERNEL32_API DWORD WINAPI GetCurrentProcessId();
+KERNEL32_API DWORD WINAPI GetCurrentThreadId();
+KERNEL32_API DWORD WINAPI GetTickCount();
+[[noreturn]] KERNEL32_API void WINAPI ExitProcess(unsigned code);
+typedef long(WINAPI* TOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS* info);
+KERNEL32_API TOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(TOP_LEVEL_EXCEPTION_FILTER filter);
+KERNEL32_API BOOL WINAPI CreateTimerQueueTimer(HANDLE* timer, HANDLE queue, void(WINAPI* callback)(void*, uint8_t),
+                                               void* param, DWORD dueMs, DWORD periodMs, unsigned long flags);
+KERNEL32_API BOOL WINAPI TrySubmitThreadpoolCallback(void(WINAPI* callback)(void* instance, void* param), void* param,
+                                                     void* environment);
+#if defined(__x86_64__)
+KERNEL32_API void WINAPI RtlUnwindEx(void* targetFrame, void* targetIp, EXCEPTION_RECORD* record, void* returnValue,
+                                     CONTEXT* context, void* historyTable);
+#else
+KERNEL32_API void WINAPI RtlUnwind(void* targetFrame, void* targetIp, EXCEPTION_RECORD* record, void* returnValue);
+#endif
+KERNEL32_API BOOL WINAPI CreateProcessW(const wchar_t* application, wchar_t* commandLine, void* processSecurity,
+                                        void* threadSecurity, BOOL inheritHandles, DWORD flags, void* environment,
+                                        const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* info);
 KERNEL32_API void* WINAPI VirtualAlloc(void* address, size_t size, DWORD type, DWORD protect);
 KERNEL32_API BOOL WINAPI VirtualFree(void* address, size_t size, DWORD type);

@@ -27,3 +27,12 @@ void AppendLogLine(const wchar_t* logPath, const char* line)
     WriteFile(f, text, static_cast<DWORD>(n + 1), &written, nullptr);
     CloseHandle(f);
 }
+
+bool PluginFileExists(const wchar_t* path)
+{
+    HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(f);
+    return true;
+}

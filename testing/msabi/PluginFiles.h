@@ -11,3 +11,6 @@ void SettingsPathOf(HMODULE module, wchar_t (&path)[kPluginPathLength]);
 // Appends `line` and a line feed to the file at `logPath`; nothing when the
 // path is empty or the file cannot be opened.
 void AppendLogLine(const wchar_t* logPath, const char* line);
+
+// Whether a file exists (and can be opened for reading).
+bool PluginFileExists(const wchar_t* path);

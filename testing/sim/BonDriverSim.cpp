@@ -20,8 +20,6 @@
 //                       exception that nothing in the plug-in catches
 //   FetchFaultAfterMs=0 ...in the first FetchBlock this long after Open
 //   NamesFreed=1        SpaceName and ChannelName return memory already freed
-//   AttachHangMs=0      DllMain's attach sleeps this long; -1: it never returns
-//   AttachFault=0       DllMain's attach faults (as OpenFault)
 //   WaitingLies=1       FetchBlock hands nothing and says more is waiting;
 //                       Close logs "fetches N", the number of calls
 //   FetchHangMs=0       the first FetchBlock after Open sleeps this long, then
@@ -43,6 +41,15 @@
 //   Layout=0            where the object keeps its interfaces: 0 as its only
 //                       base; 1 in a second base, at an offset within the
 //                       object; 2 in a virtual base
+//   Misbehave=NAME      what a rough plug-in does that no handler can contain
+//                       (SimMisbehaviour.h), logging "misbehave" first
+//   MisbehaveIn=Open    ...in Open, Tune, or Fetch: the first FetchBlock
+//   MisbehaveAfterMs=0  ...this long after Open; a thread, timer or work item
+//                       of its own faults this long after Open started it
+//   Trigger=path        ...or, for those, once this file exists
+//   DllMainHang=1       DllMain waits for a thread it started: for ever
+//   DllMainSlowMs=0     DllMain sleeps this long (logging "slow" first)
+//   DllMainFault=0      DllMain faults (as OpenFault)
 //   Relay=27:29         UHF channel 29 carries channel 27's broadcast, ids
 //                       and all, as a relay transmitter of the station does
 //   TuneFailsOn=27      Tune of that UHF channel fails
@@ -55,6 +62,7 @@
 #include "Faults.h"
 #include "Kernel32.h"
 #include "PluginFiles.h"
+#include "SimMisbehaviour.h"
 
 namespace {
 HMODULE g_module = nullptr;
@@ -69,13 +77,19 @@ template <typename Self, typename Interface>
 class CSimSlots : public Interface {
 public:
     explicit CSimSlots(const SimSettings& s) : tuner_(s) {}
-    BOOL32 Open() override { return tuner_.Open(); }
+    BOOL32 Open() override
+    {
+        return Guarded([&] { return tuner_.Open(); });
+    }
     void Close() override { tuner_.Close(); }
     void ReservedSlot2() override {}
     float ReadLevel() override { return tuner_.ReadLevel(); }
     void ReservedSlot4() override {}
     void ReservedSlot5() override {}
-    BOOL32 FetchBlock(uint8_t** d, uint32_t* s, uint32_t* w) override { return tuner_.FetchBlock(d, s, w); }
+    BOOL32 FetchBlock(uint8_t** d, uint32_t* s, uint32_t* w) override
+    {
+        return Guarded([&] { return tuner_.FetchBlock(d, s, w); });
+    }
     void ReservedSlot7() override {}
     void Discard() override { tuner_.Discard(); }
     void Destroy() override
@@ -86,6 +100,22 @@ public:
 
 protected:
     ~CSimSlots() = default;
+    // Built with C++ exceptions, the device's errors come as SimDeviceError
+    // and are caught here: the calls' frames have handlers, as such a
+    // plug-in's do, which faults pass through.
+    template <typename Call>
+    static BOOL32 Guarded(Call call)
+    {
+#if defined(__cpp_exceptions)
+        try {
+            return call();
+        } catch (const SimDeviceError&) {
+            return 0;
+        }
+#else
+        return call();
+#endif
+    }
     CSimTuner tuner_;
 };
 
@@ -98,7 +128,10 @@ public:
     void ReservedSlot11() override {}
     const wchar_t* SpaceName(uint32_t s) override { return this->tuner_.SpaceName(s); }
     const wchar_t* ChannelName(uint32_t s, uint32_t c) override { return this->tuner_.ChannelName(s, c); }
-    BOOL32 Tune(uint32_t s, uint32_t c) override { return this->tuner_.Tune(s, c); }
+    BOOL32 Tune(uint32_t s, uint32_t c) override
+    {
+        return this->Guarded([&] { return this->tuner_.Tune(s, c); });
+    }
 
 protected:
     ~CSimSlots2() = default;
@@ -168,10 +201,7 @@ extern "C" BOOL WINAPI DllMain(HMODULE instance, DWORD reason, void* reserved)
         SimSettings s;
         LoadSimSettings(instance, s);
         AppendLogLine(s.log, "load");
-        // Under the loader's lock, as a plug-in's DllMain that waits for a
-        // thread it started does.
-        if (s.attachFault) RaiseSimFault(s.attachFault);
-        if (s.attachHangMs) Sleep(s.attachHangMs < 0 ? INFINITE : static_cast<DWORD>(s.attachHangMs));
+        MisbehaveAtAttach(s);
     } else if (reason == DLL_PROCESS_DETACH) {
         SimSettings s;
         LoadSimSettings(g_module, s);

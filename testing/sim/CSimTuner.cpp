@@ -2,6 +2,7 @@
 
 #include "Faults.h"
 #include "PluginFiles.h"
+#include "SimMisbehaviour.h"
 #include "SimNow.h"
 #include "Text.h"
 
@@ -12,8 +13,8 @@ constexpr size_t kOddSizes[] = {1, 187, 1000, 7, 48129, 189, 4093, 376};
 constexpr size_t kMaxLive = 16;
 SRWLOCK g_liveLock = {};
 CSimTuner* g_live[kMaxLive] = {};
-// Held by an Open that hangs with HangHoldsLock, and taken by the unload: a
-// device plug-in's detach code that waits for its open to give up.
+// Taken by every Open, held by one that hangs with HangHoldsLock, and taken
+// by the unload: a device plug-in's open and detach serialise on it.
 SRWLOCK g_openLock = {};
 }  // namespace
 
@@ -54,6 +55,9 @@ CSimTuner::~CSimTuner()
 BOOL32 CSimTuner::Open()
 {
     Slow();
+    AcquireSRWLockExclusive(&g_openLock);
+    if (settings_.misbehaveIn == kInOpen) Misbehave(settings_, &g_openLock);
+    ReleaseSRWLockExclusive(&g_openLock);
     if (settings_.openHangMs != 0) {
         if (settings_.hangHoldsLock) AcquireSRWLockExclusive(&g_openLock);
         AppendLogLine(settings_.log, "hang");
@@ -65,7 +69,7 @@ BOOL32 CSimTuner::Open()
         RaiseSimFault(settings_.openFault);
     }
     AppendLogLine(settings_.log, "open");
-    if (settings_.openFails) return 0;
+    if (settings_.openFails) return DeviceFailed();
     constexpr double kDefaultRate = 2000 * 1000.0;
     rate_ = settings_.rateKBps >= 0 ? settings_.rateKBps * 1000.0 : kDefaultRate;
     if (settings_.sourceFile[0]) {
@@ -178,6 +182,11 @@ BOOL32 CSimTuner::FetchBlock(uint8_t** data, uint32_t* size, uint32_t* waiting)
     if (settings_.waitingLies) {
         *waiting = 1;
         return 0;
+    }
+    if (settings_.misbehave && settings_.misbehaveIn == kInFetch && !misbehaved_ &&
+        MisbehaviourDue(settings_, ElapsedSeconds() * 1000.0)) {
+        misbehaved_ = true;
+        Misbehave(settings_, &g_openLock);
     }
     if (settings_.fetchFault && ElapsedSeconds() * 1000.0 >= settings_.fetchFaultAfterMs) {
         AppendLogLine(settings_.log, "fault");
@@ -321,11 +330,12 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     AppendText(line, sizeof line, " ");
     AppendDecimal(line, sizeof line, channel);
     AppendLogLine(settings_.log, line);
+    if (settings_.misbehaveIn == kInTune) Misbehave(settings_, &g_openLock);
     if (settings_.tuneFault) {
         AppendLogLine(settings_.log, "fault");
         RaiseSimFault(settings_.tuneFault);
     }
-    if (settings_.tuneFails) return 0;
+    if (settings_.tuneFails) return DeviceFailed();
     if (space >= spaceCount_ || channel >= spaces_[space].channels) return 0;
     // UHF channel n is index n - 13 of its space.
     const SimBand band = SimBandOf(spaces_[space].name);

@@ -82,6 +82,7 @@ private:
     CByteBuffer pending_, block_;
     size_t oddIndex_ = 0;
     bool hung_ = false;
+    bool misbehaved_ = false;  // a misbehaviour in FetchBlock comes once
     uint32_t fetches_ = 0;
     wchar_t endlessName_[32] = {};
     // The reader thread and the lock it shares with FetchBlock.

@@ -1,6 +1,7 @@
 #include "SimSettings.h"
 
 #include "PluginFiles.h"
+#include "SimMisbehaviour.h"
 
 namespace {
 
@@ -53,12 +54,20 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     s.fetchFault = num(L"FetchFault", 0);
     s.fetchFaultAfterMs = num(L"FetchFaultAfterMs", 0);
     s.namesFreed = num(L"NamesFreed", 0);
-    s.attachHangMs = num(L"AttachHangMs", 0);
-    s.attachFault = num(L"AttachFault", 0);
     s.waitingLies = num(L"WaitingLies", 0);
     s.readerThread = num(L"ReaderThread", 0);
     s.stamp = num(L"Stamp", 0);
     s.layout = num(L"Layout", 0);
+    wchar_t name[64] = {};
+    GetPrivateProfileStringW(L"Sim", L"Misbehave", L"", name, sizeof name / sizeof name[0], ini);
+    s.misbehave = MisbehaviourNamed(name);
+    GetPrivateProfileStringW(L"Sim", L"MisbehaveIn", L"Open", name, sizeof name / sizeof name[0], ini);
+    s.misbehaveIn = MisbehaviourCallNamed(name);
+    s.misbehaveAfterMs = num(L"MisbehaveAfterMs", 0);
+    GetPrivateProfileStringW(L"Sim", L"Trigger", L"", s.trigger, sizeof s.trigger / sizeof s.trigger[0], ini);
+    s.dllMainHang = num(L"DllMainHang", 0);
+    s.dllMainSlowMs = num(L"DllMainSlowMs", 0);
+    s.dllMainFault = num(L"DllMainFault", 0);
     wchar_t relay[32];
     GetPrivateProfileStringW(L"Sim", L"Relay", L"", relay, sizeof relay / sizeof relay[0], ini);
     ReadPair(relay, s.relayFrom, s.relayTo);

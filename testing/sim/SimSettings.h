@@ -14,9 +14,6 @@ struct SimSettings {
     // Open, Tune, or the first FetchBlock fetchFaultAfterMs after Open.
     int openFault, tuneFault, fetchFault, fetchFaultAfterMs;
     int namesFreed;   // SpaceName and ChannelName point into memory already freed
-    // DllMain's attach sleeps this long (negative: for ever), or faults (as
-    // the faults above), after logging "load"
-    int attachHangMs, attachFault;
     int waitingLies;  // FetchBlock hands nothing but always says more is waiting
     // 1: a reader thread of the plug-in's own fills a buffer that FetchBlock
     // takes from, both under one lock, and unloading stops the readers of
@@ -24,6 +21,14 @@ struct SimSettings {
     // leaves such readers running
     int readerThread;
     int layout;  // how the object holds its interfaces: 0 plainly, 1 at an offset, 2 in a virtual base
+    // Misbehaviour (SimMisbehaviour.h): what, in which call, and how long
+    // after Open for FetchBlock or for a thread of the plug-in's own; or,
+    // with `trigger`, once that file exists.
+    int misbehave, misbehaveIn, misbehaveAfterMs;
+    // DllMain at process attach, after logging "load": waits for a thread it
+    // started (which the loader never lets run); sleeps this long; faults (as
+    // the faults above).
+    int dllMainHang, dllMainSlowMs, dllMainFault;
     // Relay=27:29: UHF channel 29 carries what channel 27 does (a second
     // transmitter of the station); 0 when not said.
     int relayFrom, relayTo;
@@ -33,6 +38,7 @@ struct SimSettings {
     // (SimGuide.h), with a present/following guide only; 0: three hours.
     int guideBlockSeconds;
     wchar_t log[1024];
+    wchar_t trigger[1024];
     // A transport-stream file replayed in place of the generated stream; with
     // it, a rateKBps of -1 (not given) means the rate its PCRs give.
     wchar_t sourceFile[1024];

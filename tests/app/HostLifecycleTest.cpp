@@ -3,7 +3,9 @@
 #include "relay/HostRun.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <vector>
 
 TEST(HostLifecycle, ExitEndsTunerHostWhileClientsStream)
@@ -96,9 +98,9 @@ TEST(HostLifecycle, APluginSlowerToOpenThanTheProbeWaitsIsServedOnceItAnswers)
 TEST(HostLifecycle, PluginsWhoseDllMainHangsOrFaultsAreLeftOutAndTheRestServed)
 {
     CHostRun run(L"dllmain");
-    run.SetSim(TunerKind::Terrestrial, "AttachHangMs=-1\r\n");
+    run.SetSim(TunerKind::Terrestrial, "DllMainHang=1\r\n");
     ASSERT_TRUE(CopyFromBin(L"BonDriver_Sim.dll", run.dir, L"BonDriver_SimX.dll"));
-    WriteTextFile(run.dir.File(L"BonDriver_SimX.ini"), "[Sim]\r\nAttachFault=1\r\n");
+    WriteTextFile(run.dir.File(L"BonDriver_SimX.ini"), "[Sim]\r\nDllMainFault=1\r\n");
     const ULONGLONG start = GetTickCount64();
     ASSERT_TRUE(run.Start(45000)) << "no window beside plug-ins whose DllMain hangs or faults";
     EXPECT_LT(GetTickCount64() - start, 30000u);
@@ -109,5 +111,84 @@ TEST(HostLifecycle, PluginsWhoseDllMainHangsOrFaultsAreLeftOutAndTheRestServed)
     run.SetSim(TunerKind::Terrestrial, "");
     ASSERT_TRUE(run.Start()) << "TunerHost could not start again";
     EXPECT_EQ(ServedWithin(TunerKind::Terrestrial, 10000), ClientError::None);
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+// Exit while both kinds' plug-ins are stuck in FetchBlock, so that neither
+// tuner's close comes back: the two kinds end side by side, and Exit costs
+// one close's bound (5 s, then the host is ended), not one per kind.
+TEST(HostLifecycle, ExitWithBothKindsPluginsHungCostsOneBound)
+{
+    CHostRun run(L"exitbothhung");
+    for (TunerKind kind : {TunerKind::Terrestrial, TunerKind::Satellite})
+        run.SetSim(kind, "RateKBps=8000\r\nFetchHangAfterMs=500\r\nFetchHangMs=60000\r\n");
+    ASSERT_TRUE(run.Start());
+    CStreamClient t, s;
+    for (CStreamClient* c : {&t, &s}) {
+        ASSERT_EQ(c->Connect(c == &t ? TunerKind::Terrestrial : TunerKind::Satellite), ClientError::None);
+        DWORD got = 0;
+        EXPECT_EQ(c->Read(got), ClientError::None);
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        return run.Count(TunerKind::Terrestrial, "hang") == 1 && run.Count(TunerKind::Satellite, "hang") == 1;
+    }, 10000));
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(run.Exit(30000));
+    EXPECT_LT(GetTickCount64() - start, 8000u) << "the kinds' hung closes were waited for one after the other";
+}
+
+// A process a plug-in starts of its own (a helper, a server) ends with its
+// host, which ends at the end of the connection: it does not live on beside
+// TunerHost.
+TEST(HostLifecycle, AProcessAPluginStartsEndsWithItsHost)
+{
+    CHostRun run(L"pluginprocess");
+    run.SetSim(TunerKind::Terrestrial, "RateKBps=8000\r\nMisbehave=StartProcess\r\n");
+    ASSERT_TRUE(run.Start());
+    {
+        CStreamClient c;
+        ASSERT_EQ(c.Connect(TunerKind::Terrestrial), ClientError::None);
+        DWORD got = 0;
+        EXPECT_EQ(c.Read(got), ClientError::None);
+    }
+    const std::string log = ReadTextFile(run.dir.File(L"BonDriver_SimT.log"));
+    const size_t at = log.find("process ");
+    ASSERT_NE(at, std::string::npos) << "the plug-in started no process";
+    CHandle started(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(log.substr(at + 8))));
+    ASSERT_TRUE(started);
+    const bool ended = WaitForSingleObject(started.Get(), 15000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(started.Get(), 1);
+    EXPECT_TRUE(ended) << "the plug-in's process outlived its host";
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+// A plug-in that leaks threads at every open (8 that wait for ever) leaves
+// them in its connection's host, which ends with the connection: a later
+// client's host does not carry what earlier ones leaked.
+TEST(HostLifecycle, WhatAPluginLeaksGoesWithItsConnection)
+{
+    CHostRun run(L"pluginleaks");
+    run.SetSim(TunerKind::Terrestrial, "RateKBps=8000\r\nMisbehave=LeakThreads\r\n");
+    ASSERT_TRUE(run.Start());
+    // The threads of the busiest process TunerHost started.
+    auto hostThreads = [&] {
+        DWORD most = 0;
+        CFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W e = {};
+        e.dwSize = sizeof e;
+        for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &e); more; more = Process32NextW(snapshot.Get(), &e))
+            if (e.th32ParentProcessID == run.host.Pid()) most = std::max(most, e.cntThreads);
+        return most;
+    };
+    DWORD first = 0, last = 0;
+    for (int i = 0; i < 4; ++i) {
+        CStreamClient c;
+        ASSERT_EQ(c.Connect(TunerKind::Terrestrial), ClientError::None);
+        DWORD got = 0;
+        EXPECT_EQ(c.Read(got), ClientError::None);
+        (i == 0 ? first : last) = hostThreads();
+    }
+    EXPECT_GE(first, 8u);
+    EXPECT_LT(last, first + 8) << "the threads earlier connections' plug-ins leaked live on in the host";
     EXPECT_TRUE(run.Exit(15000));
 }

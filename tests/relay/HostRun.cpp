@@ -29,6 +29,11 @@ CHostRun::CHostRun(const wchar_t* name) : dir(name)
     SetHostIni("");
 }
 
+bool CHostRun::UsePlugin(TunerKind kind, const std::wstring& path)
+{
+    return CopyFileW(path.c_str(), dir.File(std::wstring(PluginName(kind)) + L".dll").c_str(), FALSE) != 0;
+}
+
 void CHostRun::SetHostIni(const std::string& sections)
 {
     WriteTextFile(dir.File(L"TunerHost.ini"),

@@ -15,6 +15,9 @@ public:
     explicit CHostRun(const wchar_t* name);
     // Replaces a plug-in's [Sim] settings (its log stays); read at each open.
     void SetSim(TunerKind kind, const std::string& settings);
+    // Another build of the simulated plug-in serves the kind: `path`, copied
+    // over its DLL.
+    bool UsePlugin(TunerKind kind, const std::wstring& path);
     // Starts TunerHost and waits until its pipes listen.
     bool Start(DWORD ms = 30000);
     // TunerHost.ini: both kinds configured, then the given sections.

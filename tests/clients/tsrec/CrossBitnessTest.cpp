@@ -10,16 +10,6 @@
 
 namespace {
 
-// The other build's bin folder, as Wine names it; empty when not given.
-std::wstring OtherBin()
-{
-    const char* unixPath = std::getenv("TUNERHOST_OTHER_BIN");
-    if (!unixPath || !*unixPath) return L"";
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
-
 // Packets of the given channel in a recording, and whether any other
 // channel's packets follow the first of them.
 struct Tally {
