@@ -89,8 +89,9 @@ sources=("${apt_info[@]:2}")
 arch=$(dpkg --print-architecture)
 extra=()
 [ -z "$keyring" ] || extra+=(--keyring="$keyring")
-# An https source needs the certificate authorities to be reached at all.
-if grep -qs 'https://' "${sources[@]}"; then extra+=(--include=ca-certificates); fi
+# The certificate authorities: an https source needs them, and so does the
+# npm registry.
+extra+=(--include=ca-certificates)
 
 started=$(date +%s)
 echo "== fresh-check: debootstrap --variant=minbase --arch=$arch $suite $dir $mirror"
@@ -111,6 +112,17 @@ done
 for f in /etc/apt/apt.conf /etc/apt/apt.conf.d/*; do
   if [ -f "$f" ] && grep -qs 'Acquire::' "$f"; then cp "$f" "$dir$f"; fi
 done
+# The certificate authorities this machine adds of its own (a proxy's, say),
+# and where it tells Node to find them: without them the npm registry is out
+# of reach from here, as it would be from this machine.
+if [ -d /usr/local/share/ca-certificates ]; then
+  cp -r /usr/local/share/ca-certificates/. "$dir/usr/local/share/ca-certificates/"
+  chroot "$dir" update-ca-certificates >/dev/null
+fi
+node_ca=()
+if [ -n "${NODE_EXTRA_CA_CERTS:-}" ] && [ -f "$dir$NODE_EXTRA_CA_CERTS" ]; then
+  node_ca=("NODE_EXTRA_CA_CERTS=$NODE_EXTRA_CA_CERTS")
+fi
 # The names every machine resolves by itself.
 [ -s "$dir/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$dir/etc/hosts"
 
@@ -132,10 +144,10 @@ in_chroot() {
     mount -t tmpfs -o mode=1777,nosuid,nodev shm "$d/dev/shm"
     mount -t tmpfs -o mode=1777 tmp "$d/tmp"
     [ "$NET" = 0 ] || ip link set lo up
-    exec chroot "$d" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb CI=true \
+    exec chroot "$d" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb CI=true $NODE_CA \
       PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
       /bin/bash -c "cd /root/tunerhost && $*"'
-  NET=${#net[@]} unshare --mount --propagation private --pid --fork "${net[@]}" \
+  NET=${#net[@]} NODE_CA="${node_ca[*]}" unshare --mount --propagation private --pid --fork "${net[@]}" \
     /bin/bash -c "$inner" fresh-check "$dir" "$@" </dev/null
 }
 
