@@ -145,17 +145,23 @@ TEST(HostLifecycle, AProcessAPluginStartsEndsWithItsHost)
     CHostRun run(L"pluginprocess");
     run.SetSim(TunerKind::Terrestrial, "RateKBps=8000\r\nMisbehave=StartProcess\r\n");
     ASSERT_TRUE(run.Start());
+    CHandle started;
     {
         CStreamClient c;
         ASSERT_EQ(c.Connect(TunerKind::Terrestrial), ClientError::None);
         DWORD got = 0;
         EXPECT_EQ(c.Read(got), ClientError::None);
+        // Opened while the connection, and so its host, still lives: once it
+        // ends, the process may be gone before it could be looked at.
+        std::string log;
+        ASSERT_TRUE(WaitUntil([&] {
+            log = ReadTextFile(run.dir.File(L"BonDriver_SimT.log"));
+            return log.find("process ") != std::string::npos;
+        }, 10000)) << "the plug-in started no process";
+        const size_t at = log.find("process ");
+        started.Reset(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(log.substr(at + 8))));
+        ASSERT_TRUE(started);
     }
-    const std::string log = ReadTextFile(run.dir.File(L"BonDriver_SimT.log"));
-    const size_t at = log.find("process ");
-    ASSERT_NE(at, std::string::npos) << "the plug-in started no process";
-    CHandle started(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(log.substr(at + 8))));
-    ASSERT_TRUE(started);
     const bool ended = WaitForSingleObject(started.Get(), 15000) == WAIT_OBJECT_0;
     if (!ended) TerminateProcess(started.Get(), 1);
     EXPECT_TRUE(ended) << "the plug-in's process outlived its host";
