@@ -5,7 +5,7 @@
 // catch by type (exact type, or any of its bases the throw lists) and
 // catch (...), by value or reference; destructors of the frames unwound; the
 // thrown object destroyed after its catch. Not covered: rethrow, an
-// exception thrown inside a catch block, exception specifications. As with
+// exception thrown inside a catch block, throw() lists on functions. As with
 // /EHs, catch (...) does not catch faults (access violations and the like).
 #include "Faults.h"
 #include "Unwinding.h"
