@@ -29,6 +29,21 @@ CostRun Cost(double seconds, const std::wstring& program = {});
 
 // Command 2 to the first message of the new channel, alternating between two.
 bool TuneTimes(int count, std::vector<double>& times);
+// ...on a client already reading.
+struct CReader;
+bool TuneTimesOf(CReader& reader, int count, std::vector<double>& times);
+
+// The client plug-in in this process as an app has it, and tsrec, each
+// taking one kind's stream at 5 MB/s from the same TunerHost (`tsrecFirst`:
+// in that order); then each one's time from a tune to the first byte.
+struct PluginRun {
+    double pluginCpuPercent = -1;  // this program while its thread takes the stream from the plug-in
+    double tsrecCpuPercent = -1;   // tsrec recording to NUL
+    double rateMBps = 0;           // the stream the plug-in handed out
+    std::vector<double> pluginTuneMs, libraryTuneMs;
+    bool ok = false;
+};
+PluginRun ClientPluginBesideTsrec(double seconds, int tunes, bool tsrecFirst);
 
 // A client's open: connect to the reply of its first command (TunerHost opens
 // the tuner before it reads one), connection after connection, `pauseMs`

@@ -5,8 +5,8 @@
 // measured too, run by run beside this one's, with the same plug-ins and
 // clients: its cost, its loss-free rate and its clients' open.
 // Prints a table; every figure is the median of N runs (default 5, --quick 1)
-// with its spread. Needs TunerHost.exe, BonDriver_Sim.dll and b25decoder.dll
-// beside itself. Exit codes: 0 done, 1 a measurement could not be made, 2 usage.
+// with its spread. Needs TunerHost.exe, BonDriver_Sim.dll, b25decoder.dll,
+// tsrec.exe and the client plug-in BonDriver_TunerHost_T.dll beside itself. Exit codes: 0 done, 1 a measurement could not be made, 2 usage.
 #include "BenchCommon.h"
 #include "BenchRuns.h"
 
@@ -49,6 +49,8 @@ int wmain(int argc, wchar_t** argv)
     Figure ceiling, lossFree, lossFreeRatio, relay, relayCpu, relayB25, ratio, ratioB25;
     Figure cpu, serverCpu, hostAndServer, perMBps, clientCpu, wsGrowth, pvGrowth, pvMax, latMedian, latWorst, tune;
     Figure open, openAtOnce, otherCost, costRatio, otherLossFreeRatio, otherOpen, otherOpenAtOnce;
+    Figure pluginCpu, pluginPerMBps, tsrecCpu, tsrecPerMBps, pluginToTsrec, pluginTune, libraryTune;
+    const double pluginSeconds = quick ? 3 : 10;
     // The whole cost: TunerHost, its plug-in hosts, and the Wine server.
     auto whole = [](const CostRun& r) { return r.cpuPercent + std::max(0.0, r.serverCpuPercent); };
     // The median of a client's opens, `pauseMs` apart; 0 when they failed.
@@ -111,6 +113,18 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         }
         tune.Add(Percentile(t, 0.5));
+        const PluginRun p = ClientPluginBesideTsrec(pluginSeconds, tunes, run % 2 == 1);
+        if (!p.ok || p.rateMBps <= 0) {
+            std::fprintf(stderr, "bench: the client plug-in's run failed\n");
+            return 1;
+        }
+        pluginCpu.Add(p.pluginCpuPercent);
+        pluginPerMBps.Add(p.pluginCpuPercent / p.rateMBps);
+        tsrecCpu.Add(p.tsrecCpuPercent);
+        tsrecPerMBps.Add(p.tsrecCpuPercent / p.rateMBps);
+        pluginToTsrec.Add(p.tsrecCpuPercent > 0 ? p.pluginCpuPercent / p.tsrecCpuPercent : 0);
+        pluginTune.Add(Percentile(p.pluginTuneMs, 0.5));
+        libraryTune.Add(Percentile(p.libraryTuneMs, 0.5));
     }
     std::printf("%d run(s); median, and min .. max over the runs\n\n", runs);
     std::printf("| %-44s | %10s | %-24s | %-8s |\n", "figure", "median", "spread", "unit");
@@ -137,6 +151,13 @@ int wmain(int argc, wchar_t** argv)
     Row("tune: command 2 to first new-channel msg", tune, "ms");
     Row("open: connect to the tuner open, 0.5 s apart", open, "ms");
     Row("  the next client at once", openAtOnce, "ms");
+    Row("client plug-in at 5 MB/s: the app's CPU", pluginCpu, "% core", 2);
+    Row("  per MB/s of stream", pluginPerMBps, "% core", 3);
+    Row("tsrec on the same pipes: its CPU", tsrecCpu, "% core", 2);
+    Row("  per MB/s of stream", tsrecPerMBps, "% core", 3);
+    Row("  plug-in / tsrec", pluginToTsrec, "ratio", 2);
+    Row("client plug-in: Tune to its first byte", pluginTune, "ms");
+    Row("  the client library: command 2 to first msg", libraryTune, "ms");
     if (!versus.empty()) {
         std::printf("\nThe other build (%ls), run by run beside this one:\n\n", versus.c_str());
         std::printf("| %-44s | %10s | %-24s | %-8s |\n", "figure", "median", "spread", "unit");
@@ -148,7 +169,8 @@ int wmain(int argc, wchar_t** argv)
         Row("open: connect to the tuner open, 0.5 s apart", otherOpen, "ms");
         Row("  the next client at once", otherOpenAtOnce, "ms");
     }
-    std::printf("\nThe tune time includes filling the first message of the new channel: %.0f ms at 2.5 MB/s.\n",
-                kDataMessageSize / 2.5e6 * 1000);
+    std::printf("\nThe tune times include filling the first message of the new channel: %.0f ms at 2.5 MB/s, "
+                "%.0f ms at 5 MB/s (the client plug-in's).\n",
+                kDataMessageSize / 2.5e6 * 1000, kDataMessageSize / 5e6 * 1000);
     return 0;
 }
