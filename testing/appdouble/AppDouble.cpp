@@ -40,6 +40,10 @@ constexpr CTuneStep kSatelliteSteps[] = {
     {0, 10, false, 0, 10},  // BS15/TS2
 };
 
+// Before which tunes the reader lags, and how long: long enough once that
+// the plug-in's ring is full and the pipe backs up too.
+constexpr uint32_t kLagMs[] = {0, 2500, 0, 300, 0};
+
 struct CPlugin {
     HMODULE module = nullptr;
     IBonDriver* driver = nullptr;
@@ -48,8 +52,7 @@ struct CPlugin {
 
 bool Fail(const char* what)
 {
-    Print(what);
-    Print("\n");
+    CLine() << what;
     return false;
 }
 
@@ -97,14 +100,8 @@ bool ListChannels(IBonDriver2* d, const char* name)
         uint32_t n = 0;
         while (d->ChannelName(s, n)) ++n;
         ok = ok && spaceName && SameText(spaceName, terrestrial ? kSpacesT[s] : kSpacesS[s]) && n == expected;
-        Print(name);
-        Print(": space ");
-        Print(spaceName ? spaceName : L"(none)");
-        PrintLine(", channels ", n, ": ");
-        Print(d->ChannelName(s, 0) ? d->ChannelName(s, 0) : L"-");
-        Print(" .. ");
-        Print(n ? d->ChannelName(s, n - 1) : L"-");
-        Print("\n");
+        CLine() << name << ": space " << (spaceName ? spaceName : L"(none)") << ", channels " << n << ": "
+                << (n ? d->ChannelName(s, 0) : L"-") << " .. " << (n ? d->ChannelName(s, n - 1) : L"-");
     }
     if (terrestrial) {
         ok = ok && SameText(d->ChannelName(0, 14), L"27ch") && SameText(d->ChannelName(1, 9), L"C22ch") &&
@@ -123,18 +120,15 @@ bool LevelComes(IBonDriver2* d, const CTuneStep& step, const char* name)
     const float expected = 20.0f + static_cast<float>(step.simChannel) * 0.1f;
     const uint64_t start = GetTickCount64();
     float level = 0;
-    while (MsSince(start) < 4000) {
+    bool right = false;
+    while (!right && MsSince(start) < 4000) {
         level = d->ReadLevel();
-        if (level > expected - 0.01f && level < expected + 0.01f) {
-            Print(name);
-            PrintLine(": signal level x10 ", static_cast<uint32_t>(static_cast<int>(level * 10 + 0.5f)), "\n");
-            return true;
-        }
-        Sleep(100);
+        right = level > expected - 0.01f && level < expected + 0.01f;
+        if (!right) Sleep(100);
     }
-    Print(name);
-    PrintLine(": signal level x10 ", static_cast<uint32_t>(static_cast<int>(level * 10 + 0.5f)), " is not the plug-in's\n");
-    return false;
+    CLine() << name << ": signal level x10 " << static_cast<uint32_t>(static_cast<int>(level * 10 + 0.5f))
+            << (right ? "" : ", not the plug-in's");
+    return right;
 }
 
 struct CWatch {
@@ -161,7 +155,7 @@ DWORD WINAPI WatchMain(void* param)
         const uint32_t count = terrestrial ? 5 : 4;
         for (uint32_t i = 0; ok && i < count; ++i) {
             uint32_t firstMs = 0;
-            ok = viewer->TuneAndWatch(steps[i], kPacketsPerTune, kTuneWatchMs, firstMs);
+            ok = viewer->TuneAndWatch(steps[i], kPacketsPerTune, kTuneWatchMs, firstMs, kLagMs[i]);
             if (ok && i == 0) ok = LevelComes(p.driver2, steps[i], w.name);
         }
         viewer->StopReading();
@@ -191,7 +185,7 @@ int Watch(const CArguments& args)
         CloseHandle(threads[i]);
         ok = ok && watches[i].ok;
     }
-    Print(ok ? "watch: ok\n" : "watch: FAILED\n");
+    CLine() << (ok ? "watch: ok" : "watch: FAILED");
     return ok ? 0 : 1;
 }
 
@@ -219,9 +213,8 @@ bool CallsBounded(IBonDriver2* d)
     d->Close();
     const uint32_t closeMs = MsSince(start);
     ok = closeMs <= kBoundedMs && ok;
-    PrintLine("calls after the loss: slot 4 waited ", waited);
-    PrintLine(" ms, Tune and ReadLevel took ", callsMs);
-    PrintLine(" ms, Close ", closeMs, ok ? " ms: bounded\n" : " ms: NOT as they should\n");
+    CLine() << "calls after the loss: slot 4 waited " << waited << " ms, Tune and ReadLevel took " << callsMs
+            << " ms, Close " << closeMs << (ok ? " ms: bounded" : " ms: NOT as they should");
     return ok;
 }
 
@@ -263,10 +256,10 @@ int Survive(const CArguments& args)
         auto* viewer = new CViewer(p.driver2, "T");
         uint32_t firstMs = 0;
         ok = viewer->StartReading() && viewer->TuneAndWatch(kTerrestrialSteps[0], kPacketsPerTune, kTuneWatchMs, firstMs);
-        if (ok) PrintLine("streaming ", round, "\n");
+        if (ok) CLine() << "streaming " << round;
         if (ok && round < losses) {
             ok = viewer->WaitUntilLost(60000) || Fail("the loss was never noticed");
-            PrintLine("lost ", round, "\n");
+            CLine() << "lost " << round;
         }
         viewer->StopReading();
         ok = viewer->Report() && ok;
@@ -276,7 +269,7 @@ int Survive(const CArguments& args)
     }
     p.driver->Close();
     Unload(p);
-    Print(ok ? "survive: ok\n" : "survive: FAILED\n");
+    CLine() << (ok ? "survive: ok" : "survive: FAILED");
     return ok ? 0 : 1;
 }
 
@@ -288,7 +281,7 @@ int Busy(const CArguments& args)
     const uint64_t start = GetTickCount64();
     const BOOL32 opened = p.driver->Open();
     const uint32_t ms = MsSince(start);
-    PrintLine(opened ? "busy: opened after " : "busy: refused after ", ms, " ms\n");
+    CLine() << (opened ? "busy: opened after " : "busy: refused after ") << ms << " ms";
     Unload(p);
     return opened ? 1 : 0;
 }
@@ -303,6 +296,6 @@ extern "C" [[noreturn]] void __cdecl AppMain()
     if (args.count >= 2 && SameText(args.text[0], L"watch")) code = Watch(args);
     else if (args.count >= 1 && SameText(args.text[0], L"survive")) code = Survive(args);
     else if (args.count >= 1 && SameText(args.text[0], L"busy")) code = Busy(args);
-    else Print("usage: appdouble watch PLUGIN... | survive PLUGIN DIR N | busy PLUGIN\n");
+    else CLine() << "usage: appdouble watch PLUGIN... | survive PLUGIN DIR N | busy PLUGIN";
     ExitProcess(static_cast<unsigned>(code));
 }

@@ -1,6 +1,7 @@
 #include "CViewer.h"
 
 #include "Console.h"
+#include "SrwHold.h"
 
 namespace {
 
@@ -9,17 +10,6 @@ constexpr uint32_t kWaitMs = 200;
 constexpr uint32_t kWaitSlackMs = 300;
 // Slot 7 is asked for pieces that cut packets anywhere.
 constexpr uint32_t kCopySize = 100000;
-
-class CHold {
-public:
-    explicit CHold(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~CHold() { ReleaseSRWLockExclusive(&lock_); }
-    CHold(const CHold&) = delete;
-    CHold& operator=(const CHold&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 }  // namespace
 
@@ -52,7 +42,7 @@ DWORD WINAPI CViewer::ReaderMain(void* self)
 
 void CViewer::Take(const uint8_t* data, uint32_t size, const CStreamCheck::Expect& expect)
 {
-    CHold hold(lock_);
+    CSrwHold hold(lock_);
     const uint32_t stretches = check_.stretches;
     check_.Feed(data, size, expect);
     if (check_.stretches != stretches) {
@@ -66,6 +56,10 @@ void CViewer::Read()
     uint8_t* copy = new uint8_t[kCopySize];
     uint32_t calls = 0;
     while (!stop_) {
+        if (lagging_) {
+            Sleep(10);
+            continue;
+        }
         const uint64_t start = GetTickCount64();
         const uint32_t r = driver_->WaitForStream(kWaitMs);
         const uint32_t waited = MsSince(start);
@@ -100,48 +94,47 @@ void CViewer::Read()
     delete[] copy;
 }
 
-bool CViewer::TuneAndWatch(const CTuneStep& step, uint32_t packets, uint32_t ms, uint32_t& firstMs)
+bool CViewer::TuneAndWatch(const CTuneStep& step, uint32_t packets, uint32_t ms, uint32_t& firstMs, uint32_t lagMs)
 {
     const long index = tuning_ + 1;
     if (index >= 16) return false;
     key_[index] = SimChannelKey(step.simSpace, step.simChannel);
+    if (lagMs) {
+        lagging_ = 1;
+        Sleep(lagMs);
+    }
     tuning_ = index;
     const uint64_t start = GetTickCount64();
     const BOOL32 ok = step.inSpace ? driver_->TuneInSpace(static_cast<uint8_t>(step.channel))
                                    : driver_->Tune(step.space, step.channel);
     const uint32_t tuneMs = MsSince(start);
+    lagging_ = 0;
     if (!ok) {
-        Print(name_);
-        PrintLine(": the tune failed after ", tuneMs, " ms\n");
+        CLine() << name_ << ": the tune failed after " << tuneMs << " ms";
         return false;
     }
     tuned_ = index;
     if (driver_->CurrentSpace() != step.space || driver_->CurrentChannel() != step.channel) {
-        Print(name_);
-        PrintLine(": slots 15 and 16 say space ", driver_->CurrentSpace());
-        PrintLine(" channel ", driver_->CurrentChannel());
+        CLine() << name_ << ": slots 15 and 16 say space " << driver_->CurrentSpace() << " channel "
+                << driver_->CurrentChannel();
         return false;
     }
     for (;;) {
         {
-            CHold hold(lock_);
+            CSrwHold hold(lock_);
             if (stretchKey_ == key_[index] && check_.InStretch() >= packets) {
                 firstMs = static_cast<uint32_t>(stretchSeen_ - start);
                 break;
             }
         }
         if (MsSince(start) > ms) {
-            Print(name_);
-            PrintLine(": no stream of the channel tuned within ", ms, " ms\n");
+            CLine() << name_ << ": no stream of the channel tuned within " << ms << " ms";
             return false;
         }
         Sleep(20);
     }
-    Print(name_);
-    PrintLine(": tuned space ", step.space);
-    PrintLine(" channel ", step.channel);
-    PrintLine(" in ", tuneMs);
-    PrintLine(" ms, its first packet after ", firstMs, " ms\n");
+    CLine() << name_ << ": tuned space " << step.space << " channel " << step.channel << " in " << tuneMs
+            << " ms, its first packet after " << firstMs << " ms";
     return true;
 }
 
@@ -157,19 +150,12 @@ bool CViewer::WaitUntilLost(uint32_t ms)
 
 bool CViewer::Report()
 {
-    CHold hold(lock_);
+    CSrwHold hold(lock_);
     const CStreamCheck& c = check_;
-    Print(name_);
-    PrintLine(": packets ", c.packets);
-    PrintLine(", stretches ", c.stretches);
-    PrintLine(", lost ", c.lost);
-    PrintLine(", backwards ", c.backwards);
-    PrintLine(", of another channel ", c.wrongChannel);
-    PrintLine(", continuity errors ", c.ccErrors);
-    PrintLine(", sync errors ", c.syncErrors);
-    PrintLine(", wait errors ", waitErrors_);
-    PrintLine(", fetches ", fetches_);
-    PrintLine(", copies ", copies_, "\n");
+    CLine() << name_ << ": packets " << c.packets << ", stretches " << c.stretches << ", lost " << c.lost
+            << ", backwards " << c.backwards << ", of another channel " << c.wrongChannel << ", continuity errors "
+            << c.ccErrors << ", sync errors " << c.syncErrors << ", wait errors " << waitErrors_ << ", fetches "
+            << fetches_ << ", copies " << copies_;
     return c.stretches > 0 && !c.lost && !c.backwards && !c.wrongChannel && !c.ccErrors && !c.syncErrors &&
            !waitErrors_ && fetches_ && copies_;
 }

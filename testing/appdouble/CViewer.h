@@ -26,8 +26,11 @@ public:
     void StopReading();
     // Tunes and waits until `packets` payload packets of the new channel
     // came (within `ms`); false, said on the output, when not. Its time from
-    // the call to the first packet of the channel in `firstMs`.
-    bool TuneAndWatch(const CTuneStep& step, uint32_t packets, uint32_t ms, uint32_t& firstMs);
+    // the call to the first packet of the channel in `firstMs`. With
+    // `lagMs`, the reader stops taking the stream that long before the tune
+    // and until it returns, as a busy app does: the old channel's stream
+    // backs up in the plug-in (and beyond it, in the pipe) meanwhile.
+    bool TuneAndWatch(const CTuneStep& step, uint32_t packets, uint32_t ms, uint32_t& firstMs, uint32_t lagMs = 0);
     // Reads until the stream stops and the tuner says it is not open any
     // more; false when that did not come within `ms`.
     bool WaitUntilLost(uint32_t ms);
@@ -46,6 +49,7 @@ private:
     const char* name_;
     HANDLE thread_ = nullptr;
     volatile long stop_ = 0;
+    volatile long lagging_ = 0;
     SRWLOCK lock_ = {};  // the checker, and what the reader tells the tuning thread
     CStreamCheck check_;
     // The tuning thread's, read by the reader: the channel tuned last (its

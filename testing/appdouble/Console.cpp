@@ -8,26 +8,30 @@ void Print(const char* text)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(TextLength(text)), &written, nullptr);
 }
 
-void Print(const wchar_t* text)
+CLine::~CLine()
+{
+    AppendText(text_, sizeof text_ - 1, "\n");
+    Print(text_);
+}
+
+CLine& CLine::operator<<(const char* text)
+{
+    AppendText(text_, sizeof text_ - 1, text);
+    return *this;
+}
+
+CLine& CLine::operator<<(const wchar_t* text)
 {
     char narrow[128] = {};
-    uint32_t n = 0;
-    for (; text[n] && n + 1 < sizeof narrow; ++n) narrow[n] = text[n] < 0x80 ? static_cast<char>(text[n]) : '?';
-    Print(narrow);
+    for (uint32_t n = 0; text[n] && n + 1 < sizeof narrow; ++n)
+        narrow[n] = text[n] < 0x80 ? static_cast<char>(text[n]) : '?';
+    return *this << narrow;
 }
 
-void PrintNumber(uint32_t value)
+CLine& CLine::operator<<(uint32_t value)
 {
-    char digits[12] = {};
-    AppendDecimal(digits, sizeof digits, value);
-    Print(digits);
-}
-
-void PrintLine(const char* a, uint32_t n, const char* b)
-{
-    Print(a);
-    PrintNumber(n);
-    Print(b);
+    AppendDecimal(text_, sizeof text_ - 1, value);
+    return *this;
 }
 
 void ReadArguments(CArguments& out)

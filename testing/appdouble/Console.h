@@ -2,12 +2,24 @@
 #pragma once
 #include "Kernel32.h"
 
-// Writes to standard output (the test's file), each call at once.
+// Writes to standard output (the test's file), at once.
 void Print(const char* text);
-void Print(const wchar_t* text);  // ASCII only
-void PrintNumber(uint32_t value);
-// Print(a), PrintNumber(n), Print(b).
-void PrintLine(const char* a, uint32_t n, const char* b = "\n");
+
+// A line, written in one piece when it goes out of scope (threads print side
+// by side); text past its room is cut.
+class CLine {
+public:
+    CLine() = default;
+    ~CLine();
+    CLine(const CLine&) = delete;
+    CLine& operator=(const CLine&) = delete;
+    CLine& operator<<(const char* text);
+    CLine& operator<<(const wchar_t* text);  // ASCII; others as '?'
+    CLine& operator<<(uint32_t value);
+
+private:
+    char text_[512] = {};
+};
 
 // The arguments after the program's name: at most kMaxArguments, each at
 // most kArgumentLength units, quotes taken off.
