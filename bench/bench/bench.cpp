@@ -1,9 +1,10 @@
 // bench: TunerHost measured against the named pipe's own ceiling, in one run.
-//   bench [--quick] [--runs N] [--versus FOLDER]
+//   bench [--quick] [--runs N] [--versus FOLDER | --client-plugin]
 //   bench --counts      (with the counter build's TunerHost.exe beside it)
 // --versus: the TunerHost.exe of another build (a Windows or a Linux path) is
 // measured too, run by run beside this one's, with the same plug-ins and
 // clients: its cost, its loss-free rate and its clients' open.
+// --client-plugin: only the client plug-in's figures, beside tsrec's.
 // Prints a table; every figure is the median of N runs (default 5, --quick 1)
 // with its spread. Needs TunerHost.exe, BonDriver_Sim.dll, b25decoder.dll,
 // tsrec.exe and the client plug-in BonDriver_TunerHost_T.dll beside itself. Exit codes: 0 done, 1 a measurement could not be made, 2 usage.
@@ -21,13 +22,15 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc == 4 && std::wcscmp(argv[1], L"--pipe-writer") == 0) return PipeWriter(argv[2], _wtoi(argv[3]));
     if (argc == 2 && std::wcscmp(argv[1], L"--counts") == 0) return PrintCallCounts(10) ? 0 : 1;
-    bool quick = false;
+    bool quick = false, pluginOnly = false;
     int runs = 5;
     std::wstring versus;
     for (int i = 1; i < argc; ++i) {
         if (std::wcscmp(argv[i], L"--quick") == 0) {
             quick = true;
             runs = 1;
+        } else if (std::wcscmp(argv[i], L"--client-plugin") == 0) {
+            pluginOnly = true;
         } else if (std::wcscmp(argv[i], L"--runs") == 0 && i + 1 < argc) {
             runs = std::max(1, _wtoi(argv[++i]));
         } else if (std::wcscmp(argv[i], L"--versus") == 0 && i + 1 < argc) {
@@ -36,7 +39,8 @@ int wmain(int argc, wchar_t** argv)
             std::replace(versus.begin(), versus.end(), L'/', L'\\');
             if (versus.back() != L'\\') versus += L'\\';
         } else {
-            std::fprintf(stderr, "usage: bench [--quick] [--runs N] [--versus FOLDER]\n       bench --counts\n");
+            std::fprintf(stderr, "usage: bench [--quick] [--runs N] [--versus FOLDER | --client-plugin]\n"
+                                 "       bench --counts\n");
             return 2;
         }
     }
@@ -49,7 +53,7 @@ int wmain(int argc, wchar_t** argv)
     Figure ceiling, lossFree, lossFreeRatio, relay, relayCpu, relayB25, ratio, ratioB25;
     Figure cpu, serverCpu, hostAndServer, perMBps, clientCpu, wsGrowth, pvGrowth, pvMax, latMedian, latWorst, tune;
     Figure open, openAtOnce, otherCost, costRatio, otherLossFreeRatio, otherOpen, otherOpenAtOnce;
-    Figure pluginCpu, pluginPerMBps, tsrecCpu, tsrecPerMBps, pluginToTsrec, pluginTune, libraryTune;
+    CPluginFigures plugin;
     const double pluginSeconds = quick ? 3 : 10;
     // The whole cost: TunerHost, its plug-in hosts, and the Wine server.
     auto whole = [](const CostRun& r) { return r.cpuPercent + std::max(0.0, r.serverCpuPercent); };
@@ -58,6 +62,7 @@ int wmain(int argc, wchar_t** argv)
         std::vector<double> t;
         return ConnectTimes(quick ? 4 : 10, pauseMs, t, program) ? Percentile(t, 0.5) : 0.0;
     };
+    if (pluginOnly) return plugin.MeasureAlone(runs, pluginSeconds, tunes) ? 0 : 1;
     for (int run = 0; run < runs; ++run) {
         std::fprintf(stderr, "bench: run %d of %d\n", run + 1, runs);
         const double c = Ceiling(messages);
@@ -113,23 +118,10 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         }
         tune.Add(Percentile(t, 0.5));
-        const PluginRun p = ClientPluginBesideTsrec(pluginSeconds, tunes, run % 2 == 1);
-        if (!p.ok || p.rateMBps <= 0) {
-            std::fprintf(stderr, "bench: the client plug-in's run failed\n");
-            return 1;
-        }
-        pluginCpu.Add(p.pluginCpuPercent);
-        pluginPerMBps.Add(p.pluginCpuPercent / p.rateMBps);
-        tsrecCpu.Add(p.tsrecCpuPercent);
-        tsrecPerMBps.Add(p.tsrecCpuPercent / p.rateMBps);
-        pluginToTsrec.Add(p.tsrecCpuPercent > 0 ? p.pluginCpuPercent / p.tsrecCpuPercent : 0);
-        pluginTune.Add(Percentile(p.pluginTuneMs, 0.5));
-        libraryTune.Add(Percentile(p.libraryTuneMs, 0.5));
+        if (!plugin.Measure(pluginSeconds, tunes, run % 2 == 1)) return 1;
     }
     std::printf("%d run(s); median, and min .. max over the runs\n\n", runs);
-    std::printf("| %-44s | %10s | %-24s | %-8s |\n", "figure", "median", "spread", "unit");
-    std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(12, '-').c_str(),
-                std::string(26, '-').c_str(), std::string(10, '-').c_str());
+    TableHead();
     Row("ceiling: plain pipe pair, 586,560-byte msgs", ceiling, "MB/s");
     Row("loss-free rate: every packet, kept up", lossFree, "MB/s");
     Row("loss-free / ceiling (target >= 0.8)", lossFreeRatio, "ratio", 2);
@@ -151,18 +143,10 @@ int wmain(int argc, wchar_t** argv)
     Row("tune: command 2 to first new-channel msg", tune, "ms");
     Row("open: connect to the tuner open, 0.5 s apart", open, "ms");
     Row("  the next client at once", openAtOnce, "ms");
-    Row("client plug-in at 5 MB/s: the app's CPU", pluginCpu, "% core", 2);
-    Row("  per MB/s of stream", pluginPerMBps, "% core", 3);
-    Row("tsrec on the same pipes: its CPU", tsrecCpu, "% core", 2);
-    Row("  per MB/s of stream", tsrecPerMBps, "% core", 3);
-    Row("  plug-in / tsrec", pluginToTsrec, "ratio", 2);
-    Row("client plug-in: Tune to its first byte", pluginTune, "ms");
-    Row("  the client library: command 2 to first msg", libraryTune, "ms");
+    plugin.PrintRows();
     if (!versus.empty()) {
         std::printf("\nThe other build (%ls), run by run beside this one:\n\n", versus.c_str());
-        std::printf("| %-44s | %10s | %-24s | %-8s |\n", "figure", "median", "spread", "unit");
-        std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(12, '-').c_str(),
-                    std::string(26, '-').c_str(), std::string(10, '-').c_str());
+        TableHead();
         Row("2.5 + 5 MB/s: TunerHost + hosts + server", otherCost, "% core", 2);
         Row("this build's whole cost / the other's (<= 1.15)", costRatio, "ratio", 2);
         Row("loss-free / ceiling", otherLossFreeRatio, "ratio", 2);

@@ -68,7 +68,7 @@ BOOL32 CClientDriver::Tune(uint32_t space, uint32_t channel)
     // after the retune, and what was buffered goes.
     buffer_.Clear();
     if (data == INVALID_HANDLE_VALUE) {
-        SetEvent(lost_);
+        buffer_.MarkLost();
         return 0;
     }
     space_ = space;
@@ -87,6 +87,7 @@ float CClientDriver::ReadLevel()
 {
     float level = 0;
     if (open_ && !Lost() && link_.SignalLevel(level)) level_ = level;
+    if (link_.Lost()) buffer_.MarkLost();
     return open_ && !Lost() ? level_ : 0.0f;
 }
 

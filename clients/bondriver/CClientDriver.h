@@ -30,7 +30,7 @@ public:
 
 private:
     ~CClientDriver();
-    bool Lost() const { return WaitForSingleObject(lost_, 0) == WAIT_OBJECT_0; }
+    bool Lost() const { return buffer_.Lost(); }
     void CloseLocked();
 
     const bool terrestrial_;

@@ -20,7 +20,7 @@ constexpr uint32_t Min(uint32_t a, uint32_t b)
 CStreamBuffer::CStreamBuffer(HANDLE lost)
     : memory_(static_cast<uint8_t*>(
           VirtualAlloc(nullptr, size_t{kSlots} * kDataMessageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))),
-      lost_(lost),
+      lostEvent_(lost),
       wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       room_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       ack_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
@@ -48,6 +48,7 @@ bool CStreamBuffer::Start(HANDLE pipe)
         request_ = kResume;
         nextPipe_ = pipe;
     }
+    lost_ = 0;
     thread_ = CreateThread(nullptr, 0, ReaderMain, this, 0, nullptr);
     if (thread_) return true;
     CloseHandle(pipe);
@@ -122,6 +123,7 @@ void CStreamBuffer::Run()
             }
             if (request != kStop) request_ = kNone;
             room = count_ < kSlots;
+            roomWanted_ = !room;
             slot = (head_ + count_) % kSlots;
         }
         if (request == kStop || request == kPark) {
@@ -146,7 +148,8 @@ void CStreamBuffer::Run()
             CSrwHold hold(lock_);
             slots_[slot] = {got, 0};
             ++count_;
-            SetEvent(data_);
+            if (!dataSet_) SetEvent(data_);
+            dataSet_ = true;
             continue;
         }
         // A request cut the read short: it is read at the top.
@@ -154,15 +157,22 @@ void CStreamBuffer::Run()
         // TunerHost ended the connection, or went.
         CloseHandle(pipe);
         pipe = INVALID_HANDLE_VALUE;
-        SetEvent(lost_);
+        MarkLost();
     }
+}
+
+void CStreamBuffer::MarkLost()
+{
+    lost_ = 1;
+    SetEvent(lostEvent_);
 }
 
 void CStreamBuffer::DropHead()
 {
     head_ = (head_ + 1) % kSlots;
     --count_;
-    SetEvent(room_);
+    if (roomWanted_) SetEvent(room_);
+    roomWanted_ = false;
 }
 
 void CStreamBuffer::ReleaseHanded()
@@ -183,7 +193,9 @@ uint32_t CStreamBuffer::BlocksLocked() const
 
 void CStreamBuffer::NoteEmptyLocked()
 {
-    if (!BlocksLocked()) ResetEvent(data_);
+    if (!dataSet_ || BlocksLocked()) return;
+    ResetEvent(data_);
+    dataSet_ = false;
 }
 
 bool CStreamBuffer::Fetch(uint8_t** data, uint32_t* size, uint32_t* waiting)
@@ -194,7 +206,7 @@ bool CStreamBuffer::Fetch(uint8_t** data, uint32_t* size, uint32_t* waiting)
     *size = 0;
     *waiting = 0;
     if (count_ == 0) {
-        ResetEvent(data_);
+        NoteEmptyLocked();
         return false;
     }
     Slot& s = slots_[head_];
@@ -247,20 +259,21 @@ void CStreamBuffer::Clear()
     head_ = (head_ + count_) % kSlots;
     count_ = 0;
     handedEnd_ = false;
-    ResetEvent(data_);
-    SetEvent(room_);
+    NoteEmptyLocked();
+    if (roomWanted_) SetEvent(room_);
+    roomWanted_ = false;
 }
 
 uint32_t CStreamBuffer::Wait(uint32_t ms, HANDLE stop)
 {
     if (ReadyBlocks()) return kStreamReady;
-    if (WaitForSingleObject(lost_, 0) == WAIT_OBJECT_0) {
+    if (lost_) {
         // No data will come: the time asked for passes (unless the tuner is
         // closed meanwhile), so that an app that waits in a loop does not spin.
         if (ms != INFINITE) WaitForSingleObject(stop, ms);
         return kStreamTimedOut;
     }
-    const HANDLE waits[3] = {data_, lost_, stop};
+    const HANDLE waits[3] = {data_, lostEvent_, stop};
     WaitForMultipleObjects(3, waits, FALSE, ms);
     return ReadyBlocks() ? kStreamReady : kStreamTimedOut;
 }

@@ -13,7 +13,7 @@ public:
     static constexpr uint32_t kBlockSize = kDataMessageSize / 12;
     static constexpr uint32_t kSlots = 8;
 
-    // `lost` is set when the data pipe breaks.
+    // `lost` is set when the data pipe breaks, or MarkLost is called.
     explicit CStreamBuffer(HANDLE lost);
     ~CStreamBuffer();
     CStreamBuffer(const CStreamBuffer&) = delete;
@@ -30,6 +30,9 @@ public:
     bool Park();
     // ...and reads `pipe` from now on.
     void Resume(HANDLE pipe);
+    // The connection is over: no data will come until the next Start.
+    void MarkLost();
+    bool Lost() const { return lost_ != 0; }
 
     // The app's side; each call first lets go of the block the last
     // FetchBlock handed out.
@@ -60,7 +63,8 @@ private:
     void NoteEmptyLocked();
 
     uint8_t* memory_;
-    HANDLE lost_;
+    HANDLE lostEvent_;
+    volatile long lost_ = 0;
     HANDLE wake_;  // auto-reset: a request for the reader
     HANDLE room_;  // auto-reset: a slot was freed
     HANDLE ack_;   // auto-reset: the reader parked
@@ -75,6 +79,11 @@ private:
     uint32_t head_ = 0;
     uint32_t count_ = 0;
     bool handedEnd_ = false;  // the last block handed out ended the head slot
+    // Whether data_ is set, and whether the reader waits for room: the
+    // events are set and reset only when that changes, each a call into the
+    // system (under Wine, a round trip to its server).
+    bool dataSet_ = false;
+    bool roomWanted_ = false;
     Request request_ = kNone;
     HANDLE nextPipe_ = INVALID_HANDLE_VALUE;
 };
