@@ -21,7 +21,10 @@ CClientDriver::~CClientDriver()
 BOOL32 CClientDriver::Open()
 {
     CSrwHold hold(lock_);
-    if (open_) return !Lost();
+    if (open_ && !Lost()) return 1;
+    // An app that opens again after the connection was lost, without a
+    // Close between, is served as if it had closed.
+    CloseLocked();
     if (leaked_) return 0;
     ResetEvent(lost_);
     if (!link_.Connect()) return 0;
