@@ -8,7 +8,9 @@
 //                                 the connection (TunerHost's plug-in faults,
 //                                 TunerHost ends) checks that every call is
 //                                 bounded, waits for DIR\goK, opens again
-//   appdouble busy PLUGIN         Open must fail: another app holds the kind
+//   appdouble refused PLUGIN      Open must fail (another app holds the kind,
+//                                 or the pipes are not TunerHost's)
+//   appdouble level PLUGIN        opens and prints the level it reads, twice
 // Prints what it does; exit code 0 when every check held, 1 when one did not,
 // 2 for bad arguments.
 #include "CViewer.h"
@@ -273,7 +275,7 @@ int Survive(const CArguments& args)
     return ok ? 0 : 1;
 }
 
-int Busy(const CArguments& args)
+int Refused(const CArguments& args)
 {
     if (args.count != 2) return 2;
     CPlugin p;
@@ -281,9 +283,28 @@ int Busy(const CArguments& args)
     const uint64_t start = GetTickCount64();
     const BOOL32 opened = p.driver->Open();
     const uint32_t ms = MsSince(start);
-    CLine() << (opened ? "busy: opened after " : "busy: refused after ") << ms << " ms";
+    CLine() << (opened ? "refused: opened after " : "refused: refused after ") << ms << " ms";
     Unload(p);
     return opened ? 1 : 0;
+}
+
+// Opens, reads the level twice, and says what it got, bit for bit.
+int Level(const CArguments& args)
+{
+    if (args.count != 2) return 2;
+    CPlugin p;
+    if (!Load(args.text[1], p)) return 1;
+    if (!p.driver->Open()) {
+        Fail("Open failed");
+        Unload(p);
+        return 1;
+    }
+    const float first = p.driver->ReadLevel(), second = p.driver->ReadLevel();
+    CLine() << "level bits " << __builtin_bit_cast(uint32_t, first) << ", " << __builtin_bit_cast(uint32_t, second)
+            << ", open " << static_cast<uint32_t>(p.driver2->IsOpen() ? 1 : 0);
+    p.driver->Close();
+    Unload(p);
+    return 0;
 }
 
 }  // namespace
@@ -295,7 +316,8 @@ extern "C" [[noreturn]] void __cdecl AppMain()
     int code = 2;
     if (args.count >= 2 && SameText(args.text[0], L"watch")) code = Watch(args);
     else if (args.count >= 1 && SameText(args.text[0], L"survive")) code = Survive(args);
-    else if (args.count >= 1 && SameText(args.text[0], L"busy")) code = Busy(args);
-    else CLine() << "usage: appdouble watch PLUGIN... | survive PLUGIN DIR N | busy PLUGIN";
+    else if (args.count >= 1 && SameText(args.text[0], L"refused")) code = Refused(args);
+    else if (args.count >= 1 && SameText(args.text[0], L"level")) code = Level(args);
+    else CLine() << "usage: appdouble watch PLUGIN... | survive PLUGIN DIR N | refused PLUGIN | level PLUGIN";
     ExitProcess(static_cast<unsigned>(code));
 }

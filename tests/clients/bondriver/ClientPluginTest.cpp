@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -41,6 +43,59 @@ void Touch(const std::wstring& path)
 {
     WriteTextFile(path, "");
 }
+
+// A TunerHost older than command 8, as far as a client sees one: the
+// challenge answered, commands 0 to 4 as the protocol has them, and any other
+// command, 8 too, answered with the previous reply. With `ownData` it offers
+// the data pipe itself at command 1; without, whatever process holds the data
+// pipe's name serves it.
+class COlderHost {
+public:
+    explicit COlderHost(bool ownData) : ownData_(ownData)
+    {
+        control_.Reset(CreateNamedPipeW(kPlainPipeNameControlT, PIPE_ACCESS_DUPLEX,
+                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 256, 256, 1000,
+                                        nullptr));
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~COlderHost()
+    {
+        // A client that never came is stood in for, so that the wait ends.
+        if (!served_) CFileHandle(CreateFileW(kPlainPipeNameControlT, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+        thread_.join();
+    }
+    bool Listening() const { return static_cast<bool>(control_); }
+
+private:
+    void Serve()
+    {
+        if (!control_ || (!ConnectNamedPipe(control_.Get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED))
+            return;
+        served_ = true;
+        uint32_t previous = 0;
+        for (;;) {
+            uint8_t command = 0, arg[4] = {};
+            DWORD got = 0;
+            if (!ReadFile(control_.Get(), &command, 1, &got, nullptr) || got != 1) return;
+            if ((command == kCmdSelectChannel || command == kCmdChallenge) &&
+                (!ReadFile(control_.Get(), arg, 4, &got, nullptr) || got != 4))
+                return;
+            if (command == kCmdChallenge) previous = ExpectedChallengeReply(arg);
+            else if (command <= kCmdKeepAlive) previous = 1;
+            if (command == kCmdRearmData && ownData_ && !data_)
+                data_.Reset(CreateNamedPipeW(kPlainPipeNameDataT, PIPE_ACCESS_OUTBOUND,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0, 1000,
+                                             nullptr));
+            if (!WriteFile(control_.Get(), &previous, 4, &got, nullptr)) return;
+        }
+    }
+
+    const bool ownData_;
+    CFileHandle control_, data_;
+    std::atomic<bool> served_{false};
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -90,7 +145,7 @@ TEST(ClientPlugin, AnAppOutlivesTheHostsPluginAndTunerHostItself)
     ASSERT_TRUE(app.Says("streaming 0", 30000)) << app.Output();
 
     CApp second;
-    ASSERT_TRUE(second.Start(run.dir, BinDir(), L"busy " + std::wstring(kPluginT), L"busy"));
+    ASSERT_TRUE(second.Start(run.dir, BinDir(), L"refused " + std::wstring(kPluginT), L"refused"));
     const ULONGLONG refusing = GetTickCount64();
     EXPECT_EQ(second.Finish(30000), 0u) << second.Output();
     EXPECT_LT(GetTickCount64() - refusing, 15000u) << second.Output();
@@ -112,6 +167,33 @@ TEST(ClientPlugin, AnAppOutlivesTheHostsPluginAndTunerHostItself)
     EXPECT_EQ(app.Finish(60000), 0u) << app.Output();
     EXPECT_NE(app.Output().find("survive: ok"), std::string::npos) << app.Output();
     EXPECT_TRUE(run.Exit(15000));
+}
+
+// Against a TunerHost older than command 8 the plug-in opens, and reads the
+// level as 0 rather than taking that host's previous reply (1) for one. A
+// data pipe that another process serves than the one that answered on the
+// control pipe is refused, and Open with it.
+TEST(ClientPlugin, TellsAnOlderTunerHostAndRefusesAnotherProcesssDataPipe)
+{
+    CTempDir dir(L"clientolder");
+    {
+        COlderHost older(true);
+        ASSERT_TRUE(older.Listening());
+        CApp app;
+        ASSERT_TRUE(app.Start(dir, BinDir(), L"level " + std::wstring(kPluginT), L"level"));
+        EXPECT_EQ(app.Finish(30000), 0u) << app.Output();
+        EXPECT_NE(app.Output().find("level bits 0, 0, open 1"), std::string::npos) << app.Output();
+    }
+    CChild impostor;
+    ASSERT_TRUE(impostor.Start(BinDir() + L"\\bench.exe", BinDir(),
+                               L"--pipe-writer " + std::wstring(kPlainPipeNameDataT) + L" 1"));
+    ASSERT_TRUE(WaitUntil([] { return WaitNamedPipeW(kPlainPipeNameDataT, 1) || GetLastError() != ERROR_FILE_NOT_FOUND; },
+                          10000));
+    COlderHost older(false);
+    ASSERT_TRUE(older.Listening());
+    CApp app;
+    ASSERT_TRUE(app.Start(dir, BinDir(), L"refused " + std::wstring(kPluginT), L"refused"));
+    EXPECT_EQ(app.Finish(30000), 0u) << app.Output();
 }
 
 // The bitness bridge: this build's app double watches the terrestrial kind,
