@@ -1,8 +1,8 @@
 #include "config/DriverCatalogue.h"
 
 #include "common/CriticalSection.h"
-#include "config/ClientPluginMark.h"
 #include "common/WinHandle.h"
+#include "config/ClientPluginMark.h"
 #include "plughost/Wire.h"
 #include "tuner/CPlugChild.h"
 
