@@ -118,6 +118,7 @@ void CStreamBuffer::Run()
             CSrwHold hold(lock_);
             request = request_;
             if (request == kResume) {
+                if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
                 pipe = nextPipe_;
                 nextPipe_ = INVALID_HANDLE_VALUE;
             }
