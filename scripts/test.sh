@@ -27,8 +27,9 @@ for arch in x86_64 i686; do
     if [ -n "$bad" ]; then echo "error: $f imports non-system DLLs: $bad"; exit 1; fi
   done
 done
-# The test plug-ins are built as users' plug-ins are: kernel32 is all they import.
-for f in "$root"/build-{x86_64,i686}/bin/{BonDriver_Sim,BonDriver_SimEH,b25decoder}.dll; do
+# The client plug-in and the test plug-ins are built as users' plug-ins are:
+# kernel32 is all they import.
+for f in "$root"/build-{x86_64,i686}/bin/{BonDriver_TunerHost_T,BonDriver_TunerHost_S,BonDriver_Sim,BonDriver_SimEH,b25decoder}.dll; do
   dlls=$(x86_64-w64-mingw32-objdump -p "$f" | awk '/DLL Name:/ {print tolower($3)}' | sort -u | tr '\n' ' ')
   if [ "$dlls" != "kernel32.dll " ]; then echo "error: $f imports $dlls"; exit 1; fi
 done

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 inline double Now()
@@ -38,6 +39,14 @@ inline void Row(const char* name, const Figure& f, const char* unit, int decimal
 {
     std::printf("| %-44s | %10.*f | %10.*f .. %-10.*f | %-8s |\n", name, decimals, f.Median(), decimals, f.Min(),
                 decimals, f.Max(), unit);
+}
+
+// The head of a table of Rows.
+inline void TableHead()
+{
+    std::printf("| %-44s | %10s | %-24s | %-8s |\n", "figure", "median", "spread", "unit");
+    std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(12, '-').c_str(),
+                std::string(26, '-').c_str(), std::string(10, '-').c_str());
 }
 
 inline double Percentile(std::vector<double> v, double q)

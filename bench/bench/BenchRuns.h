@@ -1,5 +1,7 @@
 // The benchmark's measurements, each in a run of its own.
 #pragma once
+#include "BenchCommon.h"
+
 #include <windows.h>
 
 #include <string>
@@ -29,6 +31,34 @@ CostRun Cost(double seconds, const std::wstring& program = {});
 
 // Command 2 to the first message of the new channel, alternating between two.
 bool TuneTimes(int count, std::vector<double>& times);
+// ...on a client already reading.
+struct CReader;
+bool TuneTimesOf(CReader& reader, int count, std::vector<double>& times);
+
+// The client plug-in in this process as an app has it, tsrec, and the client
+// library in this process as tsrec reads, each taking one kind's stream at
+// 5 MB/s from the same TunerHost (`tsrecFirst`: tsrec before the plug-in);
+// then the plug-in's and the library's time from a tune to the first byte.
+struct PluginRun {
+    double pluginCpuPercent = -1;  // this program while its thread takes the stream from the plug-in
+    double tsrecCpuPercent = -1;   // tsrec recording to NUL
+    double libraryCpuPercent = -1; // this program reading as tsrec does, with the client library
+    double rateMBps = 0;           // the stream the plug-in handed out
+    std::vector<double> pluginTuneMs, libraryTuneMs;
+    bool ok = false;
+};
+PluginRun ClientPluginBesideTsrec(double seconds, int tunes, bool tsrecFirst);
+
+// Those runs' figures, run by run, and their rows of the table.
+struct CPluginFigures {
+    Figure pluginCpu, pluginPerMBps, tsrecCpu, tsrecPerMBps, pluginToTsrec, libraryCpu, pluginToLibrary;
+    Figure pluginTune, libraryTune;
+    // One run; false, said on the error output, when it failed.
+    bool Measure(double seconds, int tunes, bool tsrecFirst);
+    void PrintRows() const;
+    // `runs` runs, and a table of these rows alone.
+    bool MeasureAlone(int runs, double seconds, int tunes);
+};
 
 // A client's open: connect to the reply of its first command (TunerHost opens
 // the tuner before it reads one), connection after connection, `pauseMs`

@@ -98,7 +98,11 @@ bool TuneTimes(int count, std::vector<double>& times)
     CReader r;
     if (!host.SetSim(TunerKind::Terrestrial, "RateKBps=2500\r\n") || !host.Start() || !r.Open(TunerKind::Terrestrial))
         return false;
-    if (!r.Read()) return false;
+    return r.Read() && TuneTimesOf(r, count, times);
+}
+
+bool TuneTimesOf(CReader& r, int count, std::vector<double>& times)
+{
     for (int i = 0; i < count; ++i) {
         const bool to14 = i % 2 == 0;
         uint32_t reply = 0;

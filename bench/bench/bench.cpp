@@ -1,12 +1,13 @@
 // bench: TunerHost measured against the named pipe's own ceiling, in one run.
-//   bench [--quick] [--runs N] [--versus FOLDER]
+//   bench [--quick] [--runs N] [--versus FOLDER | --client-plugin]
 //   bench --counts      (with the counter build's TunerHost.exe beside it)
 // --versus: the TunerHost.exe of another build (a Windows or a Linux path) is
 // measured too, run by run beside this one's, with the same plug-ins and
 // clients: its cost, its loss-free rate and its clients' open.
+// --client-plugin: only the client plug-in's figures, beside tsrec's.
 // Prints a table; every figure is the median of N runs (default 5, --quick 1)
-// with its spread. Needs TunerHost.exe, BonDriver_Sim.dll and b25decoder.dll
-// beside itself. Exit codes: 0 done, 1 a measurement could not be made, 2 usage.
+// with its spread. Needs TunerHost.exe, BonDriver_Sim.dll, b25decoder.dll,
+// tsrec.exe and the client plug-in BonDriver_TunerHost_T.dll beside itself. Exit codes: 0 done, 1 a measurement could not be made, 2 usage.
 #include "BenchCommon.h"
 #include "BenchRuns.h"
 
@@ -21,13 +22,15 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc == 4 && std::wcscmp(argv[1], L"--pipe-writer") == 0) return PipeWriter(argv[2], _wtoi(argv[3]));
     if (argc == 2 && std::wcscmp(argv[1], L"--counts") == 0) return PrintCallCounts(10) ? 0 : 1;
-    bool quick = false;
+    bool quick = false, pluginOnly = false;
     int runs = 5;
     std::wstring versus;
     for (int i = 1; i < argc; ++i) {
         if (std::wcscmp(argv[i], L"--quick") == 0) {
             quick = true;
             runs = 1;
+        } else if (std::wcscmp(argv[i], L"--client-plugin") == 0) {
+            pluginOnly = true;
         } else if (std::wcscmp(argv[i], L"--runs") == 0 && i + 1 < argc) {
             runs = std::max(1, _wtoi(argv[++i]));
         } else if (std::wcscmp(argv[i], L"--versus") == 0 && i + 1 < argc) {
@@ -36,7 +39,8 @@ int wmain(int argc, wchar_t** argv)
             std::replace(versus.begin(), versus.end(), L'/', L'\\');
             if (versus.back() != L'\\') versus += L'\\';
         } else {
-            std::fprintf(stderr, "usage: bench [--quick] [--runs N] [--versus FOLDER]\n       bench --counts\n");
+            std::fprintf(stderr, "usage: bench [--quick] [--runs N] [--versus FOLDER | --client-plugin]\n"
+                                 "       bench --counts\n");
             return 2;
         }
     }
@@ -49,6 +53,8 @@ int wmain(int argc, wchar_t** argv)
     Figure ceiling, lossFree, lossFreeRatio, relay, relayCpu, relayB25, ratio, ratioB25;
     Figure cpu, serverCpu, hostAndServer, perMBps, clientCpu, wsGrowth, pvGrowth, pvMax, latMedian, latWorst, tune;
     Figure open, openAtOnce, otherCost, costRatio, otherLossFreeRatio, otherOpen, otherOpenAtOnce;
+    CPluginFigures plugin;
+    const double pluginSeconds = quick ? 3 : 10;
     // The whole cost: TunerHost, its plug-in hosts, and the Wine server.
     auto whole = [](const CostRun& r) { return r.cpuPercent + std::max(0.0, r.serverCpuPercent); };
     // The median of a client's opens, `pauseMs` apart; 0 when they failed.
@@ -56,6 +62,7 @@ int wmain(int argc, wchar_t** argv)
         std::vector<double> t;
         return ConnectTimes(quick ? 4 : 10, pauseMs, t, program) ? Percentile(t, 0.5) : 0.0;
     };
+    if (pluginOnly) return plugin.MeasureAlone(runs, pluginSeconds, tunes) ? 0 : 1;
     for (int run = 0; run < runs; ++run) {
         std::fprintf(stderr, "bench: run %d of %d\n", run + 1, runs);
         const double c = Ceiling(messages);
@@ -111,11 +118,10 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         }
         tune.Add(Percentile(t, 0.5));
+        if (!plugin.Measure(pluginSeconds, tunes, run % 2 == 1)) return 1;
     }
     std::printf("%d run(s); median, and min .. max over the runs\n\n", runs);
-    std::printf("| %-44s | %10s | %-24s | %-8s |\n", "figure", "median", "spread", "unit");
-    std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(12, '-').c_str(),
-                std::string(26, '-').c_str(), std::string(10, '-').c_str());
+    TableHead();
     Row("ceiling: plain pipe pair, 586,560-byte msgs", ceiling, "MB/s");
     Row("loss-free rate: every packet, kept up", lossFree, "MB/s");
     Row("loss-free / ceiling (target >= 0.8)", lossFreeRatio, "ratio", 2);
@@ -137,18 +143,18 @@ int wmain(int argc, wchar_t** argv)
     Row("tune: command 2 to first new-channel msg", tune, "ms");
     Row("open: connect to the tuner open, 0.5 s apart", open, "ms");
     Row("  the next client at once", openAtOnce, "ms");
+    plugin.PrintRows();
     if (!versus.empty()) {
         std::printf("\nThe other build (%ls), run by run beside this one:\n\n", versus.c_str());
-        std::printf("| %-44s | %10s | %-24s | %-8s |\n", "figure", "median", "spread", "unit");
-        std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(12, '-').c_str(),
-                    std::string(26, '-').c_str(), std::string(10, '-').c_str());
+        TableHead();
         Row("2.5 + 5 MB/s: TunerHost + hosts + server", otherCost, "% core", 2);
         Row("this build's whole cost / the other's (<= 1.15)", costRatio, "ratio", 2);
         Row("loss-free / ceiling", otherLossFreeRatio, "ratio", 2);
         Row("open: connect to the tuner open, 0.5 s apart", otherOpen, "ms");
         Row("  the next client at once", otherOpenAtOnce, "ms");
     }
-    std::printf("\nThe tune time includes filling the first message of the new channel: %.0f ms at 2.5 MB/s.\n",
-                kDataMessageSize / 2.5e6 * 1000);
+    std::printf("\nThe tune times include filling the first message of the new channel: %.0f ms at 2.5 MB/s, "
+                "%.0f ms at 5 MB/s (the client plug-in's).\n",
+                kDataMessageSize / 2.5e6 * 1000, kDataMessageSize / 5e6 * 1000);
     return 0;
 }

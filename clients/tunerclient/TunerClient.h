@@ -2,6 +2,7 @@
 // its commands and replies, and the data pipe with its messages.
 #pragma once
 #include "common/WinHandle.h"
+#include "relay/PipeProtocol.h"
 
 #include <windows.h>
 
@@ -33,29 +34,6 @@ bool TunerHeldByAnother(TunerKind kind);
 // Whether a client reads the kind's stream now (its data pipe is connected):
 // the kind is held, not between two clients, when its control pipe is busy.
 bool TunerStreamGoesToAnother(TunerKind kind);
-
-// How long TunerHost may be between two clients of a kind, its control pipe
-// busy while it closes the last one's tuner: the plug-in's close gets 5 s,
-// ending its host when that did not come back up to 5 s more, and stopping
-// the stream's relay up to 5 s; and a second to spare.
-constexpr DWORD kBetweenClientsMs = 16000;
-
-// The host's control and data pipe commands.
-enum : uint8_t {
-    kCmdPauseData = 0,
-    kCmdRearmData = 1,
-    kCmdSelectChannel = 2,
-    kCmdWaitForData = 3,
-    kCmdKeepAlive = 4,
-    kCmdChallenge = 5,
-    kCmdYield = 6,  // the tuner goes to the next client who opens the control pipe
-    kCmdKeep = 7,   // ...no longer
-};
-// TunerHost's reply to command 6; an older one, which does not yield,
-// replies what it replied before.
-constexpr uint32_t kYieldingReply = 2;
-
-constexpr uint32_t kDataMessageSize = 586560;
 
 const wchar_t* ControlPipeName(TunerKind kind);
 const wchar_t* DataPipeName(TunerKind kind);

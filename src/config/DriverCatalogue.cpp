@@ -2,6 +2,7 @@
 
 #include "common/CriticalSection.h"
 #include "common/WinHandle.h"
+#include "config/ClientPluginMark.h"
 #include "plughost/Wire.h"
 #include "tuner/CPlugChild.h"
 
@@ -211,6 +212,7 @@ void CConfig::ScanDrivers()
         // The pattern can also match longer extensions through short names.
         const size_t length = wcslen(found.cFileName);
         if (length < 4 || !EqualsIgnoreCase(found.cFileName + length - 4, L".dll")) continue;
+        if (IsClientPluginFile((exeDirectory + L"\\" + found.cFileName).c_str())) continue;
         CDriverInfo entry;
         entry.fileName = found.cFileName;
         entries.push_back(std::move(entry));

@@ -5,6 +5,7 @@
 #include "relay/CStreamRelay.h"
 #include "relay/PipeIo.h"
 #include "relay/PipeNames.h"
+#include "relay/PipeProtocol.h"
 #include "relay/ScrambleBytes.h"
 
 namespace {
@@ -12,20 +13,6 @@ namespace {
 // A client that stops reading its replies cannot hold the worker longer.
 constexpr DWORD kReplyWriteBoundMs = 5000;
 constexpr DWORD kWaitForDataMs = 1000;
-
-enum Command : uint8_t {
-    kCmdPauseData = 0,
-    kCmdRearmData = 1,
-    kCmdSelectChannel = 2,
-    kCmdWaitForData = 3,
-    kCmdKeepAlive = 4,
-    kCmdChallenge = 5,
-    kCmdYield = 6,
-    kCmdKeep = 7,
-};
-
-// What command 6 answers: an older TunerHost answers the previous reply.
-constexpr uint32_t kYieldingReply = 2;
 
 struct CControlSession {
     CPipeServer& s;
@@ -109,6 +96,9 @@ struct CControlSession {
             if (yielding && s.controlSpare.StopListening()) return false;
             yielding = false;
             SetReply(1);
+            return true;
+        case kCmdSignalLevel:
+            SetReply(LevelReply(s.tuner->SignalLevel()));
             return true;
         default:
             return true;

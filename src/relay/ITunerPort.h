@@ -23,6 +23,8 @@ public:
     virtual BOOL32 Close() = 0;
     // The kind is held by a client (the tray shows it).
     virtual void MarkInUse() = 0;
+    // The plug-in's last signal level (its host reads it once a second).
+    virtual float SignalLevel() const = 0;
     // The plug-in's host broke the rules (its stream's positions make no
     // sense): it is ended at the close rather than asked to close. Called on
     // any thread; waits on nothing.

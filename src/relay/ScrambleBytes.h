@@ -1,6 +1,8 @@
 // Bit-permuting scrambler driven by a linear congruential generator. Turns the
 // stored pipe names into their usable form and answers the client's challenge.
 #pragma once
+#include "relay/ScrambleRoutine.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +23,7 @@ void ScrambleWithSeed(uint32_t seed, uint8_t* dst, const uint8_t* src, size_t n)
 
 namespace scramble_detail {
 
-constexpr uint32_t Step(uint32_t s) { return s * 1103515245u + 12345u; }
+constexpr uint32_t Step(uint32_t s) { return ScrambleStep(s); }
 
 // Which source bit lands in each destination bit, and each byte's mask. Both
 // follow from the state alone, never from the data.

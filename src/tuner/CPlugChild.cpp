@@ -1,6 +1,7 @@
 #include "tuner/CPlugChild.h"
 
 #include "common/CriticalSection.h"
+#include "common/PeHead.h"
 
 #include <cstring>
 #include <utility>
@@ -96,23 +97,8 @@ WORD OwnMachine()
 
 WORD PeMachineOf(const std::wstring& path)
 {
-    CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return 0;
-    uint8_t head[4096] = {};
-    DWORD got = 0;
-    if (!ReadFile(file.Get(), head, sizeof head, &got, nullptr) || got < sizeof(IMAGE_DOS_HEADER)) return 0;
-    IMAGE_DOS_HEADER dos;
-    std::memcpy(&dos, head, sizeof dos);
-    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0) return 0;
-    const size_t at = static_cast<size_t>(dos.e_lfanew);
-    if (at > got || got - at < sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER)) return 0;
-    DWORD signature = 0;
-    std::memcpy(&signature, head + at, sizeof signature);
-    if (signature != IMAGE_NT_SIGNATURE) return 0;
-    IMAGE_FILE_HEADER fileHeader;
-    std::memcpy(&fileHeader, head + at + sizeof signature, sizeof fileHeader);
-    return fileHeader.Machine;
+    CPeHead head;
+    return ReadPeHead(path, head) ? head.machine : 0;
 }
 
 bool CPlugChild::Spawn(WORD machine, const CRingHandles& ring)

@@ -41,8 +41,7 @@ public:
     BOOL32 Close() override;
     void MarkInUse() override;
     void AbandonPlugin() override;
-    // The plug-in's last signal level.
-    float SignalLevel() const;
+    float SignalLevel() const override;
     // The host's process while there is one (for tests: null otherwise).
     HANDLE HostProcess() const { return host_.Process(); }
 

@@ -3,29 +3,14 @@
 // kind. Pure functions; CTunerContext::SelectChannel applies the result.
 #pragma once
 #include "config/CConfig.h"
+#include "tuner/ChannelTables.h"
 
 #include <cstdint>
 #include <iterator>
 #include <optional>
 
-struct CTsidRow {
-    uint32_t tsid;
-    uint32_t frequencyKHz;
-    uint32_t band;     // 0 BS, 1 CS
-    uint32_t channel;  // index within the band's tuning space
-};
-
-constexpr uint32_t kBandBS = 0;
-constexpr uint32_t kBandCS = 1;
-constexpr uint32_t kFirstCsTsid = 0x6000;
-constexpr uint32_t kCsTsidMask = 0xFFF0;
-
-// The BS and CS transport streams, in table order.
-extern const CTsidRow SatelliteTsidTable[23];
 // The row for a TSID, or nothing. A TSID listed twice yields its last row.
 const CTsidRow* LookupTsid(uint32_t tsid);
-
-enum class TerrestrialBand { UHF, CATV, VHF };
 
 struct CTerrestrialChannel {
     TerrestrialBand band;
@@ -34,9 +19,6 @@ struct CTerrestrialChannel {
 
 // The band and channel index of a frequency in whole MHz, or nothing.
 std::optional<CTerrestrialChannel> MapFrequencyToChannel(uint32_t mhz);
-// The lowest frequency (MHz) that maps to a band's channel index, or 0 when
-// none does (VHF index 3).
-uint32_t FrequencyOfChannel(TerrestrialBand band, uint32_t channel);
 
 // Where a request is to be tuned.
 struct CTuneTarget {

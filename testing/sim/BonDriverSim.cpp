@@ -82,15 +82,20 @@ public:
         return Guarded([&] { return tuner_.Open(); });
     }
     void Close() override { tuner_.Close(); }
-    void ReservedSlot2() override {}
     float ReadLevel() override { return tuner_.ReadLevel(); }
-    void ReservedSlot4() override {}
-    void ReservedSlot5() override {}
     BOOL32 FetchBlock(uint8_t** d, uint32_t* s, uint32_t* w) override
     {
         return Guarded([&] { return tuner_.FetchBlock(d, s, w); });
     }
-    void ReservedSlot7() override {}
+    // The slots that only apps call, never TunerHost: inert.
+    BOOL32 TuneInSpace(uint8_t) override { return 0; }
+    uint32_t WaitForStream(uint32_t) override { return kStreamTimedOut; }
+    uint32_t ReadyBlocks() override { return 0; }
+    BOOL32 CopyStream(uint8_t*, uint32_t* size, uint32_t*) override
+    {
+        *size = 0;
+        return 0;
+    }
     void Discard() override { tuner_.Discard(); }
     void Destroy() override
     {
@@ -124,8 +129,10 @@ template <typename Self, typename Interface>
 class CSimSlots2 : public CSimSlots<Self, Interface> {
 public:
     using CSimSlots<Self, Interface>::CSimSlots;
-    void ReservedSlot10() override {}
-    void ReservedSlot11() override {}
+    const wchar_t* TunerName() override { return L"Simulated tuner"; }
+    BOOL32 IsOpen() override { return 0; }
+    uint32_t CurrentSpace() override { return kNotTuned; }
+    uint32_t CurrentChannel() override { return kNotTuned; }
     const wchar_t* SpaceName(uint32_t s) override { return this->tuner_.SpaceName(s); }
     const wchar_t* ChannelName(uint32_t s, uint32_t c) override { return this->tuner_.ChannelName(s, c); }
     BOOL32 Tune(uint32_t s, uint32_t c) override

@@ -71,16 +71,3 @@ void CSimStream::WritePayload(uint8_t* out)
     __builtin_memcpy(out + 16, &p.sequence, 8);
     for (size_t i = 24; i < kTsPacketSize; ++i) out[i] = static_cast<uint8_t>(sequence_ + i);
 }
-
-bool ParseSimPayload(const uint8_t* packet, SimPayload& out, bool stamped)
-{
-    if (packet[0] != 0x47 || (packet[3] & 0x30) != 0x10) return false;
-    __builtin_memcpy(&out.magic, packet + 4, 4);
-    __builtin_memcpy(&out.space, packet + 8, 4);
-    __builtin_memcpy(&out.channel, packet + 12, 4);
-    __builtin_memcpy(&out.sequence, packet + 16, 8);
-    if (out.magic != kSimMagic) return false;
-    for (size_t i = stamped ? kSimStampOffset + 8 : 24; i < kTsPacketSize; ++i)
-        if (packet[i] != static_cast<uint8_t>(out.sequence + i)) return false;
-    return true;
-}

@@ -216,21 +216,23 @@ template <typename Interface>
 struct CGccSlots : Interface {
     BOOL32 Open() override { return 1; }
     void Close() override {}
-    void ReservedSlot2() override {}
+    BOOL32 TuneInSpace(uint8_t) override { return 0; }
     float ReadLevel() override { return 0; }
-    void ReservedSlot4() override {}
-    void ReservedSlot5() override {}
+    uint32_t WaitForStream(uint32_t) override { return kStreamTimedOut; }
+    uint32_t ReadyBlocks() override { return 0; }
     BOOL32 FetchBlock(uint8_t**, uint32_t*, uint32_t*) override { return 0; }
-    void ReservedSlot7() override {}
+    BOOL32 CopyStream(uint8_t*, uint32_t*, uint32_t*) override { return 0; }
     void Discard() override {}
     void Destroy() override {}
 };
 struct CGccTuner : CGccSlots<IBonDriver2> {
-    void ReservedSlot10() override {}
-    void ReservedSlot11() override {}
+    const wchar_t* TunerName() override { return nullptr; }
+    BOOL32 IsOpen() override { return 0; }
     const wchar_t* SpaceName(uint32_t) override { return nullptr; }
     const wchar_t* ChannelName(uint32_t, uint32_t) override { return nullptr; }
     BOOL32 Tune(uint32_t, uint32_t) override { return 0; }
+    uint32_t CurrentSpace() override { return kNotTuned; }
+    uint32_t CurrentChannel() override { return kNotTuned; }
 };
 struct CGccOld final : CGccSlots<IBonDriver> {};
 struct CGccMulti final : IOther, CGccTuner {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 ULONGLONG MsSince(ULONGLONG start)
@@ -74,6 +76,13 @@ TEST(ControlPipe, EveryCommandReplies)
     t.CloseData();
     ASSERT_EQ(t.OpenData(3000), ClientError::None);
     ASSERT_EQ(t.ReadData(buffer.data(), kDataMessageSize, got, 5000), ClientError::None);
+    // Command 8: the signal level as the plug-in's host last read it (the
+    // simulated plug-in's, UHF 21 tuned: 20.8), never the 1 that a TunerHost
+    // older than the command answers after a 4.
+    EXPECT_TRUE(WaitUntil([&] { return t.Command(kCmdSignalLevel, &reply) == ClientError::None &&
+                                       std::abs(LevelOfReply(reply) - 20.8f) < 0.01f; }, 5000))
+        << LevelOfReply(reply);
+    EXPECT_EQ(LevelReply(LevelOfReply(kKeepAliveReply)), 0u);
     // A value that selects nothing still gets 1.
     ASSERT_EQ(t.Command(kCmdSelectChannel, 0u, &reply), ClientError::None);
     EXPECT_EQ(reply, 1u);

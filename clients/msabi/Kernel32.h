@@ -1,4 +1,5 @@
-// The few kernel32 types and functions that the test plug-ins use. They are
+// The few kernel32 types and functions that the modules built in Microsoft's
+// ABI use: the client plug-in, the test plug-ins and the app double. They are
 // built without a C runtime or the system headers, so they declare what they
 // call themselves; the names and signatures are kernel32's own.
 #pragma once
@@ -66,6 +67,14 @@ struct PROCESS_INFORMATION {
     DWORD dwProcessId, dwThreadId;
 };
 
+struct OVERLAPPED {
+    uintptr_t Internal;
+    uintptr_t InternalHigh;
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+};
+
 struct EXCEPTION_POINTERS {
     EXCEPTION_RECORD* ExceptionRecord;
     CONTEXT* ContextRecord;
@@ -97,6 +106,22 @@ constexpr DWORD PAGE_EXECUTE_WRITECOPY = 0x80;
 constexpr DWORD CREATE_SUSPENDED = 0x4;
 constexpr DWORD EXCEPTION_NONCONTINUABLE = 0x1;
 constexpr long EXCEPTION_EXECUTE_HANDLER = 1;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_WRITE_ATTRIBUTES = 0x0100;
+constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000;
+constexpr DWORD PIPE_READMODE_MESSAGE = 0x2;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 0x102;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_BROKEN_PIPE = 109;
+constexpr DWORD ERROR_SEM_TIMEOUT = 121;
+constexpr DWORD ERROR_PIPE_BUSY = 231;
+constexpr DWORD ERROR_NO_DATA = 232;
+constexpr DWORD ERROR_PIPE_NOT_CONNECTED = 233;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_IO_PENDING = 997;
+constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
+constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 // A macro, as in the system headers: a constant cannot hold a cast to a pointer,
 // and a variable would want a C runtime to initialise it.
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
@@ -151,5 +176,26 @@ KERNEL32_API void WINAPI RtlUnwind(void* targetFrame, void* targetIp, EXCEPTION_
 KERNEL32_API BOOL WINAPI CreateProcessW(const wchar_t* application, wchar_t* commandLine, void* processSecurity,
                                         void* threadSecurity, BOOL inheritHandles, DWORD flags, void* environment,
                                         const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* info);
+KERNEL32_API HANDLE WINAPI CreateEventW(void* security, BOOL manualReset, BOOL initialState, const wchar_t* name);
+KERNEL32_API BOOL WINAPI SetEvent(HANDLE event);
+KERNEL32_API BOOL WINAPI ResetEvent(HANDLE event);
+KERNEL32_API DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms);
+KERNEL32_API DWORD WINAPI GetLastError();
+KERNEL32_API BOOL WINAPI SetNamedPipeHandleState(HANDLE pipe, DWORD* mode, DWORD* maxCollectionCount,
+                                                 DWORD* collectDataTimeout);
+KERNEL32_API BOOL WINAPI GetNamedPipeServerProcessId(HANDLE pipe, unsigned long* processId);
+KERNEL32_API BOOL WINAPI WaitNamedPipeW(const wchar_t* name, DWORD ms);
+KERNEL32_API BOOL WINAPI GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
+KERNEL32_API BOOL WINAPI CancelIo(HANDLE file);
+KERNEL32_API uint64_t WINAPI GetTickCount64();
+KERNEL32_API uint8_t WINAPI TryAcquireSRWLockExclusive(SRWLOCK* lock);
+KERNEL32_API BOOL WINAPI GetModuleHandleExW(DWORD flags, const wchar_t* name, HMODULE* module);
+[[noreturn]] KERNEL32_API void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD code);
+KERNEL32_API HMODULE WINAPI LoadLibraryW(const wchar_t* name);
+KERNEL32_API void* WINAPI GetProcAddress(HMODULE module, const char* name);
+KERNEL32_API BOOL WINAPI FreeLibrary(HMODULE module);
+KERNEL32_API HANDLE WINAPI GetStdHandle(DWORD which);
+KERNEL32_API wchar_t* WINAPI GetCommandLineW();
+KERNEL32_API DWORD WINAPI GetFileAttributesW(const wchar_t* name);
 KERNEL32_API void* WINAPI VirtualAlloc(void* address, size_t size, DWORD type, DWORD protect);
 KERNEL32_API BOOL WINAPI VirtualFree(void* address, size_t size, DWORD type);
