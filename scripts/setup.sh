@@ -28,16 +28,9 @@ packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 bi
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-# A mirror caught mid-sync serves an index that does not match its release
-# file for a while: try again, then go on with what came (the install that
-# follows says whether it was enough).
+# Tried again only where a wait mends it (scripts/apt-update.sh).
 apt_update() {
-  local try
-  for try in 1 2 3 4; do
-    $sudo_cmd apt-get update -qq && return 0
-    [ "$try" = 4 ] || { echo "setup: apt-get update failed; trying again in $((try * 20)) s" >&2; sleep $((try * 20)); }
-  done
-  echo "setup: apt-get update reported errors (see above); going on with the indexes it has" >&2
+  "$root/scripts/apt-update.sh"
 }
 apt_install() {
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "$@" >/dev/null
