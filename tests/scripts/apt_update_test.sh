@@ -28,7 +28,7 @@ run() {  # NAME CALLS-EXPECTED MAX-SECONDS PATTERN ANSWER...
   printf '%s\n' "$@" >"$bin/answers"
   rm -f "$bin/calls"
   local start=$SECONDS err
-  err=$(PATH="$bin:$PATH" SETUP_RETRY_SECONDS=1 timeout 30 "$script" 2>&1 >/dev/null)
+  err=$(PATH="$bin:$PATH" SETUP_RETRY_SECONDS=0 timeout 30 "$script" 2>&1 >/dev/null)
   local code=$? took=$((SECONDS - start)) got
   got=$(cat "$bin/calls")
   if [ $code -ne 0 ] || [ "$got" != "$calls" ] || [ $took -gt "$max" ] || ! grep -qE "$pattern" <<<"$err"; then
@@ -41,10 +41,10 @@ run() {  # NAME CALLS-EXPECTED MAX-SECONDS PATTERN ANSWER...
 size='E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (1234 != 5678). Mirror sync in progress? [IP: 151.101.2.132 80]\nE: Some index files failed to download. They have been ignored, or old ones used instead.'
 lock='E: Could not get lock /var/lib/apt/lists/lock. It is held by process 4242 (apt-get)\nE: Unable to lock directory /var/lib/apt/lists/'
 net='W: Failed to fetch http://deb.debian.org/debian/dists/bookworm/InRelease  Temporary failure resolving '"'"'deb.debian.org'"'"'\nE: Some index files failed to download.'
-# One that no wait mends: no second call, no wait, the index named with why.
-run size 1 3 '^setup: apt-get update left out http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz \(File has unexpected size \(1234 != 5678\)\. Mirror sync in progress\?\); going on' "$size"
-# A lock held, then free: tried again after 1 s.
-run lock 2 5 'trying again in 1 s' "$lock" ok
+# One that no wait mends: no second call (so no wait), the index named with why.
+run size 1 20 '^setup: apt-get update left out http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz \(File has unexpected size \(1234 != 5678\)\. Mirror sync in progress\?\); going on' "$size"
+# A lock held, then free: tried again.
+run lock 2 20 'trying again in 0 s' "$lock" ok
 # A network that stays away: four tries, then what was left out.
-run network 4 15 "left out http://deb.debian.org/debian/dists/bookworm/InRelease \(Temporary failure resolving 'deb.debian.org'\)" "$net" "$net" "$net" "$net"
+run network 4 20 "left out http://deb.debian.org/debian/dists/bookworm/InRelease \(Temporary failure resolving 'deb.debian.org'\)" "$net" "$net" "$net" "$net"
 exit $failed
