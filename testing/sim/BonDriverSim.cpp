@@ -57,6 +57,12 @@
 //                       scrambled (scrambling control '11')
 //   GuideBlockSeconds=120  programmes repeat every 120 s instead of three
 //                       hours, each as much shorter; present/following only
+//   GuideBlockStart=T   ...with a block starting at T (seconds since 1970,
+//                       UTC) rather than at multiples of the block
+//   GuideLate=7681:8    ...the first programme of each of service 7681's
+//                       blocks starts 8 s late (ending as planned): its
+//                       present/following says so 10 s before its planned
+//                       start, the programme before going on until then
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "CSimTuner.h"
 #include "Faults.h"

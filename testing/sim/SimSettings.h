@@ -37,6 +37,10 @@ struct SimSettings {
     // Programmes repeat every this many seconds, each as much shorter
     // (SimGuide.h), with a present/following guide only; 0: three hours.
     int guideBlockSeconds;
+    // With it: a moment (seconds since 1970, UTC) at which a block starts
+    // (0: at multiples of the block); a service whose blocks' first
+    // programmes start late by this many seconds (GuideLate=7681:8).
+    int guideBlockStart, guideLateService, guideLateSeconds;
     wchar_t log[1024];
     wchar_t trigger[1024];
     // A transport-stream file replayed in place of the generated stream; with

@@ -55,7 +55,7 @@ public:
     // control '11', as no descrambler has handled them); 0: none. Takes
     // effect at the next SetChannel.
     void SetScrambled(uint16_t serviceId) { scrambled_ = serviceId; }
-    void SetGuideBlock(uint32_t seconds) { carousel_.SetGuideBlock(seconds); }
+    void SetGuide(const SimGuideShape& shape) { carousel_.SetGuide(shape); }
     // The wall clock now (seconds since 1970, UTC), and the rate at which
     // packets are taken, which paces the tables (0: the default rate).
     void SetClock(uint32_t unixSeconds) { clock_.Set(unixSeconds); }
