@@ -34,6 +34,9 @@ struct SimSettings {
     int relayFrom, relayTo;
     int tuneFailsOn;  // a UHF channel whose Tune fails; 0: none
     int scrambled;    // a service id whose video and audio go out scrambled; 0: none
+    // Drops=7681:500: one in 500 of each of service 7681's video and audio
+    // PIDs' payload packets is left out (a null packet in its place)
+    int lossyService, lossEvery;
     // Programmes repeat every this many seconds, each as much shorter
     // (SimGuide.h), with a present/following guide only; 0: three hours.
     int guideBlockSeconds;
