@@ -154,15 +154,21 @@ json ProgramJson(const tstables::GuideEvent& e, int64_t startUtc, int64_t stopUt
     return j;
 }
 
+json TunerUserJson(const CTunerUser& u)
+{
+    json user = {{"id", u.id}, {"priority", u.priority}};
+    if (!u.agent.empty()) user["agent"] = u.agent;
+    if (!u.url.empty()) user["url"] = u.url;
+    json info = json::object();
+    for (const auto& [pid, t] : u.pids) info[std::to_string(pid)] = {{"packet", t.packets}, {"drop", t.drops}};
+    user["streamInfo"] = std::move(info);
+    return user;
+}
+
 json TunerJson(const CTunerShape& t)
 {
     json users = json::array();
-    for (const CTunerUser& u : t.users) {
-        json user = {{"id", u.id}, {"priority", u.priority}};
-        if (!u.agent.empty()) user["agent"] = u.agent;
-        if (!u.url.empty()) user["url"] = u.url;
-        users.push_back(std::move(user));
-    }
+    for (const CTunerUser& u : t.users) users.push_back(TunerUserJson(u));
     const bool using_ = !t.users.empty() || t.busy;
     return {{"index", t.index},
             {"name", t.name},

@@ -111,7 +111,7 @@ size_t CProgrammeStream::Read(uint8_t* data, size_t max)
             p.at += n;
             p.size -= n;
             if (!p.size) pieces_.pop_front();
-            viewer_->AddSent(n);
+            viewer_->AddSent(data, n);
             return n;
         }
         const CViewer::Next next = TakePiece();
