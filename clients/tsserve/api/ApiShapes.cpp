@@ -102,7 +102,8 @@ json ProgramJson(const tstables::GuideEvent& e, int64_t startUtc, int64_t stopUt
               {"serviceId", s.serviceId},
               {"networkId", s.originalNetworkId},
               {"startAt", startUtc * 1000},
-              {"duration", (stopUtc - startUtc) * 1000},
+              // 1: the end is not decided yet, which recorders look at again.
+              {"duration", e.durationSeconds ? (stopUtc - startUtc) * 1000 : 1},
               {"isFree", !e.freeCaMode}};
     if (!e.title.empty()) j["name"] = e.title;
     if (!e.description.empty()) j["description"] = e.description;
@@ -125,7 +126,8 @@ json ProgramJson(const tstables::GuideEvent& e, int64_t startUtc, int64_t stopUt
                       {"componentType", v.componentType}};
         break;
     }
-    if (!e.audio.empty()) {
+    // Guides that read a named programme take its audios as given, empty or not.
+    if (!e.audio.empty() || !e.title.empty()) {
         json audios = json::array();
         for (const tstables::AudioComponent& a : e.audio) {
             json langs = json::array({Language(a.language)});
