@@ -16,7 +16,8 @@
 # stream-table library (tests/native).
 # The recorders' API is tested with the client library front-ends use (npm
 # `mirakurun`, the version EPGStation pins), run by Debian's Node (nodejs,
-# npm) and installed into .deps/ without its install scripts.
+# npm) and installed into .deps/ without its install scripts, as is the TS
+# parser front-ends count drops with (npm `aribts`).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
@@ -28,16 +29,9 @@ packages=(cmake make python3 binutils g++-mingw-w64-x86-64 g++-mingw-w64-i686 bi
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-# A mirror caught mid-sync serves an index that does not match its release
-# file for a while: try again, then go on with what came (the install that
-# follows says whether it was enough).
+# Tried again only where a wait mends it (scripts/apt-update.sh).
 apt_update() {
-  local try
-  for try in 1 2 3 4; do
-    $sudo_cmd apt-get update -qq && return 0
-    [ "$try" = 4 ] || { echo "setup: apt-get update failed; trying again in $((try * 20)) s" >&2; sleep $((try * 20)); }
-  done
-  echo "setup: apt-get update reported errors (see above); going on with the indexes it has" >&2
+  "$root/scripts/apt-update.sh"
 }
 apt_install() {
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "$@" >/dev/null
@@ -170,4 +164,13 @@ if [ ! -f "$mirakurun/node_modules/mirakurun/lib/client.js" ]; then
   echo "setup: installing the mirakurun client library into $mirakurun"
   mkdir -p "$mirakurun"
   npm install --prefix "$mirakurun" --ignore-scripts --no-audit --no-fund --save-exact mirakurun@3.9.0-rc.4 >/dev/null
+fi
+
+# The TS parser front-ends count a recording's drops with (npm `aribts`), for
+# the tests to count them in what tsserve sent; once per work tree.
+aribts="$root/.deps/aribts"
+if [ ! -f "$aribts/node_modules/aribts/index.js" ]; then
+  echo "setup: installing the aribts TS parser into $aribts"
+  mkdir -p "$aribts"
+  npm install --prefix "$aribts" --ignore-scripts --no-audit --no-fund --save-exact aribts@2.1.12 >/dev/null
 fi

@@ -55,8 +55,17 @@
 //   TuneFailsOn=27      Tune of that UHF channel fails
 //   Scrambled=7681      that service's video and audio packets go out
 //                       scrambled (scrambling control '11')
+//   Drops=7681:500      one in 500 of each of that service's video and audio
+//                       PIDs' payload packets is left out (a null packet in
+//                       its place): their continuity counters jump there
 //   GuideBlockSeconds=120  programmes repeat every 120 s instead of three
 //                       hours, each as much shorter; present/following only
+//   GuideBlockStart=T   ...with a block starting at T (seconds since 1970,
+//                       UTC) rather than at multiples of the block
+//   GuideLate=7681:8    ...the first programme of each of service 7681's
+//                       blocks starts 8 s late (ending as planned): its
+//                       present/following says so 10 s before its planned
+//                       start, the programme before going on until then
 //   Log=path            appends one line per event (load, create, open, ...)
 #include "CSimTuner.h"
 #include "Faults.h"

@@ -344,7 +344,13 @@ BOOL32 CSimTuner::Tune(uint32_t space, uint32_t channel)
     const int32_t as = uhf && uhf == settings_.relayTo && settings_.relayFrom >= 13 ? settings_.relayFrom - 13 : -1;
     Lock();
     stream_.SetScrambled(static_cast<uint16_t>(settings_.scrambled));
-    stream_.SetGuideBlock(settings_.guideBlockSeconds > 0 ? static_cast<uint32_t>(settings_.guideBlockSeconds) : 0);
+    stream_.SetLossy(static_cast<uint16_t>(settings_.lossyService), static_cast<uint32_t>(settings_.lossEvery));
+    SimGuideShape guide;
+    guide.block = settings_.guideBlockSeconds > 0 ? static_cast<uint32_t>(settings_.guideBlockSeconds) : 0;
+    guide.offset = settings_.guideBlockStart > 0 && guide.block ? static_cast<uint32_t>(settings_.guideBlockStart) % guide.block : 0;
+    guide.lateService = static_cast<uint16_t>(settings_.guideLateService);
+    guide.lateSeconds = static_cast<uint32_t>(settings_.guideLateSeconds);
+    stream_.SetGuide(guide);
     stream_.SetChannel(space, channel, band, as);
     if (source_.Loaded()) source_.Restart();
     pending_.Clear();

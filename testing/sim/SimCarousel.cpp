@@ -135,7 +135,7 @@ void CSimCarousel::QueueDue(uint32_t ms, uint32_t unix)
     }
     // A section that finds no room waits for the next slot.
     if (due_[kPresent].Now(ms) && QueuePresentFollowing(unix)) due_[kPresent].Next(ms);
-    if (guideBlock_ == kSimGuideBlock && due_[kSchedule].Now(ms) && QueueScheduleSection(unix)) due_[kSchedule].Next(ms);
+    if (guide_.block == kSimGuideBlock && due_[kSchedule].Now(ms) && QueueScheduleSection(unix)) due_[kSchedule].Next(ms);
 }
 
 // Sections 0 and 1 of table 0x4E for every service: the event on now and
@@ -145,13 +145,16 @@ bool CSimCarousel::QueuePresentFollowing(uint32_t unix)
     if (eitOut_.Pending()) return false;  // the last round has not gone out yet
     for (uint32_t k = 0; k < transport_.serviceCount; ++k) {
         const SimService& s = transport_.services[k];
+        // The version changes with what the sections say: another event
+        // present, or the present one prolonged.
+        bool prolonged = false;
+        const uint16_t present = SimPresentFollowing(s, unix, 0, guide_, &prolonged).id;
+        const uint8_t version = static_cast<uint8_t>((present * 2 + (prolonged ? 1 : 0)) & 0x1F);
         for (uint8_t section = 0; section < 2; ++section) {
-            const SimEventTime time = SimEventAt(s, unix, section, guideBlock_);
+            const SimEventTime time = SimPresentFollowing(s, unix, section, guide_);
             SimEventText event;
             SimDescribeEvent(s, time, section == 0 ? 4 : 1, event);
-            const SiEitHeader h{0x4E, s.id, transport_.tsid, transport_.networkId,
-                                static_cast<uint8_t>(SimEventAt(s, unix, 0, guideBlock_).id & 0x1F), section, 1, 1,
-                                0x4E};
+            const SiEitHeader h{0x4E, s.id, transport_.tsid, transport_.networkId, version, section, 1, 1, 0x4E};
             eitOut_.Push(section_, WriteEit(section_, sizeof section_, h, &event.event, 1, kSiAllParts));
         }
     }

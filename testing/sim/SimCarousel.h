@@ -21,13 +21,15 @@ public:
     void Tune(const SimTransport& t, const CSimClock& clock);
     // The packet of the next table slot.
     void NextPacket(uint8_t* out, const CSimClock& clock);
-    // Programmes repeat every `seconds` (SimGuide.h); with less than
-    // kSimGuideBlock, the guide is present/following only.
-    // No longer than kSimGuideBlock: a programme's length times the block
-    // then stays in 32 bits (the 32-bit plug-in has no 64-bit division).
-    void SetGuideBlock(uint32_t seconds)
+    // Programmes repeat every `shape.block` seconds (SimGuide.h); with less
+    // than kSimGuideBlock, the guide is present/following only, shaped as
+    // said. No longer than kSimGuideBlock: a programme's length times the
+    // block then stays in 32 bits (the 32-bit plug-in has no 64-bit division).
+    void SetGuide(const SimGuideShape& shape)
     {
-        guideBlock_ = seconds && seconds < kSimGuideBlock ? seconds : kSimGuideBlock;
+        guide_ = shape;
+        if (!guide_.block || guide_.block >= kSimGuideBlock) guide_ = SimGuideShape{};
+        guide_.offset %= guide_.block;
     }
 
     static constexpr uint32_t kScheduleCycleMs = 20000;
@@ -56,7 +58,7 @@ private:
     Due pcrDue_ = {};
     Due pmtDue_ = {};
     uint32_t scheduleNext_ = 0;  // the next schedule section, in the cycle's order
-    uint32_t guideBlock_ = kSimGuideBlock;
+    SimGuideShape guide_{};
 
     // The tables that do not change while tuned, made at Tune.
     uint8_t pat_[256] = {}, sdt_[1024] = {}, nit_[4096] = {};

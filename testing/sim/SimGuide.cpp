@@ -91,6 +91,42 @@ SimEventTime SimEventAt(const SimService& s, uint32_t t, uint32_t after, uint32_
     return events[i];
 }
 
+SimEventTime SimPresentFollowing(const SimService& s, uint32_t t, uint32_t section, const SimGuideShape& g,
+                                 bool* prolonged)
+{
+    if (prolonged) *prolonged = false;
+    const auto at = [&](uint32_t when, uint32_t after) {
+        SimEventTime e = SimEventAt(s, when - g.offset, after, g.block);
+        e.start += g.offset;
+        return e;
+    };
+    SimEventTime present = at(t, 0), following = at(t, 1);
+    const uint32_t late = s.id == g.lateService && g.lateSeconds < g.block ? g.lateSeconds : 0;
+    if (late) {
+        const auto first = [&](const SimEventTime& e) { return (e.start - g.offset) % g.block == 0; };
+        const auto delay = [&](SimEventTime& e) {
+            e.start += late;
+            e.duration = e.duration > late ? e.duration - late : 1;
+        };
+        if (first(present) && t < present.start + late) {
+            // Planned to be on by now, but the one before goes on.
+            following = present;
+            present = at(present.start - 1, 0);
+            present.duration += late;
+            delay(following);
+            if (prolonged) *prolonged = true;
+        } else {
+            if (first(present)) delay(present);
+            if (first(following) && t + kSimLateNotice >= following.start) {
+                present.duration += late;
+                delay(following);
+                if (prolonged) *prolonged = true;
+            }
+        }
+    }
+    return section == 0 ? present : following;
+}
+
 void SimEventTitle(const SimService& s, const SimEventTime& t, char* out, size_t capacity)
 {
     out[0] = 0;

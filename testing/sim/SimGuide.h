@@ -22,6 +22,25 @@ uint32_t SimBlockEvents(const SimService& s, uint32_t blockStart, SimEventTime* 
 // The event on at `t` (after 0), or the one `after` events later.
 SimEventTime SimEventAt(const SimService& s, uint32_t t, uint32_t after, uint32_t block = kSimGuideBlock);
 
+// The present/following guide of a stream whose blocks are short (the
+// plug-in's GuideBlockSeconds): blocks start `offset` seconds past a
+// multiple of `block` (GuideBlockStart). With GuideLate, the first event of
+// each of the late service's blocks starts `lateSeconds` after its planned
+// start, as after an overrun: the present/following gives the planned start
+// until kSimLateNotice seconds before it, then the later one, and the event
+// before goes on until then; the late event still ends when planned.
+struct SimGuideShape {
+    uint32_t block = kSimGuideBlock;
+    uint32_t offset = 0;
+    uint16_t lateService = 0;
+    uint32_t lateSeconds = 0;
+};
+constexpr uint32_t kSimLateNotice = 10;
+// The event present (section 0) or following (1) at `t`, as said then;
+// `prolonged`: whether the present one goes on past its planned end.
+SimEventTime SimPresentFollowing(const SimService& s, uint32_t t, uint32_t section, const SimGuideShape& g,
+                                 bool* prolonged = nullptr);
+
 // An event ready for the EIT writer, with its texts in ARIB code.
 struct SimEventText {
     uint8_t title[96], text[96];

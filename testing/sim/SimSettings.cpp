@@ -73,7 +73,14 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     ReadPair(relay, s.relayFrom, s.relayTo);
     s.tuneFailsOn = num(L"TuneFailsOn", 0);
     s.scrambled = num(L"Scrambled", 0);
+    wchar_t drops[32];
+    GetPrivateProfileStringW(L"Sim", L"Drops", L"", drops, sizeof drops / sizeof drops[0], ini);
+    ReadPair(drops, s.lossyService, s.lossEvery);
     s.guideBlockSeconds = num(L"GuideBlockSeconds", 0);
+    s.guideBlockStart = num(L"GuideBlockStart", 0);
+    wchar_t late[32];
+    GetPrivateProfileStringW(L"Sim", L"GuideLate", L"", late, sizeof late / sizeof late[0], ini);
+    ReadPair(late, s.guideLateService, s.guideLateSeconds);
     GetPrivateProfileStringW(L"Sim", L"Log", L"", s.log, sizeof s.log / sizeof s.log[0], ini);
     GetPrivateProfileStringW(L"Sim", L"SourceFile", L"", s.sourceFile, sizeof s.sourceFile / sizeof s.sourceFile[0], ini);
 }

@@ -34,9 +34,16 @@ struct SimSettings {
     int relayFrom, relayTo;
     int tuneFailsOn;  // a UHF channel whose Tune fails; 0: none
     int scrambled;    // a service id whose video and audio go out scrambled; 0: none
+    // Drops=7681:500: one in 500 of each of service 7681's video and audio
+    // PIDs' payload packets is left out (a null packet in its place)
+    int lossyService, lossEvery;
     // Programmes repeat every this many seconds, each as much shorter
     // (SimGuide.h), with a present/following guide only; 0: three hours.
     int guideBlockSeconds;
+    // With it: a moment (seconds since 1970, UTC) at which a block starts
+    // (0: at multiples of the block); a service whose blocks' first
+    // programmes start late by this many seconds (GuideLate=7681:8).
+    int guideBlockStart, guideLateService, guideLateSeconds;
     wchar_t log[1024];
     wchar_t trigger[1024];
     // A transport-stream file replayed in place of the generated stream; with

@@ -17,11 +17,12 @@ void CSimStream::SetChannel(uint32_t space, uint32_t channel, SimBand band, int3
             const uint8_t type = s.streams[i].streamType;
             streamPid_[streams] = s.streams[i].pid;
             streamScrambled_[streams] = scrambled_ && s.id == scrambled_;
+            streamLossy_[streams] = lossy_ && lossEvery_ && s.id == lossy_;
             weight[streams++] = type == 0x02 || type == 0x1B ? (k == 0 ? 6 : 3) : 1;
         }
     }
     if (!streams) {
-        streamScrambled_[0] = false;
+        streamScrambled_[0] = streamLossy_[0] = false;
         streamPid_[0] = kSimPayloadPid;
         weight[streams++] = 1;
     }
@@ -59,11 +60,20 @@ void CSimStream::WritePayload(uint8_t* out)
     const uint32_t rounds = static_cast<uint32_t>(index / kPattern);
     const uint32_t stream = patternStream_[at];
     const uint16_t pid = streamPid_[stream];
+    // The stream's own packet number, whose low bits are its counter.
+    const uint32_t number = rounds * perRound_[stream] + patternBefore_[at];
+    if (streamLossy_[stream] && number % lossEvery_ == lossEvery_ - 1) {
+        out[0] = 0x47;
+        out[1] = 0x1F;
+        out[2] = 0xFF;
+        out[3] = 0x10;
+        for (size_t i = 4; i < kTsPacketSize; ++i) out[i] = 0xFF;
+        return;
+    }
     out[0] = 0x47;
     out[1] = static_cast<uint8_t>((pid >> 8) & 0x1F);
     out[2] = static_cast<uint8_t>(pid & 0xFF);
-    out[3] = static_cast<uint8_t>((streamScrambled_[stream] ? 0xC0 : 0x00) | 0x10 |
-                                  ((rounds * perRound_[stream] + patternBefore_[at]) & 0x0F));
+    out[3] = static_cast<uint8_t>((streamScrambled_[stream] ? 0xC0 : 0x00) | 0x10 | (number & 0x0F));
     SimPayload p{kSimMagic, space_, channel_, sequence_};
     __builtin_memcpy(out + 4, &p.magic, 4);
     __builtin_memcpy(out + 8, &p.space, 4);

@@ -55,7 +55,15 @@ public:
     // control '11', as no descrambler has handled them); 0: none. Takes
     // effect at the next SetChannel.
     void SetScrambled(uint16_t serviceId) { scrambled_ = serviceId; }
-    void SetGuideBlock(uint32_t seconds) { carousel_.SetGuideBlock(seconds); }
+    // A service one in `every` of whose payload packets is left out (a null
+    // packet in its place), as a reception that drops packets: its PIDs'
+    // continuity counters jump there. Takes effect at the next SetChannel.
+    void SetLossy(uint16_t serviceId, uint32_t every)
+    {
+        lossy_ = serviceId;
+        lossEvery_ = every;
+    }
+    void SetGuide(const SimGuideShape& shape) { carousel_.SetGuide(shape); }
     // The wall clock now (seconds since 1970, UTC), and the rate at which
     // packets are taken, which paces the tables (0: the default rate).
     void SetClock(uint32_t unixSeconds) { clock_.Set(unixSeconds); }
@@ -84,8 +92,11 @@ private:
     // to, how many of that stream's went before it in the round, and each
     // stream's packets per round: the counters follow from the packet number.
     uint16_t scrambled_ = 0;
+    uint16_t lossy_ = 0;
+    uint32_t lossEvery_ = 0;
     uint16_t streamPid_[kMaxStreams] = {};
     bool streamScrambled_[kMaxStreams] = {};
+    bool streamLossy_[kMaxStreams] = {};
     uint8_t perRound_[kMaxStreams] = {};
     uint8_t patternStream_[kPattern] = {};
     uint8_t patternBefore_[kPattern] = {};

@@ -102,7 +102,8 @@ json ProgramJson(const tstables::GuideEvent& e, int64_t startUtc, int64_t stopUt
               {"serviceId", s.serviceId},
               {"networkId", s.originalNetworkId},
               {"startAt", startUtc * 1000},
-              {"duration", (stopUtc - startUtc) * 1000},
+              // 1: the end is not decided yet, which recorders look at again.
+              {"duration", e.durationSeconds ? (stopUtc - startUtc) * 1000 : 1},
               {"isFree", !e.freeCaMode}};
     if (!e.title.empty()) j["name"] = e.title;
     if (!e.description.empty()) j["description"] = e.description;
@@ -125,7 +126,8 @@ json ProgramJson(const tstables::GuideEvent& e, int64_t startUtc, int64_t stopUt
                       {"componentType", v.componentType}};
         break;
     }
-    if (!e.audio.empty()) {
+    // Guides that read a named programme take its audios as given, empty or not.
+    if (!e.audio.empty() || !e.title.empty()) {
         json audios = json::array();
         for (const tstables::AudioComponent& a : e.audio) {
             json langs = json::array({Language(a.language)});
@@ -154,15 +156,21 @@ json ProgramJson(const tstables::GuideEvent& e, int64_t startUtc, int64_t stopUt
     return j;
 }
 
+json TunerUserJson(const CTunerUser& u)
+{
+    json user = {{"id", u.id}, {"priority", u.priority}};
+    if (!u.agent.empty()) user["agent"] = u.agent;
+    if (!u.url.empty()) user["url"] = u.url;
+    json info = json::object();
+    for (const auto& [pid, t] : u.pids) info[std::to_string(pid)] = {{"packet", t.packets}, {"drop", t.drops}};
+    user["streamInfo"] = std::move(info);
+    return user;
+}
+
 json TunerJson(const CTunerShape& t)
 {
     json users = json::array();
-    for (const CTunerUser& u : t.users) {
-        json user = {{"id", u.id}, {"priority", u.priority}};
-        if (!u.agent.empty()) user["agent"] = u.agent;
-        if (!u.url.empty()) user["url"] = u.url;
-        users.push_back(std::move(user));
-    }
+    for (const CTunerUser& u : t.users) users.push_back(TunerUserJson(u));
     const bool using_ = !t.users.empty() || t.busy;
     return {{"index", t.index},
             {"name", t.name},

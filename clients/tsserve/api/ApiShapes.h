@@ -7,11 +7,13 @@
 #pragma once
 #include "ChannelList.h"
 #include "EventCollector.h"
+#include "feed/StreamTally.h"
 #include "lineup/Lineup.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,13 +39,16 @@ nlohmann::json ChannelJson(const CListedChannel& channel, bool terrestrial, nloh
 nlohmann::json ProgramJson(const tstables::GuideEvent& event, int64_t startUtc, int64_t stopUtc);
 
 // One user of a tuner: what it is (id), its priority, who (agent) and what
-// it asked for (url).
+// it asked for (url); what its stream was sent per PID (streamInfo).
 struct CTunerUser {
     std::string id;
     int priority = 0;
     std::string agent;
     std::string url;
+    std::map<uint16_t, CPidTally> pids;
 };
+// {id, priority, agent, url, streamInfo: {"PID": {packet, drop}}}.
+nlohmann::json TunerUserJson(const CTunerUser& user);
 // A tuner kind as a tuner device: index 0 terrestrial, 1 satellite.
 struct CTunerShape {
     int index = 0;

@@ -226,6 +226,25 @@ void CApi::Version(const CHttpRequest&, CHttpConnection& c, const Params&)
     SendJson(c, {{"current", version_}, {"latest", version_}});
 }
 
+// The tuner as it is now and, under "ended", the users whose streams ended
+// since the last event, each with what it was sent: per PID, and in all
+// ("packet", "drop"), as recorders count a recording's drops.
+json CApi::TunerEvent(int index)
+{
+    json data = TunerJson(Shape(index));
+    json ended = json::array();
+    for (const CViewerStatus& v : (index == 0 ? terrestrial_ : satellite_).TakeEnded()) {
+        json user = TunerUserJson({v.peer, v.user.priority, v.user.agent, v.user.url, v.pids});
+        uint64_t packets = 0;
+        for (const auto& p : v.pids) packets += p.second.packets;
+        user["packet"] = packets;
+        user["drop"] = v.drops;
+        ended.push_back(std::move(user));
+    }
+    if (!ended.empty()) data["ended"] = std::move(ended);
+    return data;
+}
+
 CTunerShape CApi::Shape(int index) const
 {
     const bool terrestrial = index == 0;
@@ -238,9 +257,10 @@ CTunerShape CApi::Shape(int index) const
     t.served = kind.Served();
     t.name = std::string(terrestrial ? "terrestrial" : "satellite") + (kind.plugin.empty() ? "" : " (" + kind.plugin + ")");
     t.busy = s.state != "idle";
-    for (const CViewerStatus& v : s.viewers) t.users.push_back({v.peer, v.user.priority, v.user.agent, v.user.url});
+    for (const CViewerStatus& v : s.viewers)
+        t.users.push_back({v.peer, v.user.priority, v.user.agent, v.user.url, v.pids});
     // The scan and the guide's idle pass give way to everyone.
-    if (s.lent) t.users.push_back({"tsserve:" + s.lentFor, -1, "tsserve", ""});
+    if (s.lent) t.users.push_back({"tsserve:" + s.lentFor, -1, "tsserve", "", {}});
     return t;
 }
 
@@ -545,7 +565,7 @@ void CApi::EventsMain()
         tunerChanged_[0] = tunerChanged_[1] = false;
         lock.unlock();
         for (int i : {0, 1})
-            if (changed[i]) events_.Publish("tuner", "update", TunerJson(Shape(i)));
+            if (changed[i]) events_.Publish("tuner", "update", TunerEvent(i));
         const ULONGLONG now = GetTickCount64();
         if (now - lastMs >= 1000) {
             lastMs = now;

@@ -80,6 +80,7 @@ private:
     static Found ServiceOf(const CLineups& lineups, uint16_t networkId, uint16_t serviceId);
     nlohmann::json ServicesOn(const CLineups& lineups, const CListedChannel& channel, bool terrestrial) const;
     CTunerShape Shape(int index) const;
+    nlohmann::json TunerEvent(int index);
     // Starts a stream for the request, with its priority (400 when the header is not a number).
     void Stream(const CHttpRequest& req, CHttpConnection& c, bool terrestrial,
                 std::vector<const CListedChannel*> sources, uint16_t service,

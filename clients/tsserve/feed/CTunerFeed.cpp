@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -439,9 +440,12 @@ void CTunerFeed::RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std:
     viewers_.erase(it);
     services_.erase(viewer);
     Changed();
+    CViewerStatus last = StatusOf(*viewer, GetTickCount64());
     char figures[96];
-    std::snprintf(figures, sizeof figures, " after %.1f s, %.1f MB", (GetTickCount64() - viewer->JoinedMs()) / 1000.0,
-                  viewer->SentBytes() / 1e6);
+    std::snprintf(figures, sizeof figures, " after %.1f s, %.1f MB, %llu drop%s", last.seconds, last.bytes / 1e6,
+                  static_cast<unsigned long long>(last.drops), last.drops == 1 ? "" : "s");
+    // Kept for the users' events, which say what each stream that ended was sent.
+    if (ended_.size() < kEndedKept) ended_.push_back(std::move(last));
     log_.Line(std::string(KindName()) + ": viewer " + viewer->Peer() + " " + how + figures + " (" +
               Plural(viewers_.size(), "viewer") + ")");
     // Kept a moment for a viewer who comes back (Stream closes it after).
@@ -454,6 +458,18 @@ void CTunerFeed::Leave(const std::shared_ptr<CViewer>& viewer)
     viewer->End("");
     std::lock_guard<std::mutex> lock(mutex_);
     RemoveLocked(viewer, "left");
+}
+
+CViewerStatus CTunerFeed::StatusOf(const CViewer& v, ULONGLONG now)
+{
+    return {v.Peer(),     v.Channel(),     v.User(),           (now - v.JoinedMs()) / 1000.0,
+            v.SentBytes(), v.QueuedBytes(), v.Tally().Pids(), v.Tally().Drops()};
+}
+
+std::vector<CViewerStatus> CTunerFeed::TakeEnded()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(ended_, {});
 }
 
 CFeedStatus CTunerFeed::Status() const
@@ -478,9 +494,7 @@ CFeedStatus CTunerFeed::Status() const
     s.syncLosses = checker_.syncLosses;
     s.ccErrors = checker_.ccErrors;
     s.sessions = sessions_;
-    for (const auto& v : viewers_)
-        s.viewers.push_back(
-            {v->Peer(), v->Channel(), v->User(), (now - v->JoinedMs()) / 1000.0, v->SentBytes(), v->QueuedBytes()});
+    for (const auto& v : viewers_) s.viewers.push_back(StatusOf(*v, now));
     s.lent = lent_;
     s.lentFor = lentFor_;
     return s;

@@ -51,6 +51,8 @@ struct CViewerStatus {
     double seconds = 0;
     uint64_t bytes = 0;
     size_t queuedBytes = 0;
+    std::map<uint16_t, CPidTally> pids;  // what it was sent
+    uint64_t drops = 0;
 };
 
 struct CFeedStatus {
@@ -101,6 +103,9 @@ public:
     // The viewer's response ended: it stops being fed.
     void Leave(const std::shared_ptr<CViewer>& viewer);
     CFeedStatus Status() const;
+    // The viewers that left (or were ended) since the last call, as they
+    // were last: what their streams were sent, drops included.
+    std::vector<CViewerStatus> TakeEnded();
     // Ends every viewer and closes the connection; Join fails from then on.
     void Shutdown();
 
@@ -156,6 +161,7 @@ private:
     // With the lock held: removes the viewers whose connections closed.
     void DropGone();
     void RemoveLocked(const std::shared_ptr<CViewer>& viewer, const std::string& how);
+    static CViewerStatus StatusOf(const CViewer& viewer, ULONGLONG now);
     // With the lock held: the message cut to one service, made once per message.
     ChunkPtr ServiceChunk(const ChunkPtr& chunk, uint16_t service, std::map<uint16_t, ChunkPtr>& made);
     void EndMissingServices();
@@ -193,6 +199,8 @@ private:
     ULONGLONG idleSinceMs_ = GetTickCount64();
     ULONGLONG keepUntilMs_ = 0;  // a session without viewers closes then
     std::thread thread_;
+    std::vector<CViewerStatus> ended_;  // until TakeEnded
+    static constexpr size_t kEndedKept = 256;
 
     // The stream's figures, under the lock.
     CTsChecker checker_;

@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "StreamTally.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -76,7 +78,13 @@ public:
     const CStreamUser& User() const { return user_; }
     std::string EndReason() const;
     uint64_t SentBytes() const { return sent_; }
-    void AddSent(size_t n) { sent_ += n; }
+    // Bytes handed to the connection: counted, and tallied per PID.
+    void AddSent(const uint8_t* data, size_t n)
+    {
+        sent_ += n;
+        tally_.Feed(data, n);
+    }
+    const CStreamTally& Tally() const { return tally_; }
     size_t QueuedBytes() const;
     ULONGLONG JoinedMs() const { return joinedMs_; }
 
@@ -96,6 +104,7 @@ private:
     JoinError error_ = JoinError::Stopping;  // why a viewer ended before its start
     std::string endReason_;
     std::atomic<uint64_t> sent_{0};
+    CStreamTally tally_;
 };
 
 // Where the first whole packet starts in a piece of stream: a sync byte

@@ -49,6 +49,6 @@ size_t CViewerStream::Read(uint8_t* data, size_t max)
     std::memcpy(data, at_, n);
     at_ += n;
     left_ -= n;
-    viewer_->AddSent(n);
+    viewer_->AddSent(data, n);
     return n;
 }

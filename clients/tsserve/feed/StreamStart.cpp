@@ -88,8 +88,16 @@ bool StreamFrom(CTunerFeed& feed, const CHttpRequest& req, CHttpConnection& c, c
         feed.Leave(viewer);
         return refuse(JoinError::NoData, "no data within " + std::to_string(kHeadDeadlineMs / 1000) + " s");
     }
-    c.StartStream(type, fields,
-                  ask.body ? ask.body(feed, viewer, watch) : std::make_unique<CViewerStream>(feed, viewer, watch, log));
+    if (!ask.body) {
+        c.StartStream(type, fields, std::make_unique<CViewerStream>(feed, viewer, watch, log));
+        return true;
+    }
+    std::unique_ptr<IHeldStream> body = ask.body(feed, viewer, watch);  // it leaves the feed when it goes
+    c.IdleTimeout(false);
+    const IHeldStream::Hold hold = body->Wait(error, reason);
+    c.IdleTimeout(true);
+    if (hold == IHeldStream::Hold::Refused) Refuse(req, c, error, reason, ask, feed, channel, log);
+    else if (hold == IHeldStream::Hold::Ready) c.StartStream(type, fields, std::move(body));
     return true;
 }
 

@@ -97,6 +97,11 @@ void CHttpConnection::Send(int status, const std::string& contentType, const std
     answered_ = Queue(connection_, response, status, contentType, extra, peer_.Stopping());
 }
 
+void CHttpConnection::IdleTimeout(bool on)
+{
+    MHD_set_connection_option(connection_, MHD_CONNECTION_OPTION_TIMEOUT, on ? CHttpLimits::kIdleSeconds : 0u);
+}
+
 void CHttpConnection::StartStream(const std::string& contentType, const HttpFields& extra,
                                   std::unique_ptr<IHttpStream> body)
 {

@@ -65,6 +65,10 @@ public:
     // returns 0, or the connection when a send cannot go out in time.
     void StartStream(const std::string& contentType, const HttpFields& extra, std::unique_ptr<IHttpStream> body);
     bool Answered() const { return answered_; }
+    // Off while the handler waits long before it answers (a programme's
+    // stream held until its start); on again, counted from then, before it
+    // answers.
+    void IdleTimeout(bool on);
 
     const CHttpPeer& Peer() const { return peer_; }
     bool Gone() const { return peer_.Gone(); }

@@ -2,6 +2,7 @@
 // makes (services, their numbers kept distinct), the saved files and how a
 // damaged one is refused, which channels a scan is asked for, and the guide's
 // programme now and next. The scan and the guide end to end: tsserve_test.py.
+#include "api/ApiShapes.h"
 #include "pages/Documents.h"
 #include "guide/GuideStore.h"
 #include "lineup/Lineup.h"
@@ -452,6 +453,16 @@ TEST(TsserveGuide, NowNextAndTheGuideWhileAProgrammeRunsOver)
     const std::string xml = guide.Xmltv({{{"3.1.t.tunerhost", {"x"}}, service}}, "tsserve");
     EXPECT_NE(xml.find("start=\"20240101210000 +0900\" stop=\"20240101220000 +0900\""), std::string::npos) << xml;
     EXPECT_NE(xml.find("start=\"20240101220000 +0900\" stop=\"20240101230000 +0900\""), std::string::npos) << xml;
+    // The API says the undecided end as such, as recorders look for it; a
+    // named programme whose EIT gives no audio has an empty list of them.
+    size_t listed = 0;
+    for (const CListedProgram& p : guide.Listing(service)) {
+        const nlohmann::json j = ProgramJson(p.event, p.start, p.stop);
+        if (p.event.key.eventId == 10) EXPECT_EQ(j["duration"], 1) << j;
+        EXPECT_EQ(j.value("audios", nlohmann::json()), nlohmann::json::array()) << j;
+        ++listed;
+    }
+    EXPECT_EQ(listed, 2u);
     // status.json and the start page stop them where the guide does.
     const CChannelListing listing = Listing();
     const CLineups lineups = MakeLineups(listing, {Scanned(true, "27", 0x78F0, {Service(7680, 0x01, "A", 31)})});

@@ -254,3 +254,53 @@ TEST(SimBroadcastSlow, EveryTableStillComes)
     for (const TestSection& section : tables.sections) ++count[section.TableId()];
     for (uint8_t id : {0x00, 0x02, 0x40, 0x42, 0x4E, 0x73}) EXPECT_GE(count[id], 2u) << int(id);
 }
+
+// GuideBlockStart and GuideLate: blocks where the test put them, and the late
+// service's first programme announced late 10 s ahead of its planned start,
+// the one before going on until then; the lost packets of Drops.
+TEST(SimBroadcastGuide, ALateStartAndLostPackets)
+{
+    SimTransport t;
+    ASSERT_TRUE(SimDescribeTransport(SimBand::Uhf, 14, t));
+    const SimService& late = t.services[1];
+    const SimGuideShape shape{60, 1000000000u % 60, late.id, 6};
+    const uint32_t block = 1000000000u + 60 * 100;  // a block's start
+    // The on-time service: 20 s programmes from the block on.
+    EXPECT_EQ(SimPresentFollowing(t.services[0], block - 1, 1, shape).start, block);
+    EXPECT_EQ(SimPresentFollowing(t.services[0], block, 0, shape).start, block);
+    bool prolonged = true;
+    // Until the notice, the planned start; then the later one, the present going on.
+    const SimEventTime planned = SimPresentFollowing(late, block - 11, 1, shape, &prolonged);
+    EXPECT_EQ(planned.start, block);
+    EXPECT_FALSE(prolonged);
+    for (uint32_t at : {block - 10, block, block + 5}) {
+        const SimEventTime before = SimPresentFollowing(late, at, 0, shape, &prolonged);
+        const SimEventTime moved = SimPresentFollowing(late, at, 1, shape);
+        EXPECT_TRUE(prolonged) << at - block;
+        EXPECT_EQ(moved.id, planned.id);
+        EXPECT_EQ(moved.start, block + 6);
+        EXPECT_EQ(moved.start + moved.duration, planned.start + planned.duration);
+        EXPECT_EQ(before.start + before.duration, block + 6);
+    }
+    const SimEventTime on = SimPresentFollowing(late, block + 6, 0, shape, &prolonged);
+    EXPECT_EQ(on.id, planned.id);
+    EXPECT_EQ(on.start, block + 6);
+    EXPECT_FALSE(prolonged);
+
+    // Drops: one in 100 of the late service's payload packets, on its PIDs only.
+    CSimStream s;
+    s.SetLossy(late.id, 100);
+    s.SetChannel(0, 14, SimBand::Uhf);
+    std::map<uint16_t, int> last, jumps;
+    uint8_t p[188];
+    for (uint64_t i = 0; i < 200000; ++i) {
+        s.NextPacket(p);
+        const uint16_t pid = static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
+        if (SimIsTableSlot(i) || pid == 0x1FFF) continue;
+        const int cc = p[3] & 0x0F;
+        if (last.count(pid) && cc != ((last[pid] + 1) & 0x0F)) ++jumps[pid];
+        last[pid] = cc;
+    }
+    for (uint32_t i = 0; i < late.streamCount; ++i) EXPECT_GT(jumps[late.streams[i].pid], 0) << late.streams[i].pid;
+    for (uint32_t i = 0; i < t.services[0].streamCount; ++i) EXPECT_EQ(jumps[t.services[0].streams[i].pid], 0);
+}
