@@ -171,3 +171,12 @@ if [ ! -f "$mirakurun/node_modules/mirakurun/lib/client.js" ]; then
   mkdir -p "$mirakurun"
   npm install --prefix "$mirakurun" --ignore-scripts --no-audit --no-fund --save-exact mirakurun@3.9.0-rc.4 >/dev/null
 fi
+
+# The TS parser front-ends use (npm `aribts`): the tests compare tsserve's
+# logos with what its own logo extraction makes of the same broadcast.
+aribts="$root/.deps/aribts"
+if [ ! -f "$aribts/node_modules/aribts/sample/get_logo.js" ]; then
+  echo "setup: installing aribts into $aribts"
+  mkdir -p "$aribts"
+  npm install --prefix "$aribts" --ignore-scripts --no-audit --no-fund --save-exact aribts@2.1.12 >/dev/null
+fi
