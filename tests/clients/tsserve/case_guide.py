@@ -57,7 +57,7 @@ def check_logos(rig):
     check(os.path.exists(ARIBTS), "aribts is missing (%s): run scripts/setup.sh" % ARIBTS)
     # aribts's own extraction, of a recording from a fresh tune (it reads the
     # SDT before the CDT, as receivers do).
-    r = rig.run("tsrec.exe", "-c", "27", "-t", "3", "-o", "logos.ts")
+    r = rig.run("tsrec.exe", "-c", "27", "-t", "4", "-o", "logos.ts")
     check(r.returncode == 0, "tsrec: " + r.stdout)
     folder = rig.path("aribts-logos")
     os.makedirs(folder, exist_ok=True)
