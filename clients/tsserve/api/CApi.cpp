@@ -572,7 +572,9 @@ void CApi::PublishServices()
     std::map<uint64_t, std::string> now;
     for (bool terrestrial : {true, false})
         for (const CLineupEntry& e : lineups->Of(terrestrial).entries)
-            if (e.IsService()) now[ServiceItemId(e.service.originalNetworkId, e.serviceId)] = ServiceJson(e, terrestrial, guide_.HasLogo(e.service)).dump();
+            if (e.IsService())
+                now[ServiceItemId(e.service.originalNetworkId, e.serviceId)] =
+                    ServiceJson(e, terrestrial, guide_.HasLogo(e.service)).dump();
     for (const auto& [id, text] : now) {
         const auto was = services_.find(id);
         if (was == services_.end()) events_.Publish("service", "create", json::parse(text));
