@@ -108,11 +108,11 @@ void CApi::AnswerError(CHttpConnection& c, int code, const std::string& reason, 
 
 void CApi::AddRoutes(CRouteTable& routes)
 {
-    const auto add = [&](const char* pattern, auto member, CApiOperation op) {
+    const auto add = [&](const char* pattern, auto member, CApiOperation op, bool mainPortOnly = true) {
         CRoute route;
         route.methods = kGet;
         route.pattern = pattern;
-        route.mainPortOnly = true;
+        route.mainPortOnly = mainPortOnly;
         route.handler = [this, member](const CHttpRequest& req, CHttpConnection& c, const Params& p) {
             (this->*member)(req, c, p);
         };
@@ -155,7 +155,8 @@ void CApi::AddRoutes(CRouteTable& routes)
     add("/api/services", &CApi::Services, {"getServices", {"services"}, "the services", serviceQuery, "[Service]"});
     add("/api/services/{id}", &CApi::Service, {"getService", {"services"}, "a service", {}, "Service"});
     add("/api/services/{id}/logo", &CApi::Logo,
-        {"getLogoImage", {"services"}, "a service's logo, a PNG (503: none held yet)", {}, ""});
+        {"getLogoImage", {"services"}, "a service's logo, a PNG (503: none held yet)", {}, ""},
+        false);  // on every port, as the playlists and guides that name it are
     add("/api/services/{id}/stream", &CApi::ServiceStream,
         stream("getServiceStream", "services", "a service's stream", {}));
     const std::vector<CApiParam> programQuery = {Query("networkId", "integer"), Query("serviceId", "integer"),

@@ -83,6 +83,7 @@ def check_logos(rig):
                 check(rgba(rig, f.read()) == (64, 36, want), "aribts's logo %d differs" % (place + 1))
         r = rig.curl("-I", rig.url(path))
         check(r.stdout.startswith(b"HTTP/1.1 200") and b"image/png" in r.stdout, "HEAD %s: %r" % (path, r.stdout))
+        check(rig.curl(rig.url(path, rig.port + 1)).stdout == png, "%s on the network tuner's port" % path)
         served[cid] = png
     # Where media servers find them: the playlist's tvg-logo, the XMLTV's icon.
     _, _, m3u = curl_get(rig, "/playlist.m3u?kind=t", "-H", "Host: tuner.example:8080")
