@@ -166,10 +166,11 @@ if [ ! -f "$mirakurun/node_modules/mirakurun/lib/client.js" ]; then
   npm install --prefix "$mirakurun" --ignore-scripts --no-audit --no-fund --save-exact mirakurun@3.9.0-rc.4 >/dev/null
 fi
 
-# The TS parser front-ends count a recording's drops with (npm `aribts`), for
-# the tests to count them in what tsserve sent; once per work tree.
+# The TS parser front-ends use (npm `aribts`): the tests count a recording's
+# drops with it and compare tsserve's logos with what its own logo extraction
+# makes of the same broadcast; once per work tree.
 aribts="$root/.deps/aribts"
-if [ ! -f "$aribts/node_modules/aribts/index.js" ]; then
+if [ ! -f "$aribts/node_modules/aribts/sample/get_logo.js" ]; then
   echo "setup: installing the aribts TS parser into $aribts"
   mkdir -p "$aribts"
   npm install --prefix "$aribts" --ignore-scripts --no-audit --no-fund --save-exact aribts@2.1.12 >/dev/null

@@ -201,13 +201,16 @@ CGuideView CHttpService::GuideView(const CLineups& lineups) const
     return view;
 }
 
-std::string CHttpService::Xmltv(const CLineups& lineups) const
+std::string CHttpService::Xmltv(const CLineups& lineups, const std::string& base,
+                                std::optional<int64_t> beforeUtc) const
 {
     std::vector<std::pair<tstables::XmltvChannel, tstables::ServiceKey>> channels;
     for (const CLineup* lineup : {&lineups.terrestrial, &lineups.satellite})
         for (const CLineupEntry& e : lineup->entries)
-            if (e.IsService()) channels.push_back({{e.id, {e.name, e.number}}, e.service});
-    return guide_.Xmltv(channels, "tsserve " TUNERHOST_VERSION);
+            if (e.IsService())
+                channels.push_back(
+                    {{e.id, {e.name, e.number}, guide_.HasLogo(e.service) ? LogoUrl(base, e) : ""}, e.service});
+    return guide_.Xmltv(channels, "tsserve " TUNERHOST_VERSION, beforeUtc);
 }
 
 void CHttpService::Index(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
@@ -241,10 +244,11 @@ void CHttpService::Handle(const CHttpRequest& req, CHttpConnection& c)
 // request's handler.
 void CHttpService::AddRoutes()
 {
-    const auto add = [this](const char* methods, const char* pattern, auto member) {
+    const auto add = [this](const char* methods, const char* pattern, auto member, bool mainPortOnly = false) {
         CRoute route;
         route.methods = methods;
         route.pattern = pattern;
+        route.mainPortOnly = mainPortOnly;
         route.handler = [this, member](const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p) {
             (this->*member)(req, c, p);
         };
@@ -264,6 +268,15 @@ void CHttpService::AddRoutes()
     add(kDocumentMethods, "/lineup_status.json", &CHttpService::LineupStatusDocument);
     add("POST", "/lineup.post", &CHttpService::LineupPost);
     add(kDocumentMethods, "/device.xml", &CHttpService::DeviceDocument);
+    // Where recorders' tuner servers keep the same documents, the paths
+    // media servers and IPTV clients are told to use with them.
+    add(kDocumentMethods, "/api/iptv/playlist", &CHttpService::Playlist, true);
+    add(kDocumentMethods, "/api/iptv/channel.m3u8", &CHttpService::Playlist, true);
+    add(kDocumentMethods, "/api/iptv/xmltv", &CHttpService::XmltvDocument, true);
+    add(kDocumentMethods, "/api/iptv/epg", &CHttpService::EpgDocument, true);
+    add(kDocumentMethods, "/api/iptv/discover.json", &CHttpService::DiscoverDocument, true);
+    add(kDocumentMethods, "/api/iptv/lineup.json", &CHttpService::LineupDocument, true);
+    add(kDocumentMethods, "/api/iptv/lineup_status.json", &CHttpService::LineupStatusDocument, true);
 }
 
 void CHttpService::Playlist(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
@@ -276,7 +289,8 @@ void CHttpService::Playlist(const CHttpRequest& req, CHttpConnection& c, const C
     const std::string guide = req.Param("guide");
     if (req.HasParam("guide") && guide != "1") return Answer(c, 404, "guide is 1 or left out, not " + guide);
     c.Send(200, "audio/x-mpegurl; charset=utf-8",
-           PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind, guide == "1"));
+           PlaylistM3u(*Lineups(), BaseUrl(req), kind.empty() ? "ts" : kind, guide == "1",
+                       [this](const CLineupEntry& e) { return guide_.HasLogo(e.service); }));
 }
 
 void CHttpService::StatusDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
@@ -285,9 +299,22 @@ void CHttpService::StatusDocument(const CHttpRequest& req, CHttpConnection& c, c
     c.Send(200, kJson, StatusJson(Served(req, true, *lineups), Served(req, false, *lineups), GuideView(*lineups)));
 }
 
-void CHttpService::XmltvDocument(const CHttpRequest&, CHttpConnection& c, const CRouteParams&)
+void CHttpService::XmltvDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
 {
-    c.Send(200, "application/xml; charset=utf-8", Xmltv(*Lineups()));
+    c.Send(200, "application/xml; charset=utf-8", Xmltv(*Lineups(), BaseUrl(req)));
+}
+
+void CHttpService::EpgDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams&)
+{
+    constexpr int kDefaultDays = 3, kMaxDays = 8;  // the schedule reaches eight days
+    int days = kDefaultDays;
+    if (req.HasParam("days")) {
+        const std::string text = req.Param("days");
+        if (text.size() != 1 || text[0] < '1' || text[0] > '0' + kMaxDays)
+            return CApi::AnswerError(c, 400, "days is a whole number from 1 to 8");
+        days = text[0] - '0';
+    }
+    c.Send(200, "application/xml; charset=utf-8", Xmltv(*Lineups(), BaseUrl(req), UtcNow() + int64_t{days} * 86400));
 }
 
 // "/stream/t/27", "/stream/s/40D0/171": a kind, a channel, perhaps a service.
@@ -439,6 +466,16 @@ bool CHttpService::Start(std::string& error)
                     " (is the port in use, or the address not this machine's?)";
             return false;
         }
+    }
+    // Front-ends' own default; another program there (a tuner server of
+    // their own) keeps it, and they are pointed at PORT instead.
+    if (const int extra = ExtraApiPort(options_)) {
+        where.port = extra;
+        if (server_.Listen(where.host, extra))
+            log_.Line("the recorders' API also answers on " + ListenText(where) + " (--api-port off: not)");
+        else
+            log_.Line("cannot listen on " + ListenText(where) + " for recorders (in use?): front-ends are to be given " +
+                      ListenText(options_));
     }
     if (!server_.Start()) {
         error = "cannot start the HTTP server's threads";

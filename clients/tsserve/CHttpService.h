@@ -52,6 +52,8 @@ private:
     void Playlist(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
     void StatusDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
     void XmltvDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
+    // The guide of the next `days` days (1 to 8; absent 3), as recorders' IPTV paths serve it.
+    void EpgDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
     void ChannelStream(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
     void LineupStream(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
     void DiscoverDocument(const CHttpRequest& req, CHttpConnection& c, const CRouteParams& p);
@@ -63,7 +65,9 @@ private:
     // the main port the first kind served; null, with 404 answered, when none is.
     const CNetworkTuner* DeviceFor(const CHttpRequest& req, CHttpConnection& c) const;
     CLineupScan ScanFigures(bool terrestrial, bool satellite) const;
-    std::string Xmltv(const CLineups& lineups) const;
+    // base: the URL the request came to, for the channels' logos.
+    std::string Xmltv(const CLineups& lineups, const std::string& base,
+                      std::optional<int64_t> beforeUtc = std::nullopt) const;
     CGuideView GuideView(const CLineups& lineups) const;
     CServedKind Served(const CHttpRequest& req, bool terrestrial, const CLineups& lineups) const;
     bool Allowed(const std::string& address) const;

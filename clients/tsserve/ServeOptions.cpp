@@ -148,10 +148,22 @@ bool ParseServeOptions(int argc, wchar_t** argv, ServeOptions& o, std::string& e
                 return false;
             }
             o.guideEveryMinutes = static_cast<int>(minutes);
+        } else if (a == L"--api-port") {
+            long port = 0;
+            if (value != "off" && !ParseInt(value, 1, 65535, port)) {
+                error = "--api-port takes a port from 1 to 65535, or off, not " + value;
+                return false;
+            }
+            o.apiPort = static_cast<int>(port);
+            o.apiPortGiven = true;
         } else {
             error = "unknown option " + Narrow(a.c_str());
             return false;
         }
+    }
+    if (o.apiPortGiven && (o.apiPort == o.port + 1 || o.apiPort == o.port + 2)) {
+        error = "--api-port " + std::to_string(o.apiPort) + " is a network tuner's port (the two above --listen's)";
+        return false;
     }
     if (!o.scanOnly.empty() && !o.scan) {
         error = "--only goes with --scan";
@@ -160,11 +172,18 @@ bool ParseServeOptions(int argc, wchar_t** argv, ServeOptions& o, std::string& e
     return true;
 }
 
+int ExtraApiPort(const ServeOptions& o)
+{
+    if (o.apiPort == o.port || o.apiPort == o.port + 1 || o.apiPort == o.port + 2) return 0;
+    return o.apiPort;
+}
+
 void PrintUsage()
 {
     std::fputs(
         "usage: tsserve [--listen ADDRESS:PORT] [--allow RANGE]... [--dir DIR] [--lag SECONDS]\n"
         "               [--tune-wait SECONDS] [--guide-idle SECONDS] [--guide-every MINUTES]\n"
+        "               [--api-port PORT|off]\n"
         "       tsserve --scan [--only LIST] [--dir DIR]\n"
         "  Serves TunerHost's tuners over HTTP: /playlist.m3u, /stream/t/CHANNEL,\n"
         "  /stream/s/TSID and /status.json on PORT; and a network tuner for media\n"
@@ -183,6 +202,8 @@ void PrintUsage()
         "                         the guide's idle pass (default 60)\n"
         "  --guide-every MINUTES  how often the idle pass takes each transport stream's\n"
         "                         schedule (default 240; 0: never)\n"
+        "  --api-port PORT|off    where recorders' front-ends find the API by default\n"
+        "                         (default 40772: PORT's pages answer there too)\n"
         "  --scan                 scan the channels for their services, save them beside\n"
         "                         tsserve (tsserve-scan.json) and end; a running tsserve\n"
         "                         reads them at its next start\n"

@@ -30,7 +30,15 @@ struct ServeOptions {
     std::string scanOnly;              // --only: the bands and channels to scan (ScanChoice.h)
     int guideIdleSeconds = 60;         // how long a kind must be without viewers for the guide's idle pass
     int guideEveryMinutes = 240;       // how often the idle pass takes each stream's schedule; 0: never
+    // Where recorders' front-ends look for their tuner server by default:
+    // the main port's pages and API answer there too. 0: not at all.
+    int apiPort = 40772;
+    bool apiPortGiven = false;  // by --api-port, not the default
 };
+
+// The recorders' port tsserve opens beside its own, or 0: none (turned off,
+// the main port itself, or a default that a network tuner's port takes).
+int ExtraApiPort(const ServeOptions& o);
 
 // False with a message on bad input.
 bool ParseServeOptions(int argc, wchar_t** argv, ServeOptions& o, std::string& error);

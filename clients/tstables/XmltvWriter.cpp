@@ -156,6 +156,7 @@ void CXmltvWriter::Channel(const XmltvChannel& channel)
         any = true;
     }
     if (!any) Element(out_, "display-name", channel.id);  // the DTD wants one
+    if (!channel.icon.empty()) out_ += "    <icon src=\"" + XmlText(channel.icon) + "\" />\n";
     out_ += "  </channel>\n";
 }
 

@@ -26,6 +26,7 @@ namespace tstables {
 struct XmltvChannel {
     std::string id;  // shaped like a domain name, as XMLTV asks: "1024.32736.t.tunerhost"
     std::vector<std::string> displayNames;  // the most common first
+    std::string icon;                       // the URL of its logo; empty: none
 };
 
 class CXmltvWriter {

@@ -23,26 +23,35 @@ CSimCarousel::CSimCarousel()
       sdtOut_(sdtQueue_, sizeof sdtQueue_),
       nitOut_(nitQueue_, sizeof nitQueue_),
       totOut_(totQueue_, sizeof totQueue_),
-      eitOut_(eitQueue_, sizeof eitQueue_)
+      eitOut_(eitQueue_, sizeof eitQueue_),
+      cdtOut_(cdtQueue_, sizeof cdtQueue_)
 {
     patOut_.SetPid(0x0000);
     sdtOut_.SetPid(kSiSdtPid);
     nitOut_.SetPid(kSiNitPid);
     totOut_.SetPid(kSiTotPid);
     eitOut_.SetPid(kSiEitPid);
+    cdtOut_.SetPid(kSiCdtPid);
+}
+
+uint8_t CSimCarousel::LogoIndex(uint32_t place, uint32_t x, uint32_t y)
+{
+    if (x == 0 || y == 0 || x + 1 == kLogoWidth || y + 1 == kLogoHeight) return 8;
+    return static_cast<uint8_t>(1 + (x / 8 + 3 * (y / 12) + place) % 15);
 }
 
 void CSimCarousel::Tune(const SimTransport& t, const CSimClock& clock)
 {
     transport_ = t;
     tuned_ = t.serviceCount > 0;
-    CSectionPacketizer* const all[] = {&patOut_, &sdtOut_, &nitOut_, &totOut_, &eitOut_};
+    CSectionPacketizer* const all[] = {&patOut_, &sdtOut_, &nitOut_, &totOut_, &eitOut_, &cdtOut_};
     for (CSectionPacketizer* p : all) p->Clear();
     for (uint32_t k = 0; k < kSimMaxServices; ++k) {
         pmtOut_[k].Clear();
         pmtOut_[k].SetPid(k < t.serviceCount ? t.services[k].pmtPid : 0x1FFF);
     }
     if (!tuned_) return;
+    BuildLogos();  // before the SDT, which names them
     BuildFixedTables();
     BuildNit();
     const uint32_t ms = clock.Ms();
@@ -53,9 +62,34 @@ void CSimCarousel::Tune(const SimTransport& t, const CSimClock& clock)
     due_[kSdt] = {ms + 200, 1000};
     due_[kNit] = {ms + 400, 1000};
     due_[kTot] = {ms + 600, 5000};
+    due_[kCdt] = {ms + 1500, kCdtPeriodMs};  // after the first SDT, which receivers read first
     due_[kPresent] = {ms + 300, 1000};
     due_[kSchedule] = {ms + 500, kScheduleCycleMs / (kScheduleTables * kSegmentsPerTable * t.serviceCount)};
     scheduleNext_ = 0;
+}
+
+// Terrestrial broadcasters send their logos in the CDT; satellite ones in
+// a data carousel, which this stream does not carry.
+void CSimCarousel::BuildLogos()
+{
+    const SimTransport& t = transport_;
+    const bool terrestrial = t.band == SimBand::Uhf || t.band == SimBand::Catv || t.band == SimBand::Vhf;
+    uint32_t logos = 0;
+    for (size_t& size : cdtSize_) size = 0;
+    for (uint32_t k = 0; terrestrial && k < t.serviceCount; ++k)
+        if (t.services[k].type == 0x01) ++logos;
+    uint32_t section = 0;
+    for (uint32_t k = 0; logos && k < t.serviceCount; ++k) {
+        if (t.services[k].type != 0x01) continue;
+        for (uint32_t y = 0; y < kLogoHeight; ++y)
+            for (uint32_t x = 0; x < kLogoWidth; ++x) logoPixels_[y * kLogoWidth + x] = LogoIndex(k, x, y);
+        const size_t png = WriteLogoPng(logoPng_, sizeof logoPng_, kLogoWidth, kLogoHeight, logoPixels_);
+        const SiLogo logo{5, static_cast<uint16_t>(k + 1), 1, logoPng_, static_cast<uint16_t>(png)};
+        cdtSize_[k] = png ? WriteCdtLogo(cdt_[k], sizeof cdt_[k], t.networkId, 1, kVersion,
+                                         static_cast<uint8_t>(section), static_cast<uint8_t>(logos - 1), logo)
+                          : 0;
+        ++section;
+    }
 }
 
 void CSimCarousel::BuildFixedTables()
@@ -69,6 +103,12 @@ void CSimCarousel::BuildFixedTables()
         const SimService& s = t.services[k];
         programs[k + 1] = {s.id, s.pmtPid};
         services[k] = {s.id, s.type, providerText, SimEncode(s.name, names[k], sizeof names[k])};
+        if (cdtSize_[k]) {
+            services[k].hasLogo = true;
+            services[k].logoId = static_cast<uint16_t>(k + 1);
+            services[k].logoVersion = 1;
+            services[k].logoDownloadId = 1;
+        }
         pmtSize_[k] = WritePmt(pmt_[k], sizeof pmt_[k], s.id, kVersion, s.pcrPid, s.streams, s.streamCount);
     }
     patSize_ = WritePat(pat_, sizeof pat_, t.tsid, kVersion, programs, t.serviceCount + 1);
@@ -129,6 +169,11 @@ void CSimCarousel::QueueDue(uint32_t ms, uint32_t unix)
             }
             due_[f.item].Next(ms);
         }
+    if (due_[kCdt].Now(ms) && !cdtOut_.Pending()) {
+        for (uint32_t k = 0; k < transport_.serviceCount; ++k)
+            if (cdtSize_[k]) cdtOut_.Push(cdt_[k], cdtSize_[k]);
+        due_[kCdt].Next(ms);
+    }
     if (due_[kTot].Now(ms)) {
         const size_t size = WriteTot(section_, sizeof section_, unix);
         if (totOut_.Push(section_, size)) due_[kTot].Next(ms);
@@ -202,8 +247,8 @@ void CSimCarousel::NextPacket(uint8_t* out, const CSimClock& clock)
 {
     if (!tuned_) return WriteNull(out);
     QueueDue(clock.Ms(), clock.Unix());
-    CSectionPacketizer* const tables[] = {&patOut_, &pmtOut_[0], &pmtOut_[1], &pmtOut_[2],
-                                          &sdtOut_, &nitOut_,    &totOut_,    &eitOut_};
+    CSectionPacketizer* const tables[] = {&patOut_, &pmtOut_[0], &pmtOut_[1], &pmtOut_[2], &sdtOut_,
+                                          &nitOut_, &totOut_,    &eitOut_,    &cdtOut_};
     constexpr uint32_t kSources = 1 + sizeof tables / sizeof tables[0];  // the PCRs first
     for (uint32_t i = 0; i < kSources; ++i) {
         const uint32_t source = (turn_ + i) % kSources;

@@ -1,11 +1,13 @@
 // The tables of the simulated plug-in's stream, each repeated at the rate a
 // broadcaster would: PAT and every PMT each 100 ms with a PCR per service,
 // SDT and NIT each second, TOT every 5 s, EIT present/following each second
-// and the eight-day schedule, section by section, once in about 20 s. They
+// and the eight-day schedule, section by section, once in about 20 s; on
+// terrestrial streams the CDT with the services' logos every 5 s. They
 // take the stream's table slots; a slot with nothing due holds a null
 // packet.
 #pragma once
 #include "SectionPacketizer.h"
+#include "SiLogo.h"
 #include "SimClock.h"
 #include "SimGuide.h"
 #include "SimLineup.h"
@@ -33,6 +35,13 @@ public:
     }
 
     static constexpr uint32_t kScheduleCycleMs = 20000;
+    static constexpr uint32_t kCdtPeriodMs = 5000;
+    // Each television service of a terrestrial stream has a logo: type 5,
+    // kLogoWidth x kLogoHeight, logo id 1 + its place in the stream, version
+    // 1, in the CDT of download data id 1. Its pixels: index 8 (transparent)
+    // on the one-pixel border, inside 1 + (x / 8 + 3 * (y / 12) + place) % 15.
+    static constexpr uint32_t kLogoWidth = 64, kLogoHeight = 36;
+    static uint8_t LogoIndex(uint32_t place, uint32_t x, uint32_t y);
     static constexpr uint32_t kScheduleDays = 8;
 
 private:
@@ -41,11 +50,12 @@ private:
         bool Now(uint32_t ms) const { return static_cast<int32_t>(ms - atMs) >= 0; }
         void Next(uint32_t ms);
     };
-    enum Item { kPat, kSdt, kNit, kTot, kPresent, kSchedule, kItems };
+    enum Item { kPat, kSdt, kNit, kTot, kPresent, kSchedule, kCdt, kItems };
     static constexpr size_t kMaxSection = 4096;
 
     void BuildFixedTables();
     void BuildNit();
+    void BuildLogos();
     void QueueDue(uint32_t ms, uint32_t unix);
     bool QueuePresentFollowing(uint32_t unix);
     bool QueueScheduleSection(uint32_t unix);
@@ -65,11 +75,15 @@ private:
     uint8_t pmt_[kSimMaxServices][256] = {};
     size_t patSize_ = 0, sdtSize_ = 0, nitSize_ = 0, pmtSize_[kSimMaxServices] = {};
     uint8_t section_[kMaxSection] = {};
+    uint8_t cdt_[kSimMaxServices][2600] = {};
+    size_t cdtSize_[kSimMaxServices] = {};
+    uint8_t logoPixels_[kLogoWidth * kLogoHeight] = {};
+    uint8_t logoPng_[2560] = {};
 
     // One packetizer per table PID and its queue.
     uint8_t patQueue_[512] = {}, pmtQueue_[kSimMaxServices][512] = {}, sdtQueue_[2048] = {};
-    uint8_t nitQueue_[8192] = {}, totQueue_[256] = {}, eitQueue_[16384] = {};
-    CSectionPacketizer patOut_, pmtOut_[kSimMaxServices], sdtOut_, nitOut_, totOut_, eitOut_;
+    uint8_t nitQueue_[8192] = {}, totQueue_[256] = {}, eitQueue_[16384] = {}, cdtQueue_[8192] = {};
+    CSectionPacketizer patOut_, pmtOut_[kSimMaxServices], sdtOut_, nitOut_, totOut_, eitOut_, cdtOut_;
     uint32_t pcrNext_ = 0;  // the services whose PCR is due, counted down
     uint32_t turn_ = 0;     // the source that goes first in the next slot
 };

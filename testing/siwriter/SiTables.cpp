@@ -123,6 +123,14 @@ size_t WriteSdt(uint8_t* out, size_t capacity, uint16_t tsid, uint16_t networkId
         w.Text8(services[i].provider);
         w.Text8(services[i].name);
         w.EndDescriptor(d);
+        if (services[i].hasLogo) {
+            const size_t logo = w.BeginDescriptor(0xCF);  // logo transmission, type 1: CDT
+            w.U8(0x01);
+            w.U16(0xFE00 | (services[i].logoId & 0x1FF));
+            w.U16(0xF000 | (services[i].logoVersion & 0xFFF));
+            w.U16(services[i].logoDownloadId);
+            w.EndDescriptor(logo);
+        }
         w.CloseLoop(loop);
         w.SetAt(loop, static_cast<uint8_t>(0x80 | (w.At(loop) & 0x0F)));
     }

@@ -33,6 +33,10 @@ struct SiSdtService {
     uint16_t id;
     uint8_t type;  // 0x01 television, 0x02 radio, 0xC0 data
     SiText provider, name;
+    // A logo in the network's CDT (SiLogo.h), named by a logo transmission
+    // descriptor of type 1.
+    bool hasLogo = false;
+    uint16_t logoId = 0, logoVersion = 0, logoDownloadId = 0;
 };
 size_t WriteSdt(uint8_t* out, size_t capacity, uint16_t tsid, uint16_t networkId, uint8_t version,
                 const SiSdtService* services, size_t count);

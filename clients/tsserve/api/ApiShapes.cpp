@@ -72,7 +72,7 @@ const char* ChannelTypeOf(const CListedChannel& channel, bool terrestrial)
     return static_cast<uint32_t>(channel.band) == kBandBS ? "BS" : "CS";
 }
 
-json ServiceJson(const CLineupEntry& e, bool terrestrial)
+json ServiceJson(const CLineupEntry& e, bool terrestrial, bool hasLogo)
 {
     json j = {{"id", ServiceItemId(e.service.originalNetworkId, e.serviceId)},
               {"serviceId", e.serviceId},
@@ -80,7 +80,7 @@ json ServiceJson(const CLineupEntry& e, bool terrestrial)
               {"transportStreamId", e.service.transportStreamId},
               {"name", e.name},
               {"type", e.serviceType},
-              {"hasLogoData", false},
+              {"hasLogoData", hasLogo},
               {"channel", {{"type", ChannelTypeOf(*e.channel, terrestrial)}, {"channel", e.channel->argument}}}};
     if (e.remoteControlKeyId) j["remoteControlKeyId"] = *e.remoteControlKeyId;
     return j;

@@ -29,8 +29,9 @@ constexpr uint64_t kMaxProgramId = 655356553565535ull;
 const char* ChannelTypeOf(const CListedChannel& channel, bool terrestrial);
 
 // A service of a lineup: id, serviceId, networkId, name, type,
-// remoteControlKeyId, channel {type, channel}, hasLogoData.
-nlohmann::json ServiceJson(const CLineupEntry& entry, bool terrestrial);
+// remoteControlKeyId, channel {type, channel}, hasLogoData (a logo is held:
+// /api/services/{id}/logo answers it).
+nlohmann::json ServiceJson(const CLineupEntry& entry, bool terrestrial, bool hasLogo);
 // A channel: type, channel (as tsserve's URLs name it: "27", "C22", "40D0"),
 // name, and its services as `services`.
 nlohmann::json ChannelJson(const CListedChannel& channel, bool terrestrial, nlohmann::json services);

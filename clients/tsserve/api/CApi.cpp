@@ -108,11 +108,11 @@ void CApi::AnswerError(CHttpConnection& c, int code, const std::string& reason, 
 
 void CApi::AddRoutes(CRouteTable& routes)
 {
-    const auto add = [&](const char* pattern, auto member, CApiOperation op) {
+    const auto add = [&](const char* pattern, auto member, CApiOperation op, bool mainPortOnly = true) {
         CRoute route;
         route.methods = kGet;
         route.pattern = pattern;
-        route.mainPortOnly = true;
+        route.mainPortOnly = mainPortOnly;
         route.handler = [this, member](const CHttpRequest& req, CHttpConnection& c, const Params& p) {
             (this->*member)(req, c, p);
         };
@@ -155,7 +155,8 @@ void CApi::AddRoutes(CRouteTable& routes)
     add("/api/services", &CApi::Services, {"getServices", {"services"}, "the services", serviceQuery, "[Service]"});
     add("/api/services/{id}", &CApi::Service, {"getService", {"services"}, "a service", {}, "Service"});
     add("/api/services/{id}/logo", &CApi::Logo,
-        {"getLogoImage", {"services"}, "a service's logo (503: none held)", {}, ""});
+        {"getLogoImage", {"services"}, "a service's logo, a PNG (503: none held yet)", {}, ""},
+        false);  // on every port, as the playlists and guides that name it are
     add("/api/services/{id}/stream", &CApi::ServiceStream,
         stream("getServiceStream", "services", "a service's stream", {}));
     const std::vector<CApiParam> programQuery = {Query("networkId", "integer"), Query("serviceId", "integer"),
@@ -284,7 +285,7 @@ json CApi::ServicesOn(const CLineups& lineups, const CListedChannel& channel, bo
         if (!e.IsService()) continue;
         bool on = e.channel == &channel;
         for (const CListedChannel* f : e.fallbacks) on = on || f == &channel;
-        if (on) out.push_back(ServiceJson(e, terrestrial));
+        if (on) out.push_back(ServiceJson(e, terrestrial, guide_.HasLogo(e.service)));
     }
     return out;
 }
@@ -408,7 +409,7 @@ void CApi::Services(const CHttpRequest& req, CHttpConnection& c, const Params&)
                 (!channelType.empty() && channelType != ChannelTypeOf(*e.channel, terrestrial)) ||
                 (!channel.empty() && channel != e.channel->argument))
                 continue;
-            out.push_back(ServiceJson(e, terrestrial));
+            out.push_back(ServiceJson(e, terrestrial, guide_.HasLogo(e.service)));
         }
     SendJson(c, out);
 }
@@ -421,7 +422,7 @@ void CApi::Service(const CHttpRequest&, CHttpConnection& c, const Params& p)
     const auto lineups = lineups_();
     const Found s = ServiceById(*lineups, id);
     if (!s.entry) return AnswerError(c, 404, "no service " + std::to_string(id));
-    SendJson(c, ServiceJson(*s.entry, s.terrestrial));
+    SendJson(c, ServiceJson(*s.entry, s.terrestrial, guide_.HasLogo(s.entry->service)));
 }
 
 void CApi::Logo(const CHttpRequest&, CHttpConnection& c, const Params& p)
@@ -429,8 +430,14 @@ void CApi::Logo(const CHttpRequest&, CHttpConnection& c, const Params& p)
     uint64_t id = 0;
     if (!ParseApiNumber(p.Get("id"), kMaxServiceItemId, id))
         return AnswerError(c, 400, "a service's id is networkId * 100000 + serviceId");
-    if (!ServiceById(*lineups_(), id).entry) return AnswerError(c, 404, "no service " + std::to_string(id));
-    AnswerError(c, 503, "no logo is held for service " + std::to_string(id));
+    const auto lineups = lineups_();
+    const Found s = ServiceById(*lineups, id);
+    if (!s.entry) return AnswerError(c, 404, "no service " + std::to_string(id));
+    const std::string png = guide_.Logo(s.entry->service);
+    // Not yet: the broadcast sends its logos now and then, and a viewer's
+    // stream or the guide's idle pass brings them.
+    if (png.empty()) return AnswerError(c, 503, "no logo is held for service " + std::to_string(id) + " yet");
+    c.Send(200, "image/png", png, {{"Cache-Control", "max-age=3600"}});
 }
 
 void CApi::ServiceStream(const CHttpRequest& req, CHttpConnection& c, const Params& p)
@@ -586,7 +593,9 @@ void CApi::PublishServices()
     std::map<uint64_t, std::string> now;
     for (bool terrestrial : {true, false})
         for (const CLineupEntry& e : lineups->Of(terrestrial).entries)
-            if (e.IsService()) now[ServiceItemId(e.service.originalNetworkId, e.serviceId)] = ServiceJson(e, terrestrial).dump();
+            if (e.IsService())
+                now[ServiceItemId(e.service.originalNetworkId, e.serviceId)] =
+                    ServiceJson(e, terrestrial, guide_.HasLogo(e.service)).dump();
     for (const auto& [id, text] : now) {
         const auto was = services_.find(id);
         if (was == services_.end()) events_.Publish("service", "create", json::parse(text));

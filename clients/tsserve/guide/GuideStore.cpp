@@ -1,6 +1,7 @@
 #include "GuideStore.h"
 
 #include "base/JsonRead.h"
+#include "LogoPng.h"
 #include "base/SavedFile.h"
 
 #include <nlohmann/json.hpp>
@@ -158,7 +159,8 @@ std::string GuideToJson(const CGuideData& data, int64_t savedUtc)
     for (const auto& [key, e] : data.events.events()) events.push_back(EventJson(e));
     return json{{"format", kFormat},       {"version", kVersion},
                 {"saved", savedUtc},       {"collected", data.collectedUtc},
-                {"transportStreams", std::move(streams)}, {"events", std::move(events)}}
+                {"transportStreams", std::move(streams)}, {"events", std::move(events)},
+                {"logos", data.logos.ToJson()}}
                .dump(-1, ' ', false, json::error_handler_t::replace) +
            "\n";
 }
@@ -181,6 +183,7 @@ bool GuideFromJson(const std::string& text, CGuideData& out, std::string& error)
             data.streams[{JsonInteger<uint16_t>(s, "onid"), JsonInteger<uint16_t>(s, "tsid")}] = {
                 JsonInteger<int64_t>(s, "taken"), JsonInteger<int64_t>(s, "tried")};
         for (const json& e : doc.at("events")) data.events.Put(EventOf(e));
+        if (doc.contains("logos")) data.logos = CLogoSet::FromJson(doc.at("logos"));  // older files have none
         out = std::move(data);
         return true;
     } catch (const std::exception& e) {
@@ -219,6 +222,31 @@ bool CGuideStore::Save(int64_t nowUtc, std::string& error)
     std::lock_guard<std::mutex> lock(mutex_);
     dirty_ = true;
     return false;
+}
+
+void CGuideStore::AddLogo(const CdtLogo& logo)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (data_.logos.Add(logo)) dirty_ = true;
+}
+
+void CGuideStore::NoteServiceLogo(const ServiceKey& service, uint16_t logoId)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (data_.logos.Refer(service, logoId)) dirty_ = true;
+}
+
+std::string CGuideStore::Logo(const ServiceKey& service) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::vector<uint8_t>* png = data_.logos.Of(service);
+    return png ? LogoWithPalette(*png) : "";
+}
+
+bool CGuideStore::HasLogo(const ServiceKey& service) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return data_.logos.Of(service) != nullptr;
 }
 
 void CGuideStore::Add(const Eit& eit, int64_t nowUtc)
@@ -357,12 +385,14 @@ CGuideState CGuideStore::State() const
 }
 
 std::string CGuideStore::Xmltv(const std::vector<std::pair<XmltvChannel, ServiceKey>>& channels,
-                               const std::string& generator) const
+                               const std::string& generator, std::optional<int64_t> beforeUtc) const
 {
     CXmltvWriter xml(generator);
     for (const auto& [channel, service] : channels) xml.Channel(channel);
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& [channel, service] : channels)
-        for (const ListedEvent& e : data_.events.Listing(service)) xml.Programme(channel.id, *e.event, e.stop);
+        for (const ListedEvent& e : data_.events.Listing(service))
+            if (!beforeUtc || e.start < *beforeUtc)
+                xml.Programme(channel.id, *e.event, e.stop);
     return xml.Finish();
 }

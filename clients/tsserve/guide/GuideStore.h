@@ -5,6 +5,7 @@
 // and last tried, which the idle pass goes by. Safe for several threads.
 #pragma once
 #include "EventCollector.h"
+#include "LogoSet.h"
 #include "XmltvWriter.h"
 
 #include <cstdint>
@@ -33,6 +34,7 @@ struct CGuideData {
     tstables::CEventCollector events;
     std::map<std::pair<uint16_t, uint16_t>, CScheduleTimes> streams;
     int64_t collectedUtc = 0;  // when a section last brought events
+    CLogoSet logos;
 };
 
 struct CGuideState {
@@ -80,10 +82,18 @@ public:
     // The events that sections have told of since the last call (each once).
     std::vector<tstables::EventKey> TakeTouched();
     size_t EventCount(const tstables::ServiceKey& service) const;
+    // Station logos: a CDT's, and the logo id a service's SDT entry names.
+    void AddLogo(const tstables::CdtLogo& logo);
+    void NoteServiceLogo(const tstables::ServiceKey& service, uint16_t logoId);
+    // The service's logo as a PNG that viewers decode (LogoPng.h); empty
+    // when none is held.
+    std::string Logo(const tstables::ServiceKey& service) const;
+    bool HasLogo(const tstables::ServiceKey& service) const;
     CGuideState State() const;
-    // The guide of these channels, each with its service's events.
+    // The guide of these channels, each with its service's events; with
+    // `beforeUtc`, only those that start before it.
     std::string Xmltv(const std::vector<std::pair<tstables::XmltvChannel, tstables::ServiceKey>>& channels,
-                      const std::string& generator) const;
+                      const std::string& generator, std::optional<int64_t> beforeUtc = std::nullopt) const;
 
 private:
     const std::wstring path_;

@@ -1,5 +1,6 @@
 #include "GuideTap.h"
 
+#include "Cdt.h"
 #include "Eit.h"
 #include "Sdt.h"
 
@@ -10,6 +11,7 @@ CGuideTap::CGuideTap(CGuideStore& guide)
 {
     demux_.AddPid(kSdtPid);
     demux_.AddPid(kEitPid);
+    demux_.AddPid(kCdtPid);
 }
 
 void CGuideTap::Reset()
@@ -39,9 +41,17 @@ void CGuideTap::OnSection(uint16_t pid, const CSection& section)
             complete_ = false;
         }
         stream_ = {sdt.originalNetworkId, sdt.transportStreamId};
-        for (const SdtService& s : sdt.services)
+        for (const SdtService& s : sdt.services) {
             if (s.eitSchedule && KindOfServiceType(s.serviceType) != ServiceKind::Data) scheduled_.insert(s.serviceId);
+            if (const auto logo = LogoIdOf(s.descriptors))
+                guide_.NoteServiceLogo({sdt.originalNetworkId, sdt.transportStreamId, s.serviceId}, *logo);
+        }
         Check();
+        return;
+    }
+    if (pid == kCdtPid) {
+        CdtLogo logo;
+        if (ParseCdtLogo(section, logo)) guide_.AddLogo(logo);
         return;
     }
     Eit eit;

@@ -1,5 +1,6 @@
 #include "Documents.h"
 
+#include "api/ApiShapes.h"
 #include "base/TextEscape.h"
 
 #include <nlohmann/json.hpp>
@@ -140,8 +141,13 @@ std::string IsoTime(int64_t utc, int32_t offset)
            ":" + t.substr(12, 2) + t.substr(15, 3) + ":" + t.substr(18, 2);
 }
 
+std::string LogoUrl(const std::string& base, const CLineupEntry& e)
+{
+    return base + "/api/services/" + std::to_string(ServiceItemId(e.service.originalNetworkId, e.serviceId)) + "/logo";
+}
+
 std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const std::string& kinds,
-                        bool guideInHeader)
+                        bool guideInHeader, const std::function<bool(const CLineupEntry&)>& hasLogo)
 {
     const std::string guide = base + "/xmltv.xml";
     std::string out = guideInHeader ? "#EXTM3U url-tvg=\"" + guide + "\" x-tvg-url=\"" + guide + "\"\n" : "#EXTM3U\n";
@@ -151,9 +157,11 @@ std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const 
             const std::string name = M3uText(e.name);
             // The type up front spares Kodi's IPTV client a probe of the live
             // stream before it plays it.
+            const std::string logo =
+                e.IsService() && hasLogo && hasLogo(e) ? " tvg-logo=\"" + M3uText(LogoUrl(base, e)) + "\"" : "";
             out += "#EXTINF:-1 tvg-id=\"" + M3uText(e.id) + "\" tvg-name=\"" + name + "\" tvg-chno=\"" + e.number +
-                   "\" group-title=\"" + M3uText(e.group) + "\"," + name + "\n#KODIPROP:mimetype=video/mp2t\n" + base +
-                   e.streamPath + "\n";
+                   "\" group-title=\"" + M3uText(e.group) + "\"" + logo + "," + name +
+                   "\n#KODIPROP:mimetype=video/mp2t\n" + base + e.streamPath + "\n";
         }
     }
     return out;

@@ -11,6 +11,7 @@
 #include "lineup/Lineup.h"
 #include "discovery/NetworkTuner.h"
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -35,9 +36,12 @@ struct CGuideView {
 // kinds: "ts" for both, "t" or "s" for one. The first line is "#EXTM3U"
 // alone, as players (mpv) require to take the file for an extended M3U;
 // guideInHeader: it names the guide too (url-tvg and x-tvg-url), where IPTV
-// clients (Kodi's IPTV Simple, TiviMate) read it.
+// clients (Kodi's IPTV Simple, TiviMate) read it. A service whose logo is
+// held (hasLogo) names it as tvg-logo (LogoUrl).
 std::string PlaylistM3u(const CLineups& lineups, const std::string& base, const std::string& kinds,
-                        bool guideInHeader);
+                        bool guideInHeader, const std::function<bool(const CLineupEntry&)>& hasLogo = {});
+// Where a service's logo is served: the recorders' API's path.
+std::string LogoUrl(const std::string& base, const CLineupEntry& entry);
 std::string StatusJson(const CServedKind& terrestrial, const CServedKind& satellite, const CGuideView& guide);
 std::string IndexHtml(const CServedKind& terrestrial, const CServedKind& satellite, const CGuideView& guide,
                       const std::string& version);

@@ -5,6 +5,8 @@
 #include "api/ApiShapes.h"
 #include "pages/Documents.h"
 #include "guide/GuideStore.h"
+#include "guide/LogoPng.h"
+#include "SiLogo.h"
 #include "lineup/Lineup.h"
 #include "discovery/NetworkTuner.h"
 #include "scan/ScanChoice.h"
@@ -293,6 +295,57 @@ TEST(TsserveGuide, GuideKeepsEventsAcrossARestartAndDropsThePast)
     EXPECT_FALSE(damaged.Load(t21, error));
     EXPECT_EQ(damaged.State().events, 0u);
     DeleteFileW(path.c_str());
+}
+
+// A logo as broadcasts send it gets the common table's palette and
+// transparency after its header; what is no PNG is left out, never read past
+// its end; the guide keeps logos across a restart and shows the
+// high-definition size first.
+TEST(TsserveGuide, LogosGetTheCommonPaletteAndAreKeptWithTheGuide)
+{
+    uint8_t pixels[4 * 2] = {0, 1, 8, 127, 9, 65, 7, 8};
+    uint8_t buffer[512];
+    const size_t size = WriteLogoPng(buffer, sizeof buffer, 4, 2, pixels);
+    ASSERT_GT(size, 33u);
+    const std::vector<uint8_t> raw(buffer, buffer + size);
+    const std::string png = LogoWithPalette(raw);
+    ASSERT_EQ(png.size(), raw.size() + 12 + 384 + 12 + 128);
+    EXPECT_EQ(png.substr(0, 33), std::string(raw.begin(), raw.begin() + 33));
+    EXPECT_EQ(png.substr(33, 8), std::string("\0\0\x01\x80PLTE", 8));
+    EXPECT_EQ(png.substr(33 + 12 + 384, 8), std::string("\0\0\0\x80tRNS", 8));
+    EXPECT_EQ(png.substr(33 + 8 + 3 * 8, 3), std::string("\0\0\0", 3));         // 8: transparent black
+    EXPECT_EQ(png[33 + 12 + 384 + 8 + 8], '\0');
+    EXPECT_EQ(static_cast<uint8_t>(png[33 + 12 + 384 + 8 + 65]), 128);  // the second half: half transparent
+    EXPECT_EQ(png.substr(33 + 12 + 384 + 12 + 128), std::string(raw.begin() + 33, raw.end()));
+    EXPECT_EQ(LogoWithPalette(std::vector<uint8_t>(png.begin(), png.end())), png);  // a palette already: as it is
+    for (size_t cut : {size_t{0}, size_t{8}, size_t{32}, size - 1}) {
+        EXPECT_EQ(LogoWithPalette(std::vector<uint8_t>(raw.begin(), raw.begin() + cut)), "") << cut;
+    }
+    std::vector<uint8_t> lying = raw;
+    lying[33 + 2] = 0x7F;  // IDAT's length past the end
+    EXPECT_EQ(LogoWithPalette(lying), "");
+
+    const ServiceKey service{0x78F0, 0x78F0, 7680};
+    CGuideData data;
+    pixels[0] = 2;  // the large one differs
+    const size_t largeSize = WriteLogoPng(buffer, sizeof buffer, 4, 2, pixels);
+    CdtLogo small{0x78F0, 1, 0, 3, 1, raw}, large{0x78F0, 1, 5, 3, 1, {buffer, buffer + largeSize}};
+    EXPECT_FALSE(data.logos.Add({0x78F0, 1, 5, 4, 1, {1, 2, 3}}));
+    EXPECT_TRUE(data.logos.Add(small));
+    EXPECT_EQ(data.logos.Of(service), nullptr);  // no service names logo 3 yet
+    EXPECT_TRUE(data.logos.Refer(service, 3));
+    ASSERT_NE(data.logos.Of(service), nullptr);
+    EXPECT_EQ(*data.logos.Of(service), raw);
+    EXPECT_TRUE(data.logos.Add(large));
+    EXPECT_FALSE(data.logos.Add(large));
+    EXPECT_EQ(*data.logos.Of(service), large.png);
+
+    CGuideData back;
+    std::string error;
+    ASSERT_TRUE(GuideFromJson(GuideToJson(data, 1704110400), back, error)) << error;
+    ASSERT_NE(back.logos.Of(service), nullptr);
+    EXPECT_EQ(*back.logos.Of(service), large.png);
+    EXPECT_EQ(back.logos.Of({0x78F0, 0x78F0, 7681}), nullptr);
 }
 
 TEST(TsserveGuide, NowAndNextFromPresentFollowingOrTheSchedule)

@@ -84,6 +84,30 @@ def check_devices(rig, by_path):
     return devices
 
 
+def check_iptv(rig):
+    """The paths media servers and IPTV clients are told to use with a tuner
+    server: each the same document as its counterpart; bad input a clear status."""
+    for path, same in (("/api/iptv/playlist", "/playlist.m3u"), ("/api/iptv/channel.m3u8", "/playlist.m3u"),
+                       ("/api/iptv/playlist?kind=s&guide=1", "/playlist.m3u?kind=s&guide=1"),
+                       ("/api/iptv/discover.json", "/discover.json"), ("/api/iptv/lineup.json", "/lineup.json"),
+                       ("/api/iptv/lineup_status.json", "/lineup_status.json")):
+        got, want = curl_get(rig, path), curl_get(rig, same)
+        check(got[0] == 200 and got == want, "%s: %s, not %s's %s" % (path, got[:2], same, want[:2]))
+        r = rig.curl("-I", rig.url(path))
+        check(r.stdout.startswith(b"HTTP/1.1 200"), "HEAD %s: %r" % (path, r.stdout[:60]))
+    for path, code in (("/api/iptv/playlist?kind=x", 404), ("/api/iptv/epg?days=0", 400), ("/api/iptv/epg?days=9", 400),
+                       ("/api/iptv/epg?days=-1", 400), ("/api/iptv/epg?days=", 400), ("/api/iptv/epg?days=1x", 400),
+                       ("/api/iptv/nothing", 404)):
+        status, _, body = curl_get(rig, path)
+        check(status == code, "%s: %d %r" % (path, status, body[:100]))
+    status, _, _ = curl_get(rig, "/api/iptv/epg", "-X", "POST", "-d", "x")
+    check(status == 405, "POST /api/iptv/epg: %d" % status)
+    # The recorders' port, where front-ends look first: the same pages.
+    check(curl_get(rig, "/api/iptv/lineup.json", port=40772) == curl_get(rig, "/api/iptv/lineup.json"),
+          "port 40772's lineup.json")
+    check(json_of(rig, "/api/version", port=40772)["current"], "port 40772's /api/version")
+
+
 def check_discovery(rig, devices):
     """As media servers find the devices: HDHomeRun's discovery and SSDP."""
     ids, printed = hdhomerun_config_discover(rig.addr)
@@ -190,6 +214,7 @@ def case_endpoints(rig):
           "the start page's numbers are not the playlist's")
 
     devices = check_devices(rig, by_path)
+    check_iptv(rig)
     check_discovery(rig, devices)
     check_http(rig)
 
@@ -251,7 +276,12 @@ def case_endpoints(rig):
     check("stopped" in rig.serve_output(), "tsserve did not say it stopped")
     rig.write("TunerHost.ini", "[Config]\r\nDriverNameT=BonDriver_SimT.dll\r\n")
     rig.set_sim("T", "FetchMode=2\r\n")
-    rig.start_serve("--tune-wait", "6")
+    rig.start_serve("--tune-wait", "6", "--api-port", "off")
+    try:
+        socket.create_connection((rig.addr, 40772), timeout=2).close()
+        check(False, "--api-port off, and port 40772 answers")
+    except OSError:
+        pass
     status, _, body = curl_get(rig, "/stream/s/4010")
     check(status == 501 and b"satellite" in body, "unserved kind: %d %r" % (status, body))
     check(json_of(rig, "/discover.json", port=rig.port + 1)["TunerCount"] == 1, "TunerCount with one kind")
@@ -284,7 +314,8 @@ def case_endpoints(rig):
 
     # Bad command lines, and an address already taken.
     for args, code, text in ((["--listen", "nonsense"], 1, "--listen takes"), (["--allow", "10.0.0.0/33"], 1, "--allow"),
-                             (["--frobnicate", "1"], 1, "unknown option"),
+                             (["--frobnicate", "1"], 1, "unknown option"), (["--api-port", "0"], 1, "--api-port"),
+                             (["--listen", "%s:%d" % (rig.addr, port), "--api-port", str(port + 2)], 1, "network tuner"),
                              (["--listen", "%s:%d" % (rig.addr, port)], 3, "cannot listen"),
                              (["--listen", "%s:%d" % (rig.addr, port - 1)], 3, "cannot listen")):
         r = rig.run("tsserve.exe", *args, timeout=30)

@@ -6,8 +6,13 @@ and in status.json; a viewer who comes during the idle pass served as fast
 as from an idle tuner; a damaged saved guide left out in one line. A
 station that two transmitters bring (UHF 27 and its relay on 29): its
 services listed once, with the numbers they had before the relay was
-scanned, and streamed from the relay when 27 cannot be tuned."""
+scanned, and streamed from the relay when 27 cannot be tuned. The services'
+logos, from the broadcast's CDT, as PNGs that ImageMagick decodes to the
+image the simulated broadcast carries and to what aribts's own logo
+extraction makes of it; in the playlist, the XMLTV and the API, kept across
+a restart. The IPTV paths' guide: the same XMLTV, or `days` of it."""
 import datetime
+import json
 import os
 import re
 import socket
@@ -20,6 +25,81 @@ from clients import curl_get, first_bytes, json_of
 from harness import Stream, check
 
 JST = datetime.timezone(datetime.timedelta(hours=9))
+HERE = os.path.dirname(os.path.abspath(__file__))
+ARIBTS = os.path.normpath(os.path.join(HERE, "..", "..", "..", ".deps", "aribts", "node_modules", "aribts"))
+LOGOS = {"7680.30960.t.tunerhost": (3096007680, 0), "7681.30960.t.tunerhost": (3096007681, 1),
+         "8192.30968.t.tunerhost": (3096808192, 0)}  # API id, place in its stream
+
+
+def sim_logo(place):
+    """The palette indexes of the simulated broadcast's logo (SimCarousel.h)."""
+    return [8 if x in (0, 63) or y in (0, 35) else 1 + (x // 8 + 3 * (y // 12) + place) % 15
+            for y in range(36) for x in range(64)]
+
+
+def rgba(rig, png):
+    """What ImageMagick decodes of a PNG: (width, height, RGBA bytes)."""
+    path = rig.path("logo.png")
+    with open(path, "wb") as f:
+        f.write(png)
+    size = subprocess.run(["identify", "-format", "%w %h", path], capture_output=True, text=True, timeout=30)
+    check(size.returncode == 0, "identify: %s" % size.stderr)
+    pixels = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], capture_output=True, timeout=30)
+    check(pixels.returncode == 0, "convert: %s" % pixels.stderr)
+    w, h = map(int, size.stdout.split())
+    return w, h, pixels.stdout
+
+
+def check_logos(rig):
+    """Each service's logo: in the API, the playlist and the XMLTV; what
+    ImageMagick decodes of it is the broadcast's image in the common fixed
+    colour table's colours, as aribts makes of the same broadcast."""
+    check(os.path.exists(ARIBTS), "aribts is missing (%s): run scripts/setup.sh" % ARIBTS)
+    # aribts's own extraction, of a recording from a fresh tune (it reads the
+    # SDT before the CDT, as receivers do).
+    r = rig.run("tsrec.exe", "-c", "27", "-t", "4", "-o", "logos.ts")
+    check(r.returncode == 0, "tsrec: " + r.stdout)
+    folder = rig.path("aribts-logos")
+    os.makedirs(folder, exist_ok=True)
+    r = subprocess.run(["node", os.path.join(ARIBTS, "sample", "get_logo.js"), rig.path("logos.ts"), folder],
+                       capture_output=True, text=True, timeout=60)
+    check(r.returncode == 0, "get_logo.js: " + r.stderr)
+    r = subprocess.run(["node", os.path.join(HERE, "logo_palette.js"), ARIBTS, folder], capture_output=True, text=True,
+                       timeout=60)
+    check(r.returncode == 0, "logo_palette.js: " + r.stderr)
+    clut = json.loads(r.stdout)
+    check(sorted(os.listdir(folder)) == ["30960-1-5.png", "30960-2-5.png"], "aribts found %s" % os.listdir(folder))
+    services = {s["id"]: s for s in json_of(rig, "/api/services")}
+    served = {}
+    for cid, (sid, place) in LOGOS.items():
+        check(services[sid]["hasLogoData"] is True, "%s: %s" % (sid, services[sid]))
+        path = "/api/services/%d/logo" % sid
+        status, headers, png = rig.get(path)
+        check(status == 200 and headers["Content-Type"] == "image/png", "%s: %d %s" % (path, status, headers))
+        want = b"".join(bytes(clut[i]) for i in sim_logo(place))
+        check(rgba(rig, png) == (64, 36, want), "%s is not the broadcast's image" % path)
+        if sid // 100000 == 30960:
+            with open(os.path.join(folder, "30960-%d-5.png" % (place + 1)), "rb") as f:
+                check(rgba(rig, f.read()) == (64, 36, want), "aribts's logo %d differs" % (place + 1))
+        r = rig.curl("-I", rig.url(path))
+        check(r.stdout.startswith(b"HTTP/1.1 200") and b"image/png" in r.stdout, "HEAD %s: %r" % (path, r.stdout))
+        check(rig.curl(rig.url(path, rig.port + 1)).stdout == png, "%s on the network tuner's port" % path)
+        served[cid] = png
+    # Where media servers find them: the playlist's tvg-logo, the XMLTV's icon.
+    _, _, m3u = curl_get(rig, "/playlist.m3u?kind=t", "-H", "Host: tuner.example:8080")
+    logos = dict(re.findall(r'tvg-id="([^"]+)"[^\n]* tvg-logo="([^"]+)"', m3u.decode()))
+    check(logos == {cid: "http://tuner.example:8080/api/services/%d/logo" % sid for cid, (sid, _) in LOGOS.items()},
+          "the playlist's logos: %s" % logos)
+    _, root = guide(rig)
+    icons = {c.get("id"): c.find("icon").get("src") for c in root.iter("channel") if c.find("icon") is not None}
+    check(icons == {cid: rig.url("/api/services/%d/logo" % sid) for cid, (sid, _) in LOGOS.items()},
+          "the XMLTV's icons: %s" % icons)
+    # Bad ids: a clear status.
+    for path, code in (("/api/services/abc/logo", 400), ("/api/services/99999999999/logo", 400),
+                       ("/api/services/-1/logo", 400), ("/api/services/3096099999/logo", 404)):
+        status, _, body = curl_get(rig, path)
+        check(status == code and json.loads(body)["code"] == code, "%s: %d %r" % (path, status, body))
+    return served
 
 
 def xmltv_time(text):
@@ -160,11 +240,22 @@ def case_guide(rig):
         time.sleep(0.5)
     check("idle pass took the schedule of terrestrial 29" not in rig.serve_output(),
           "the relay's stream was taken as well:\n" + rig.serve_output())
+    logos = check_logos(rig)
     status = json_of(rig, "/status.json")
     g = status["guide"]
     check(g["events"] > 500 and g["lastScheduleTaken"] and g["lastCollected"], "the guide's state: %s" % g)
     body, root = guide(rig)
     validate(rig, body, "guide.xml")
+    # The IPTV paths: the same guide; `days` of it from now.
+    check(curl_get(rig, "/api/iptv/xmltv")[2] == body, "/api/iptv/xmltv is not /xmltv.xml")
+    _, _, day = curl_get(rig, "/api/iptv/epg?days=1")
+    validate(rig, day, "epg1.xml")
+    starts = [xmltv_time(p.get("start")) for p in ET.fromstring(day).iter("programme")]
+    limit = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=1)
+    check(starts and max(starts) <= limit and len(starts) < len(list(root.iter("programme"))) / 3,
+          "epg?days=1: %d programmes, the last from %s" % (len(starts), max(starts, default=None)))
+    check(curl_get(rig, "/api/iptv/epg?days=8")[2].count(b"<programme ") == body.count(b"<programme "),
+          "epg?days=8 is not the whole guide")
     now = datetime.datetime.now(datetime.timezone.utc)
     got = programmes(root)
     for cid in ids:
@@ -208,6 +299,8 @@ def case_guide(rig):
     loaded = json_of(rig, "/status.json")["guide"]["events"]
     check(current - 10 <= loaded <= g["events"], "%d events loaded of %d held, %d not over" % (loaded, g["events"],
                                                                                               current))
+    for cid, (sid, _) in LOGOS.items():
+        check(rig.get("/api/services/%d/logo" % sid)[2] == logos[cid], "the logo of %s after a restart" % sid)
     # 27 out of reach: its services come from the relay on 29 (the plug-in's
     # channel index 16), found by number as media servers ask.
     rig.stop_serve()
@@ -223,6 +316,8 @@ def case_guide(rig):
     rig.start_serve("--guide-every", "0")
     _, root = guide(rig)
     check(not list(root.iter("programme")), "a guide without a file or a pass")
+    status, _, body = curl_get(rig, "/api/services/3096007680/logo")
+    check(status == 503 and json.loads(body)["code"] == 503, "a logo not held: %d %r" % (status, body))
     first_bytes(rig.url("/stream/t/28/8192"), 4 * 586560 // 3, timeout=30)
     got = programmes(guide(rig)[1])
     check(len(got.get("8192.30968.t.tunerhost", [])) >= 2, "a viewer's stream did not fill the guide: %s" % {

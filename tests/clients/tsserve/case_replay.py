@@ -76,7 +76,8 @@ def players(rig):
     # .m3u ending, for an M3U by its first line alone.
     started = time.time()
     # Each run ends as entry n + 1 starts (a playlist given as a file starts first).
-    for args, n, starts in ((["--playlist=" + playlist], 3, 3), ([playlist + "?kind=t"], 1, 2)):
+    # The second, at the path media servers use with tuner servers.
+    for args, n, starts in ((["--playlist=" + playlist], 3, 3), ([rig.url("/api/iptv/playlist?kind=t")], 1, 2)):
         script = rig.path("entries.lua")
         with open(script, "w") as f:
             f.write('local n = 0\nmp.register_event("start-file", function()\n'

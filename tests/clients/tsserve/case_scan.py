@@ -146,7 +146,7 @@ def case_scan(rig):
     found = {}
     for info, url in zip(lines[1::3], lines[3::3]):
         m = re.match(r'#EXTINF:-1 tvg-id="(\d+)\.(\d+)\.([ts])\.tunerhost" tvg-name="([^"]*)" tvg-chno="([\d.]+)" '
-                     r'group-title="(UHF|BS)",(.*)$', info)
+                     r'group-title="(UHF|BS)"(?: tvg-logo="[^"]+")?,(.*)$', info)
         check(m, "entry %r" % info)
         sid, kind, name, number = int(m.group(1)), m.group(3), m.group(4), m.group(5)
         u = re.search(r"/stream/([ts])/([0-9A-F]+)/(\d+)$", url)
