@@ -3,7 +3,7 @@
 real clients (curl, ffprobe, sockets) from the Linux side.
 
     tsserve_test.py BUILD_DIR CASE     CASE: endpoints, viewers, slow, robustness, replay, scan, service, guide, fuzz,
-                                       api
+                                       api, hostile
 """
 import os
 import subprocess
@@ -14,6 +14,7 @@ from case_api import case_api
 from case_endpoints import case_endpoints
 from case_fuzz import case_fuzz
 from case_guide import case_guide
+from case_hostile import case_hostile
 from case_replay import case_replay
 from case_robustness import case_robustness
 from case_scan import case_scan
@@ -24,7 +25,7 @@ from harness import Failure, Rig
 
 CASES = {"endpoints": case_endpoints, "viewers": case_viewers, "slow": case_slow, "robustness": case_robustness,
          "replay": case_replay, "scan": case_scan, "service": case_service, "guide": case_guide,
-         "fuzz": case_fuzz, "api": case_api}
+         "fuzz": case_fuzz, "api": case_api, "hostile": case_hostile}
 
 
 def main():
