@@ -59,8 +59,8 @@ void Addresses(SOCKET s, CHttpRequest& request)
 
 // libmicrohttpd starts each connection's thread with _beginthreadex and the
 // stack size it was given, which Windows takes for the stack's first commit
-// only, reserving the executable's default (2 MB) all the same: 256
-// connections on each of 3 ports would reserve 1.5 GB, most of a 32-bit
+// only, reserving the executable's default (2 MB) all the same: 320
+// connections on each of 3 ports would reserve 1.9 GB, most of a 32-bit
 // process. tsserve is linked with --wrap on the library's import of
 // _beginthreadex (clients/CMakeLists.txt), which brings its calls here: a
 // thread started with a stack size reserves that size instead. Threads
