@@ -4,6 +4,7 @@
 
 namespace {
 constexpr DWORD kCheckMs = 250;
+constexpr unsigned long long kGraceMs = 1000;  // a connection younger than this is not cut for a newcomer
 }  // namespace
 
 CConnectionBudget::~CConnectionBudget()
@@ -37,9 +38,15 @@ void CConnectionBudget::Cut(Entry& e)
 
 template <class Match> bool CConnectionBudget::CutOldest(Match match)
 {
+    // A connection that has just come is not cut: a burst of a client's
+    // requests (the system may hand them over faster than their heads are
+    // read) is no attack, and what holds connections on purpose holds them
+    // for longer.
+    const unsigned long long latest = GetTickCount64() + limits_.requestMs - kGraceMs;
     Entry* oldest = nullptr;
     for (auto& [connection, e] : open_)
-        if (!e.cut && e.deadline && match(e) && (!oldest || e.deadline < oldest->deadline)) oldest = &e;
+        if (!e.cut && e.deadline && e.deadline <= latest && match(e) && (!oldest || e.deadline < oldest->deadline))
+            oldest = &e;
     if (oldest) Cut(*oldest);
     return oldest != nullptr;
 }
@@ -58,7 +65,8 @@ bool CConnectionBudget::Opened(const void* connection, SOCKET socket, int port, 
     }
     // A peer's own waiting connections make room for its newcomer first:
     // one peer's idle or trickling connections never cost others theirs.
-    if (peerWaiting >= limits_.peerWaiting && CutOldest([&](const Entry& e) { return e.port == port && e.peer == peer; })) {
+    const auto ownPeer = [&](const Entry& e) { return e.port == port && e.peer == peer; };
+    if (peerWaiting >= limits_.peerWaiting && CutOldest(ownPeer)) {
         --total;
         --waiting;
     }

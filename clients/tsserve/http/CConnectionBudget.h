@@ -4,7 +4,7 @@
 //   each for a bounded time (a request that trickles in a byte at a time is
 //   never idle, so the time is counted from the connection's start or the end
 //   of its last answer); a bounded number per port and per peer, the oldest
-//   cut first when a newcomer needs the room;
+//   (waiting a second or more) cut first when a newcomer needs the room;
 // - a stream (until its connection closes), a bounded number per port and
 //   per peer, so that streams never take the room short requests need;
 // - a request being answered.

@@ -217,8 +217,9 @@ struct CHttpServerCalls {
 };
 
 CHttpServer::CHttpServer(Handler handler, Log log)
-    : handler_(std::move(handler)), log_(std::move(log)), budget_({CHttpLimits::kRequestMs, CHttpLimits::kConnections, CHttpLimits::kWaiting,
-               CHttpLimits::kPeerWaiting, CHttpLimits::kStreams, CHttpLimits::kPeerStreams})
+    : handler_(std::move(handler)), log_(std::move(log)),
+      budget_({CHttpLimits::kRequestMs, CHttpLimits::kConnections, CHttpLimits::kWaiting, CHttpLimits::kPeerWaiting,
+               CHttpLimits::kStreams, CHttpLimits::kPeerStreams})
 {
     WSADATA data;
     winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;

@@ -166,7 +166,8 @@ int CRecvGate::Recv(SOCKET s, char* buf, int len, int flags)
         return static_cast<int>(n);
     }
     if (c.phase == Conn::Phase::Length) {
-        const int n = realRecv(s, buf, static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(len), c.remaining)), 0);
+        const auto most = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(len), c.remaining));
+        const int n = realRecv(s, buf, most, 0);
         if (n > 0 && !(c.remaining -= static_cast<uint64_t>(n))) c.phase = Conn::Phase::Head;
         return n;
     }
@@ -174,9 +175,10 @@ int CRecvGate::Recv(SOCKET s, char* buf, int len, int flags)
         const int n = realRecv(s, buf, len, MSG_PEEK);
         if (n <= 0) return n;
         const size_t k = c.chunks.Feed(buf, static_cast<size_t>(n));
-        if (c.chunks.Bad()) {
+        if (c.chunks.Bad() || c.chunks.DataBytes() > CHeadLimits::kBody) {
             c.closed = true;
-            Refuse(s, 400, "malformed request: a chunked body");
+            if (c.chunks.Bad()) Refuse(s, 400, "malformed request: a chunked body");
+            else Refuse(s, 413, "request too large");
             return 0;
         }
         if (c.chunks.Done()) {
@@ -208,7 +210,7 @@ int CRecvGate::Recv(SOCKET s, char* buf, int len, int flags)
         Refuse(s, verdict.status, verdict.reason);
         return 0;
     }
-    c.release = c.head.Head();
+    c.release = verdict.canonical;
     c.released = 0;
     c.head.Reset();
     if (verdict.body == CHeadVerdict::Body::Length) {

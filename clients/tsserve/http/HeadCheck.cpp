@@ -117,7 +117,7 @@ CHeadVerdict CheckHead(const std::string& head)
 {
     int minor = 1;
     size_t fields = 0, lengths = 0, codings = 0;
-    std::string length, coding;
+    std::string length, coding, canonical;
     size_t at = 0;
     bool first = true;
     while (at < head.size()) {
@@ -131,6 +131,7 @@ CHeadVerdict CheckHead(const std::string& head)
             first = false;
             CHeadVerdict v = CheckRequestLine(line, minor);
             if (v.status) return v;
+            canonical = line + "\r\n";
             continue;
         }
         if (line.empty()) break;
@@ -145,6 +146,7 @@ CHeadVerdict CheckHead(const std::string& head)
         for (unsigned char c : value)
             if ((c < 0x20 && c != '\t') || c == 0x7F) return Refused(400, "malformed header line");
         if (++fields > CHeadLimits::kFields) return Refused(431, "too many header fields");
+        canonical += name + ": " + value + "\r\n";
         if (Lower(name, "content-length")) {
             ++lengths;
             length = value;
@@ -154,6 +156,7 @@ CHeadVerdict CheckHead(const std::string& head)
         }
     }
     CHeadVerdict v;
+    v.canonical = canonical + "\r\n";
     if (codings) {
         // Only chunked is read, and a length beside it is one framing too many.
         if (codings > 1 || lengths || minor == 0 || !Lower(coding, "chunked"))
@@ -184,6 +187,7 @@ size_t CChunkReader::Feed(const char* data, size_t n)
             const size_t take = static_cast<size_t>(std::min<uint64_t>(size_, n - i));
             i += take;
             size_ -= take;
+            data_ += take;
             if (!size_) state_ = State::DataCr;
             continue;
         }

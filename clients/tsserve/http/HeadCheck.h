@@ -24,6 +24,10 @@ struct CHeadVerdict {
     std::string reason;
     Body body = Body::None;
     uint64_t length = 0;  // Body::Length
+    // A good head as the server is given it: each line ending in CRLF, each
+    // field "Name: value" with the value's surrounding spaces and tabs taken
+    // off, so that the server reads what was checked.
+    std::string canonical;
 };
 
 // Gathers one head from the bytes that come, up to the empty line that ends
@@ -35,9 +39,7 @@ public:
     // are the next thing on the connection.
     size_t Feed(const char* data, size_t n);
     bool Done() const { return done_; }
-    // Once Done: the head as it came (without the empty lines before it) and
-    // the verdict on it.
-    const std::string& Head() const { return head_; }
+    // Once Done: the verdict on the head (empty lines before it left out).
     const CHeadVerdict& Verdict() const { return verdict_; }
     void Reset();
 
@@ -62,11 +64,12 @@ public:
     size_t Feed(const char* data, size_t n);
     bool Done() const { return state_ == State::End; }
     bool Bad() const { return state_ == State::Bad; }
+    uint64_t DataBytes() const { return data_; }  // of the chunks so far
 
 private:
     enum class State { Size, Extension, SizeEnd, Data, DataCr, DataLf, Trailer, End, Bad };
     State state_ = State::Size;
-    uint64_t size_ = 0;
+    uint64_t size_ = 0, data_ = 0;
     size_t digits_ = 0, line_ = 0, trailer_ = 0;
 };
 

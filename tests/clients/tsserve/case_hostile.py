@@ -9,7 +9,7 @@ import socket
 import threading
 import time
 
-from clients import answers, exchange, json_of
+from clients import answers, exchange, json_of, wait_viewers
 from harness import check
 
 HOST = b"Host: x\r\n"
@@ -21,6 +21,8 @@ MALFORMED = [(GET + b"Content-Length: " + v + b"\r\n\r\nabc", 400) for v in (b"-
     (GET + b"Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", 400),
     (GET + b"Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n", 400),
     (b"POST /lineup.post HTTP/1.1\r\n" + HOST + b"Transfer-Encoding: chunked\r\n\r\nzz\r\n", 400),
+    (b"POST /lineup.post HTTP/1.1\r\n" + HOST + b"Transfer-Encoding: chunked\r\n\r\n" +
+     (b"400\r\n" + b"b" * 1024 + b"\r\n") * 5, 413),
     (b"GET\t/status.json\tHTTP/1.1\r\n" + HOST + b"\r\n", 400),
     (GET + b"Foo : x\r\n\r\n", 400),
     (GET + b"Foo: a\r\n b\r\n\r\n", 400),
@@ -51,7 +53,8 @@ def check_malformed(rig):
         got = statuses(data)
         check(got == [status], "%r...: %s, not one %d: %r" % (request[:60], got, status, data[-120:]))
     # Bodies framed by length or chunks end where the next request starts.
-    for body in (b"Content-Length: 5\r\n\r\nhello", b"Transfer-Encoding: chunked\r\n\r\n5;x=1\r\nhello\r\n0\r\nT: 1\r\n\r\n"):
+    for body in (b"Content-Length: 5\r\n\r\nhello",
+                 b"Transfer-Encoding: chunked\r\n\r\n5;x=1\r\nhello\r\n0\r\nT: 1\r\n\r\n"):
         got = answers(exchange((rig.addr, rig.port + 1), b"POST /lineup.post HTTP/1.1\r\n" + HOST + body +
                                b"GET /discover.json HTTP/1.1\r\n" + HOST + b"Connection: close\r\n\r\n", timeout=4))
         check([a[0] for a in got] == [200, 200] and got[1][2].startswith(b"{"), "after a body: %s" % got)
@@ -164,6 +167,32 @@ def check_scan_after_abort(rig):
     post(b"abort")
 
 
+def rss_mb(rig):
+    with open("/proc/%d/status" % rig.serve.pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:")) / 1024
+
+
+def check_memory(rig):
+    """Rounds of viewers who come and go, each change an event with the
+    tuner's whole list of users: memory stays flat after the first rounds."""
+    sizes = []
+    for _ in range(6):
+        viewers = [connect_from(rig, "127.67.0.%d" % (i % 3 + 1)) for i in range(150)]
+        for s in viewers:
+            s.sendall(b"GET /stream/s/4010 HTTP/1.1\r\n" + HOST + b"\r\n")
+        for s in viewers:
+            check(s.recv(4096).startswith(b"HTTP/1.1 200"), "a viewer of the round was not served")
+        check(wait_viewers(rig, 150, 10, "satellite"), "the round's viewers did not all join")
+        for s in viewers:
+            s.close()
+        check(wait_viewers(rig, 0, 10, "satellite"), "the round's viewers did not all leave")
+        check(exchange(rig.where, b"GET /api/events HTTP/1.1\r\n" + HOST + b"Connection: close\r\n\r\n",
+                       timeout=10).startswith(b"HTTP/1.1 200"), "/api/events")
+        sizes.append(rss_mb(rig))
+    print("  memory after each round of 150 viewers: %s MB" % ", ".join("%.1f" % m for m in sizes))
+    check(sizes[-1] - sizes[1] < 4, "memory grew by %.1f MB from the second round" % (sizes[-1] - sizes[1]))
+
+
 def case_hostile(rig):
     rig.set_sim("T", "FetchMode=2\r\n")  # tunes that bring nothing: a viewer's head waits
     rig.start_host()
@@ -173,6 +202,7 @@ def case_hostile(rig):
     check_preempted(rig)
     check_scan_after_abort(rig)
     check_held(rig)
+    check_memory(rig)
     check(rig.serve.poll() is None, "tsserve ended")
     check("fault in answering" not in rig.serve_output(), "tsserve printed a fault")
     print("  hostile clients: %.1f s" % (time.time() - started))
