@@ -51,7 +51,7 @@ template <class Match> bool CConnectionBudget::CutOldest(Match match)
     return oldest != nullptr;
 }
 
-bool CConnectionBudget::Opened(const void* connection, SOCKET socket, int port, const std::string& peer)
+bool CConnectionBudget::Admit(int port, const std::string& peer)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     size_t total = 0, waiting = 0, peerWaiting = 0;
@@ -73,9 +73,13 @@ bool CConnectionBudget::Opened(const void* connection, SOCKET socket, int port, 
     if ((waiting >= limits_.waiting || total >= limits_.connections) &&
         CutOldest([port](const Entry& e) { return e.port == port; }))
         --total;
-    if (total >= limits_.connections) return false;
+    return total < limits_.connections;
+}
+
+void CConnectionBudget::Opened(const void* connection, SOCKET socket, int port, const std::string& peer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
     open_[connection] = {socket, port, peer, GetTickCount64() + limits_.requestMs};
-    return true;
 }
 
 void CConnectionBudget::Read(const void* connection)

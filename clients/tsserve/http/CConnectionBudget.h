@@ -8,7 +8,8 @@
 // - a stream (until its connection closes), a bounded number per port and
 //   per peer, so that streams never take the room short requests need;
 // - a request being answered.
-// A newcomer for whom no waiting connection can be cut is refused.
+// A newcomer for whom no waiting connection can be cut is refused before
+// the server takes it (no thread is started for it).
 #pragma once
 #include <winsock2.h>
 
@@ -35,10 +36,12 @@ public:
     void Start();
     void Stop();
 
-    // `connection` identifies a connection on `port` from `peer` (its
-    // address); its socket stays open until Closed. False: no room, the
-    // connection is not counted and is to be refused.
-    bool Opened(const void* connection, SOCKET socket, int port, const std::string& peer);
+    // Whether a newcomer on `port` from `peer` (its address) may be had,
+    // cutting a waiting connection to make room where it must. False: no room.
+    bool Admit(int port, const std::string& peer);
+    // A connection admitted, which `connection` identifies; its socket stays
+    // open until Closed.
+    void Opened(const void* connection, SOCKET socket, int port, const std::string& peer);
     // Its request has been read: no bound while it is answered.
     void Read(const void* connection);
     // Its answer has gone out: the next request is bounded from now.

@@ -195,6 +195,23 @@ struct CHttpServerCalls {
         }
     }
 
+    // Before the library takes a connection (on its thread that accepts):
+    // one for whom there is no room is closed at once.
+    static MHD_Result Accept(void* cls, const sockaddr* address, socklen_t)
+    {
+        auto* port = static_cast<CHttpServer::Port*>(cls);
+        try {
+            char text[INET6_ADDRSTRLEN] = {};
+            if (address->sa_family == AF_INET6)
+                inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+            else
+                inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+            return port->server->budget_.Admit(port->port, text) ? MHD_YES : MHD_NO;
+        } catch (...) {
+            return MHD_YES;
+        }
+    }
+
     static void Connected(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code)
     {
         auto* port = static_cast<CHttpServer::Port*>(cls);
@@ -204,8 +221,8 @@ struct CHttpServerCalls {
             if (code == MHD_CONNECTION_NOTIFY_STARTED) {
                 CHttpRequest peer;
                 Addresses(socket, peer);
-                const bool room = server.budget_.Opened(c, socket, port->port, peer.remoteAddr);
-                CRecvGate::Instance().Add(socket, &server.stopping_, CHttpLimits::kIdleSeconds * 1000, !room);
+                server.budget_.Opened(c, socket, port->port, peer.remoteAddr);
+                CRecvGate::Instance().Add(socket, &server.stopping_, CHttpLimits::kIdleSeconds * 1000);
             } else {
                 CRecvGate::Instance().Remove(socket);
                 server.budget_.Closed(c);
@@ -266,7 +283,7 @@ bool CHttpServer::Start()
     budget_.Start();
     for (const auto& p : ports_) {
         p->daemon = MHD_start_daemon(
-            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
+            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, &CHttpServerCalls::Accept, p.get(),
             &CHttpServerCalls::Access, p.get(), MHD_OPTION_LISTEN_SOCKET, p->socket, MHD_OPTION_CONNECTION_TIMEOUT,
             CHttpLimits::kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, CHttpLimits::kPool,
             MHD_OPTION_THREAD_STACK_SIZE, CHttpLimits::kThreadStack,

@@ -66,7 +66,6 @@ std::string AnswerFields()
 struct CRecvGate::Conn {
     const std::atomic<bool>* stopping;
     unsigned idleMs;
-    bool refused;
     bool closed = false;  // answered here: the library sees the connection end
     enum class Phase { Head, Length, Chunked } phase = Phase::Head;
     CHeadReader head;
@@ -82,23 +81,13 @@ CRecvGate& CRecvGate::Instance()
     return gate;
 }
 
-void CRecvGate::Add(SOCKET s, const std::atomic<bool>* stopping, unsigned idleMs, bool refuse)
+void CRecvGate::Add(SOCKET s, const std::atomic<bool>* stopping, unsigned idleMs)
 {
     auto conn = std::make_shared<Conn>();
     conn->stopping = stopping;
     conn->idleMs = idleMs;
-    conn->refused = refuse;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        conns_[s] = conn;
-    }
-    if (refuse) {
-        // Sent now, before any of the request: the peer learns at once.
-        const std::string answer =
-            RefusalAnswer(503, "too many connections: try again later", AnswerFields() + "Retry-After: 2\r\n");
-        send(s, answer.data(), static_cast<int>(answer.size()), 0);
-        shutdown(s, SD_SEND);
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    conns_[s] = conn;
 }
 
 void CRecvGate::Remove(SOCKET s)
@@ -154,11 +143,6 @@ int CRecvGate::Recv(SOCKET s, char* buf, int len, int flags)
     if (!conn) return realRecv(s, buf, len, flags);
     Conn& c = *conn;
     if (c.closed) return 0;
-    if (c.refused) {
-        c.closed = true;
-        Drain(s);  // answered when it came
-        return 0;
-    }
     if (c.released < c.release.size()) {
         const size_t n = std::min(static_cast<size_t>(len), c.release.size() - c.released);
         std::copy_n(c.release.data() + c.released, n, buf);

@@ -21,8 +21,8 @@ public:
 
     // A connection's socket, until Remove. `stopping`: the server's stop,
     // which ends a wait for a head; `idleMs`: how long the bytes of a head
-    // may stop. `refuse`: no room for it: it gets 503 at once and is closed.
-    void Add(SOCKET s, const std::atomic<bool>* stopping, unsigned idleMs, bool refuse);
+    // may stop.
+    void Add(SOCKET s, const std::atomic<bool>* stopping, unsigned idleMs);
     void Remove(SOCKET s);
 
     // recv as the library calls it.
