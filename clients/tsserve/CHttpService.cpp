@@ -416,8 +416,12 @@ void CHttpService::LineupPost(const CHttpRequest& req, CHttpConnection& c, const
         if (!kinds[terrestrial ? 0 : 1] || !KindOf(terrestrial).Served()) continue;
         const std::vector<const CListedChannel*>& chosen = terrestrial ? only.terrestrial : only.satellite;
         if (!only.Empty() && chosen.empty()) continue;
-        if ((terrestrial ? scanT_ : scanS_).Start(only.Empty() ? nullptr : &chosen))
+        CChannelScan& scan = terrestrial ? scanT_ : scanS_;
+        if (scan.Start(only.Empty() ? nullptr : &chosen))
             log_.Line(std::string(terrestrial ? "terrestrial" : "satellite") + ": " + PeerOf(req) + " started a scan");
+        else if (scan.Ending())
+            return Answer(c, 503, std::string("the ") + (terrestrial ? "terrestrial" : "satellite") +
+                                      " scan that was aborted is still ending: try again in a moment");
         // A scan comes before the guide's idle pass, which gives the tuner up
         // within moments (and is let go once the scan has ended, by Tick).
         (terrestrial ? passT_ : passS_).Hold(true);

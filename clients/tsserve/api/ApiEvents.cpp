@@ -68,7 +68,12 @@ void CApiEvents::Publish(const std::string& resource, const std::string& type, n
     framed.append("\n,\n");
     std::lock_guard<std::mutex> lock(mutex_);
     held_.push_back(text);
-    while (held_.size() > kHeld) held_.pop_front();
+    heldBytes_ += text.size();
+    while (held_.size() > kHeld || (heldBytes_ > kHeldBytes && held_.size() > 1)) {
+        heldBytes_ -= held_.front().size();
+        held_.pop_front();
+    }
+    heldArray_.clear();
     for (const auto& l : listeners_) {
         if (l->ended || (!l->resource.empty() && l->resource != resource) || (!l->type.empty() && l->type != type))
             continue;
@@ -85,13 +90,16 @@ void CApiEvents::Publish(const std::string& resource, const std::string& type, n
 std::string CApiEvents::Held() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string out = "[";
-    for (const std::string& e : held_) {
-        if (out.size() > 1) out += ',';
-        out += e;
+    if (heldArray_.empty()) {
+        heldArray_.reserve(heldBytes_ + held_.size() + 2);
+        heldArray_ += '[';
+        for (const std::string& e : held_) {
+            if (heldArray_.size() > 1) heldArray_ += ',';
+            heldArray_ += e;
+        }
+        heldArray_ += ']';
     }
-    out += ']';
-    return out;
+    return heldArray_;
 }
 
 std::unique_ptr<IHttpStream> CApiEvents::Listen(const std::string& resource, const std::string& type,

@@ -22,7 +22,8 @@ class CApiEvents {
 public:
     // resource: "program", "service" or "tuner"; type: "create", "update" or "remove".
     void Publish(const std::string& resource, const std::string& type, nlohmann::json data);
-    // The events held, oldest first, as a JSON array.
+    // The events held, oldest first, as a JSON array (made again only after
+    // a change).
     std::string Held() const;
     // The body of an events stream for one listener; empty filters take every
     // resource or type. It ends when the peer leaves or the server stops.
@@ -30,7 +31,10 @@ public:
     // Ends every listener's stream.
     void Shutdown();
 
-    static constexpr size_t kHeld = 1000;                  // events kept for getEvents
+    // Events kept for getEvents, the latest, as many as fit both bounds (a
+    // tuner's event carries its whole list of users).
+    static constexpr size_t kHeld = 1000;
+    static constexpr size_t kHeldBytes = 1u << 20;
     static constexpr size_t kListenerBytes = 16u << 20;   // a listener further behind is ended
 
     struct Listener {
@@ -45,6 +49,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::string> held_;  // each event's JSON
+    size_t heldBytes_ = 0;
+    mutable std::string heldArray_;  // held_ as Held gives it; empty: to be made
     std::vector<std::shared_ptr<Listener>> listeners_;
     bool shutdown_ = false;
 };

@@ -106,6 +106,11 @@ void CHttpConnection::StartStream(const std::string& contentType, const HttpFiel
                                   std::unique_ptr<IHttpStream> body)
 {
     if (answered_) return;
+    if (body && mayStream_ && !mayStream_()) {
+        Send(503, "text/plain; charset=utf-8", "too many streams at once: try again later\n",
+             {{"Retry-After", "5"}, {"Connection", "close"}});
+        return;
+    }
     auto* answer = new CStreamAnswer{connection_, std::move(body), log_, label_};
     MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, CHttpLimits::kStreamBlock,
                                                                ReadStream, answer, FreeStream);

@@ -69,6 +69,9 @@ public:
     // stream held until its start); on again, counted from then, before it
     // answers.
     void IdleTimeout(bool on);
+    // Asked before a stream's head goes out: false when no more streams may
+    // be had (the request is then answered 503).
+    void LimitStreams(std::function<bool()> mayStream) { mayStream_ = std::move(mayStream); }
 
     const CHttpPeer& Peer() const { return peer_; }
     bool Gone() const { return peer_.Gone(); }
@@ -79,15 +82,28 @@ private:
     const CHttpPeer peer_;
     const HttpLog* const log_;
     const std::string label_;
+    std::function<bool()> mayStream_;
     bool answered_ = false;
 };
 
 struct CHttpLimits {
-    static constexpr size_t kHead = 32 * 1024;     // a request's head; more: 414 or 431
     static constexpr size_t kBody = 4096;          // more: 413, or the connection closes
     static constexpr unsigned kIdleSeconds = 5;    // between requests, and for a send to go out
     static constexpr unsigned kRequestMs = 10000;  // a whole request; slower: the connection closes
-    static constexpr unsigned kConnections = 256;  // per port; more wait to be accepted
+    // Per port: connections at once (more are refused with 503), of which
+    // waiting for a request (the longest waiting is cut for a newcomer) and
+    // streams (more are answered 503): streams leave room for short
+    // requests. Per peer, of those: waiting, and streams.
+    static constexpr unsigned kConnections = 256;
+    static constexpr unsigned kWaiting = 64, kPeerWaiting = 32;
+    static constexpr unsigned kStreams = 192, kPeerStreams = 64;
+    // The library's own count, above which it leaves connections unaccepted:
+    // room for those it accepts only to refuse.
+    static constexpr unsigned kAccepted = kConnections + 64;
+    // A connection's memory in the library: the read buffer takes half, the
+    // head's fields and query parameters (checked before: 32 kB, 100 fields,
+    // 500 parameters) and the answer's head the rest.
+    static constexpr size_t kPool = 128 * 1024;
     static constexpr size_t kStreamBlock = 64 * 1024;  // what a stream's body is read in
     // Each connection thread's stack reservation. The deepest use measured,
     // over every test of tsserve (the documents, the guide's XMLTV, scans

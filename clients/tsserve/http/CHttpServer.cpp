@@ -1,5 +1,7 @@
 #include "CHttpServer.h"
 
+#include "CRecvGate.h"
+
 #include <windows.h>
 #include <ws2tcpip.h>
 
@@ -10,7 +12,6 @@
 
 namespace {
 
-constexpr int kBacklog = 64;
 const char* kText = "text/plain; charset=utf-8";
 
 // A request while the library reads it and the handler answers it.
@@ -58,8 +59,8 @@ void Addresses(SOCKET s, CHttpRequest& request)
 
 // libmicrohttpd starts each connection's thread with _beginthreadex and the
 // stack size it was given, which Windows takes for the stack's first commit
-// only, reserving the executable's default (2 MB) all the same: 256
-// connections on each of 3 ports would reserve 1.5 GB, most of a 32-bit
+// only, reserving the executable's default (2 MB) all the same: 320
+// connections on each of 3 ports would reserve 1.9 GB, most of a 32-bit
 // process. tsserve is linked with --wrap on the library's import of
 // _beginthreadex (clients/CMakeLists.txt), which brings its calls here: a
 // thread started with a stack size reserves that size instead. Threads
@@ -136,7 +137,7 @@ struct CHttpServerCalls {
         }
         if (s->handled) return MHD_NO;  // an answer that could not be queued: the connection ends
         s->handled = true;
-        server.deadlines_.Read(c);
+        server.budget_.Read(c);
 
         CHttpRequest& r = s->request;
         const SOCKET socket = SocketOf(c);
@@ -150,6 +151,7 @@ struct CHttpServerCalls {
         const std::string label = std::string(method) + " " + url + " from " + r.remoteAddr + ":" +
                                   std::to_string(r.remotePort);
         CHttpConnection answer(c, CHttpPeer(socket, server.stopping_), &server.log_, label);
+        answer.LimitStreams([&server, c] { return server.budget_.Stream(c); });
         // HTTP/1.1 names the host it asks, in one Host field. (Checked here:
         // the library's own check, when strict, sends its answer's head twice.)
         // A malformed request ends its connection.
@@ -187,26 +189,54 @@ struct CHttpServerCalls {
         delete static_cast<CRequestState*>(*state);
         *state = nullptr;
         try {
-            static_cast<CHttpServer::Port*>(cls)->server->deadlines_.Answered(c);
+            static_cast<CHttpServer::Port*>(cls)->server->budget_.Answered(c);
         } catch (...) {
             Fault(*static_cast<CHttpServer::Port*>(cls)->server, "a connection's next request", "no bound on its time");
         }
     }
 
+    // Before the library takes a connection (on its thread that accepts):
+    // one for whom there is no room is closed at once.
+    static MHD_Result Accept(void* cls, const sockaddr* address, socklen_t)
+    {
+        auto* port = static_cast<CHttpServer::Port*>(cls);
+        try {
+            char text[INET6_ADDRSTRLEN] = {};
+            if (address->sa_family == AF_INET6)
+                inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+            else
+                inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+            return port->server->budget_.Admit(port->port, text) ? MHD_YES : MHD_NO;
+        } catch (...) {
+            return MHD_YES;
+        }
+    }
+
     static void Connected(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code)
     {
-        CRequestDeadlines& deadlines = static_cast<CHttpServer::Port*>(cls)->server->deadlines_;
+        auto* port = static_cast<CHttpServer::Port*>(cls);
+        CHttpServer& server = *port->server;
+        const SOCKET socket = SocketOf(c);
         try {
-            if (code == MHD_CONNECTION_NOTIFY_STARTED) deadlines.Opened(c, SocketOf(c));
-            else deadlines.Closed(c);
+            if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+                CHttpRequest peer;
+                Addresses(socket, peer);
+                server.budget_.Opened(c, socket, port->port, peer.remoteAddr);
+                CRecvGate::Instance().Add(socket, &server.stopping_, CHttpLimits::kIdleSeconds * 1000);
+            } else {
+                CRecvGate::Instance().Remove(socket);
+                server.budget_.Closed(c);
+            }
         } catch (...) {
-            Fault(*static_cast<CHttpServer::Port*>(cls)->server, "a new connection", "no bound on its request's time");
+            Fault(server, "a new connection", "no bound on its request's time");
         }
     }
 };
 
 CHttpServer::CHttpServer(Handler handler, Log log)
-    : handler_(std::move(handler)), log_(std::move(log)), deadlines_(CHttpLimits::kRequestMs)
+    : handler_(std::move(handler)), log_(std::move(log)),
+      budget_({CHttpLimits::kRequestMs, CHttpLimits::kConnections, CHttpLimits::kWaiting, CHttpLimits::kPeerWaiting,
+               CHttpLimits::kStreams, CHttpLimits::kPeerStreams})
 {
     WSADATA data;
     winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -238,7 +268,7 @@ bool CHttpServer::Listen(const std::string& host, int port)
         setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&yes), sizeof yes);
     }
     const bool ok = s != INVALID_SOCKET && bind(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0 &&
-                    listen(s, kBacklog) == 0;
+                    listen(s, static_cast<int>(CHttpLimits::kAccepted)) == 0;
     freeaddrinfo(found);
     if (!ok) {
         if (s != INVALID_SOCKET) closesocket(s);
@@ -250,14 +280,14 @@ bool CHttpServer::Listen(const std::string& host, int port)
 
 bool CHttpServer::Start()
 {
-    deadlines_.Start();
+    budget_.Start();
     for (const auto& p : ports_) {
         p->daemon = MHD_start_daemon(
-            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
+            MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, &CHttpServerCalls::Accept, p.get(),
             &CHttpServerCalls::Access, p.get(), MHD_OPTION_LISTEN_SOCKET, p->socket, MHD_OPTION_CONNECTION_TIMEOUT,
-            CHttpLimits::kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, CHttpLimits::kHead,
+            CHttpLimits::kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, CHttpLimits::kPool,
             MHD_OPTION_THREAD_STACK_SIZE, CHttpLimits::kThreadStack,
-            MHD_OPTION_CONNECTION_LIMIT, CHttpLimits::kConnections,
+            MHD_OPTION_CONNECTION_LIMIT, CHttpLimits::kAccepted,
             MHD_OPTION_NOTIFY_COMPLETED, &CHttpServerCalls::Completed, p.get(), MHD_OPTION_NOTIFY_CONNECTION,
             &CHttpServerCalls::Connected, p.get(), MHD_OPTION_END);
         // The socket is the library's now: it closes it at its stop, and on
@@ -276,5 +306,5 @@ void CHttpServer::Stop()
         else if (p->socket != INVALID_SOCKET) closesocket(p->socket);  // never given to the library
     }
     ports_.clear();
-    deadlines_.Stop();
+    budget_.Stop();
 }

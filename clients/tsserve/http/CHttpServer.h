@@ -1,12 +1,14 @@
 // tsserve's HTTP server: GNU libmicrohttpd, a daemon per port, each
 // connection on a thread of its own (a stream holds its connection for as
 // long as its viewer watches, and its handler and body wait for the tuner).
-// The library reads and checks each request and speaks HTTP/1.1 (HEAD,
-// Connection, persistent connections, pipelined requests in order); the
-// handler gets each request once it has been read whole.
+// Each request's head is checked before the library reads it (CRecvGate);
+// the library reads it and speaks HTTP/1.1 (HEAD, Connection, persistent
+// connections, pipelined requests in order); the handler gets each request
+// once it has been read whole. Who holds the connections is bounded
+// (CConnectionBudget).
 #pragma once
 #include "CHttpConnection.h"
-#include "CRequestDeadlines.h"
+#include "CConnectionBudget.h"
 #include "HttpRequest.h"
 
 #include <atomic>
@@ -55,5 +57,5 @@ private:
     bool winsock_ = false;
     std::atomic<bool> stopping_{false};
     std::vector<std::unique_ptr<Port>> ports_;
-    CRequestDeadlines deadlines_;
+    CConnectionBudget budget_;
 };

@@ -47,7 +47,11 @@ CChannelScan::~CChannelScan()
 
 bool CChannelScan::Start(const std::vector<const CListedChannel*>* only)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // An aborted scan on its way out (giving its tuner back, saving what it
+    // found) ends within moments: the new one starts after it.
+    if (status_.running && abort_)
+        ended_.wait_for(lock, std::chrono::milliseconds(kEndingMs), [this] { return !status_.running; });
     if (status_.running) return false;
     if (thread_.joinable()) thread_.join();
     std::vector<const CListedChannel*> channels;
@@ -69,6 +73,12 @@ bool CChannelScan::Start(const std::vector<const CListedChannel*>* only)
 void CChannelScan::Abort()
 {
     abort_ = true;
+}
+
+bool CChannelScan::Ending() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return status_.running && abort_;
 }
 
 void CChannelScan::Wait()
@@ -177,6 +187,7 @@ void CChannelScan::Run(std::vector<const CListedChannel*> channels)
     status_.waiting = false;
     status_.finished = finished;
     status_.running = false;
+    ended_.notify_all();
 }
 
 CChannelScan::Outcome CChannelScan::ScanOne(CTunerLoan& loan, const CListedChannel& channel, std::string& stop)

@@ -15,6 +15,7 @@
 #include "lineup/ScanStore.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,9 +42,11 @@ public:
     CChannelScan& operator=(const CChannelScan&) = delete;
 
     // Scans these channels of the kind (null: all it has); false when a
-    // scan runs already.
+    // scan runs already. A scan that was aborted is waited for first, up to
+    // kEndingMs; false, with Ending, when it has not ended by then.
     bool Start(const std::vector<const CListedChannel*>* only = nullptr);
     void Abort();
+    bool Ending() const;
     void Wait();
     CScanStatus Status() const;
     // The channels the scan has yet to go over while it runs (waits and
@@ -54,6 +57,7 @@ public:
     static constexpr unsigned kNoPatMs = 2000;
     static constexpr unsigned kChannelMs = 12000;
     static constexpr unsigned kLookMs = 250;  // how often a scan that waits looks at the tuner
+    static constexpr unsigned kEndingMs = 3000;
 
 private:
     static constexpr int kLossesPerChannel = 3;
@@ -75,6 +79,7 @@ private:
     const Say say_;
     std::atomic<bool> abort_{false};
     mutable std::mutex mutex_;
+    std::condition_variable ended_;  // status_.running went false
     CScanStatus status_;
     std::vector<const CListedChannel*> channels_;  // the scan's, in its order: status_.done of them are done
     ULONGLONG startedMs_ = 0;

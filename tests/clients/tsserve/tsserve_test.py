@@ -3,7 +3,7 @@
 real clients (curl, ffprobe, sockets) from the Linux side.
 
     tsserve_test.py BUILD_DIR CASE     CASE: endpoints, viewers, slow, robustness, replay, scan, service, guide, fuzz,
-                                       api, recording
+                                       api, recording, hostile
 """
 import os
 import subprocess
@@ -15,6 +15,7 @@ from case_endpoints import case_endpoints
 from case_fuzz import case_fuzz
 from case_guide import case_guide
 from case_recording import case_recording
+from case_hostile import case_hostile
 from case_replay import case_replay
 from case_robustness import case_robustness
 from case_scan import case_scan
@@ -25,7 +26,7 @@ from harness import Failure, Rig
 
 CASES = {"endpoints": case_endpoints, "viewers": case_viewers, "slow": case_slow, "robustness": case_robustness,
          "replay": case_replay, "scan": case_scan, "service": case_service, "guide": case_guide,
-         "fuzz": case_fuzz, "api": case_api, "recording": case_recording}
+         "fuzz": case_fuzz, "api": case_api, "recording": case_recording, "hostile": case_hostile}
 
 
 def main():
