@@ -110,6 +110,9 @@ constexpr DWORD GENERIC_WRITE = 0x40000000;
 constexpr DWORD FILE_WRITE_ATTRIBUTES = 0x0100;
 constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000;
 constexpr DWORD PIPE_READMODE_MESSAGE = 0x2;
+constexpr DWORD PIPE_TYPE_MESSAGE = 0x4;
+constexpr DWORD PIPE_ACCESS_OUTBOUND = 0x2;
+constexpr DWORD ERROR_PIPE_CONNECTED = 535;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 0x102;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
@@ -185,6 +188,10 @@ KERNEL32_API BOOL WINAPI SetNamedPipeHandleState(HANDLE pipe, DWORD* mode, DWORD
                                                  DWORD* collectDataTimeout);
 KERNEL32_API BOOL WINAPI GetNamedPipeServerProcessId(HANDLE pipe, unsigned long* processId);
 KERNEL32_API BOOL WINAPI WaitNamedPipeW(const wchar_t* name, DWORD ms);
+KERNEL32_API HANDLE WINAPI CreateNamedPipeW(const wchar_t* name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
+                                            DWORD outSize, DWORD inSize, DWORD defaultTimeoutMs, void* security);
+KERNEL32_API BOOL WINAPI ConnectNamedPipe(HANDLE pipe, OVERLAPPED* overlapped);
+KERNEL32_API BOOL WINAPI DisconnectNamedPipe(HANDLE pipe);
 KERNEL32_API BOOL WINAPI GetOverlappedResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
 KERNEL32_API BOOL WINAPI CancelIo(HANDLE file);
 KERNEL32_API uint64_t WINAPI GetTickCount64();

@@ -2,6 +2,9 @@
 
 #include "common/CriticalSection.h"
 #include "common/PeHead.h"
+#include "relay/PipeSecurity.h"
+
+#include <ntsecapi.h>
 
 #include <cstring>
 #include <utility>
@@ -74,6 +77,21 @@ HANDLE Inheritable(HANDLE h)
     return copy;
 }
 
+// A channel's name nobody can guess, so that no other process can take it
+// first and make the host's start fail: 128 bits from the system's generator.
+// Empty when there are none to be had.
+std::wstring UnguessablePipeName()
+{
+    uint8_t bytes[16];
+    if (!RtlGenRandom(bytes, sizeof bytes)) return {};
+    std::wstring name = L"\\\\.\\pipe\\TunerHost-plughost-";
+    for (uint8_t b : bytes) {
+        name += L"0123456789abcdef"[b >> 4];
+        name += L"0123456789abcdef"[b & 15];
+    }
+    return name;
+}
+
 std::wstring Decimal(HANDLE h)
 {
     return std::to_wstring(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h)));
@@ -107,14 +125,13 @@ bool CPlugChild::Spawn(WORD machine, const CRingHandles& ring)
     const wchar_t* name = PlugHostName(machine);
     if (!name) return false;
     const std::wstring exe = OwnFolder() + L"\\" + name;
-    static volatile LONG serial = 0;
-    const std::wstring pipeName = L"\\\\.\\pipe\\TunerHost-plughost-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(InterlockedIncrement(&serial)) + L"-" +
-                                  std::to_wstring(GetTickCount64());
+    const std::wstring pipeName = UnguessablePipeName();
+    SECURITY_ATTRIBUTES* security = OwnPipeSecurity();
+    if (pipeName.empty() || !security) return false;
     channel_.Reset(CreateNamedPipeW(pipeName.c_str(),
                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                    64 * 1024, 64 * 1024, 0, nullptr));
+                                    64 * 1024, 64 * 1024, 0, security));
     ioEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!channel_ || !ioEvent_) return false;
     PROCESS_INFORMATION pi = {};

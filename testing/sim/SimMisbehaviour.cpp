@@ -2,6 +2,7 @@
 
 #include "Faults.h"
 #include "PluginFiles.h"
+#include "relay/PipeProtocol.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ const wchar_t* const kNames[] = {L"",
                                  L"WildWriteImage",
                                  L"WildWriteHeap",
                                  L"StartProcess",
-                                 L"LeakThreads"};
+                                 L"LeakThreads",
+                                 L"ForgeDataPipe"};
 
 [[noreturn]] void Fault()
 {
@@ -205,6 +207,40 @@ void StartProcess(const SimSettings& s)
     AppendLogLine(s.log, text);
 }
 
+// Another kind's stream, forged: whole messages of packets of a PID the
+// simulated stream never has, so one forged packet shows.
+DWORD WINAPI ForgingThread(void* p)
+{
+    const auto& s = *static_cast<SimSettings*>(p);
+    WaitUntilDue(s);
+    AppendLogLine(s.log, "misbehave");
+    auto* message = static_cast<uint8_t*>(VirtualAlloc(nullptr, kDataMessageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!message) return 0;
+    for (uint32_t at = 0, cc = 0; at < kDataMessageSize; at += 188, ++cc) {
+        Fill(message + at, 0xFA, 188);
+        message[at] = 0x47;
+        message[at + 1] = 0x1B;
+        message[at + 2] = 0xAD;
+        message[at + 3] = static_cast<uint8_t>(0x10 | (cc & 15));
+    }
+    for (;;) {
+        HANDLE pipe = CreateNamedPipeW(kPlainPipeNameDataS, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_MESSAGE, 1, 4 << 20, 4 << 20,
+                                       0, nullptr);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            Sleep(5);
+            continue;
+        }
+        AppendLogLine(s.log, "forged pipe");
+        if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            DWORD written = 0;
+            while (WriteFile(pipe, message, kDataMessageSize, &written, nullptr)) {
+            }
+        }
+        DisconnectNamedPipe(pipe);
+        CloseHandle(pipe);
+    }
+}
+
 // A crash reporter's filter: its report written, the process ends.
 long WINAPI EndTheProcess(EXCEPTION_POINTERS*)
 {
@@ -235,6 +271,11 @@ int MisbehaviourCallNamed(const wchar_t* name)
 void Misbehave(const SimSettings& s, SRWLOCK* ownLock)
 {
     if (s.misbehave == kBehaves) return;
+    if (s.misbehave == kForgeDataPipe) {
+        HANDLE thread = CreateThread(nullptr, 0, ForgingThread, new SimSettings(s), 0, nullptr);
+        if (thread) CloseHandle(thread);
+        return;
+    }
     if (s.misbehave == kThreadFault || s.misbehave == kTimerFault || s.misbehave == kPoolFault) {
         auto* copy = new SimSettings(s);  // the thread's for ever: it never ends
         HANDLE timer = nullptr;

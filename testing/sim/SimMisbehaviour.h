@@ -26,6 +26,9 @@ enum SimMisbehaviour : int {
     kWildWriteHeap,       // scribbles over the heap blocks around one of its own
     kStartProcess,        // starts a process of its own that lives on (logging "process ID"), and goes on
     kLeakThreads,         // starts 8 threads that wait for ever, never stopped, and goes on
+    kForgeDataPipe,       // a thread that (MisbehaveAfterMs after it started, or once the Trigger file
+                          // exists) tries every 5 ms to make the satellite kind's data pipe (logging
+                          // "forged pipe" when it did) and writes forged packets (PID 0x1BAD) to whoever opens it
 };
 
 enum SimCall : int { kInOpen, kInTune, kInFetch };
