@@ -44,6 +44,18 @@ HANDLE OwnJob(HANDLE process)
     if (!SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
         !AssignProcessToJobObject(job.Get(), process))
         return nullptr;
+    // Nothing of the user's session for a plug-in: no window or other USER
+    // handle of a process outside the job (TunerHost's tray window among
+    // them), no ExitWindows, no desktop switch, no system settings, no
+    // clipboard. Its own windows (COM's, a device notification's) stay its
+    // own. Global atoms are left alone: RegisterWindowMessage needs them.
+    // Windows enforces this; Wine keeps no UI limits.
+    JOBOBJECT_BASIC_UI_RESTRICTIONS ui = {};
+    ui.UIRestrictionsClass = JOB_OBJECT_UILIMIT_HANDLES | JOB_OBJECT_UILIMIT_EXITWINDOWS |
+                             JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_DISPLAYSETTINGS |
+                             JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS | JOB_OBJECT_UILIMIT_READCLIPBOARD |
+                             JOB_OBJECT_UILIMIT_WRITECLIPBOARD;
+    SetInformationJobObject(job.Get(), JobObjectBasicUIRestrictions, &ui, sizeof ui);
     return job.Release();
 }
 
