@@ -34,7 +34,8 @@ CTunerLink::~CTunerLink()
 
 bool CTunerLink::StreamGoesToAnother() const
 {
-    // Between two clients TunerHost has no data pipe; offered, it listens.
+    // Between two clients the data pipe listens too; only a client's stream
+    // leaves no instance listening.
     return !WaitNamedPipeW(dataName_, 1) && GetLastError() == ERROR_SEM_TIMEOUT;
 }
 

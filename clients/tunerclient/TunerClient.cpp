@@ -52,7 +52,8 @@ bool TunerHeldByAnother(TunerKind kind)
 
 bool TunerStreamGoesToAnother(TunerKind kind)
 {
-    // Between two clients TunerHost has no data pipe; offered, it listens.
+    // Between two clients the data pipe listens too; only a client's stream
+    // leaves no instance listening.
     return !WaitNamedPipeW(DataPipeName(kind), 1) && GetLastError() == ERROR_SEM_TIMEOUT;
 }
 
@@ -64,7 +65,8 @@ const char* Describe(ClientError error)
     case ClientError::NotServed: return "TunerHost runs, but serves no tuner of this kind (no plug-in chosen for it?)";
     case ClientError::Busy: return "the tuner is busy: another client holds its pipe";
     case ClientError::TunerFailed: return "the tuner failed to open (TunerHost closed the pipe before its first reply)";
-    case ClientError::ChallengeMismatch: return "the pipe did not answer the challenge as TunerHost does";
+    case ClientError::ChallengeMismatch:
+        return "the pipe did not answer the challenge as TunerHost does, or the data pipe is not TunerHost's";
     case ClientError::Closed: return "TunerHost closed the connection";
     case ClientError::Timeout: return "TunerHost did not answer in time";
     case ClientError::Io: return "pipe error";
@@ -93,7 +95,10 @@ ClientError CTunerClient::ConnectControl(TunerKind kind, DWORD timeoutMs)
 {
     kind_ = kind;
     gotReply_ = false;
-    return OpenPipe(ControlPipeName(kind), GENERIC_READ | GENERIC_WRITE, timeoutMs, control_);
+    serverPid_ = 0;
+    const ClientError e = OpenPipe(ControlPipeName(kind), GENERIC_READ | GENERIC_WRITE, timeoutMs, control_);
+    if (e == ClientError::None && !GetNamedPipeServerProcessId(control_.Get(), &serverPid_)) serverPid_ = 0;
+    return e;
 }
 
 ClientError CTunerClient::ConnectControlWhenFree(TunerKind kind, DWORD heldMs, DWORD missingMs,
@@ -227,7 +232,15 @@ ClientError CTunerClient::ConnectData(DWORD timeoutMs)
 ClientError CTunerClient::OpenData(DWORD timeoutMs)
 {
     const ClientError e = OpenPipe(DataPipeName(kind_), GENERIC_READ | FILE_WRITE_ATTRIBUTES, timeoutMs, data_);
-    return e == ClientError::NotServed ? ClientError::Io : e;
+    if (e != ClientError::None) return e == ClientError::NotServed ? ClientError::Io : e;
+    // The stream must come from the process that serves the control pipe:
+    // another could have made a pipe under the data pipe's name.
+    ULONG pid = 0;
+    if (!serverPid_ || !GetNamedPipeServerProcessId(data_.Get(), &pid) || pid != serverPid_) {
+        data_.Reset();
+        return ClientError::ChallengeMismatch;
+    }
+    return ClientError::None;
 }
 
 ClientError CTunerClient::ReadData(uint8_t* buffer, DWORD size, DWORD& got, DWORD timeoutMs)

@@ -18,7 +18,7 @@ enum class ClientError {
     NotServed,          // TunerHost runs, but has no tuner of this kind listening
     Busy,               // another client holds the pipe
     TunerFailed,        // the connection closed before the first reply
-    ChallengeMismatch,  // whatever answered is not TunerHost
+    ChallengeMismatch,  // whatever answered is not TunerHost, or the data pipe is another process's
     Closed,             // the connection ended
     Timeout,
     Io,                 // any other pipe failure
@@ -83,6 +83,7 @@ private:
     TunerKind kind_ = TunerKind::Terrestrial;
     CFileHandle control_;
     CFileHandle data_;
+    ULONG serverPid_ = 0;  // the control pipe's server: the data pipe's must be the same
     CHandle event_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     bool gotReply_ = false;
 };

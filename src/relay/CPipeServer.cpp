@@ -63,6 +63,7 @@ void CPipeServer::StopWorkers()
     // The instances outlive each connection; the name goes with them.
     controlSpare.Close();
     controlPipe.Reset();
+    dataPipe.Reset();
     // Only now: the control worker may wait on the data worker's handle.
     dataThread.Forget();
 }

@@ -76,7 +76,7 @@ public:
     CWorkerGate dataGate;
     CHandle chunkQueued;
     CHandle dataListening;
-    CFileHandle dataPipe;
+    CFileHandle dataPipe;         // the one instance, kept from one client to the next
 
     CWorkerThread controlThread;
     CWorkerGate controlGate;

@@ -74,13 +74,20 @@ unsigned __stdcall RelayWorker(void* param)
 {
     CStreamRelay& r = *static_cast<CStreamRelay*>(param);
     SetThreadRole(ThreadRole::Relay);
+    // Turns in a row in which the ring said bytes were there and none were
+    // taken: a host that keeps writing nonsense (a flush asked for again and
+    // again, positions that move back and forth) ends its own connection
+    // rather than keep this thread turning. A working host makes two or three.
+    constexpr int kIdleTurnsAllowed = 64;
+    constexpr DWORD kRingLookMs = 1000;
     for (;;) {
+        int idleTurns = 0;
         while (!r.workerGate.PollRequest()) {
             // The host found no room: its backlog here goes.
             r.ring.TakeFlush();
             const uint8_t* bytes = nullptr;
             uint32_t size = 0;
-            if (!r.ring.Peek(bytes, size, kChunkSize)) {
+            if (!r.ring.Peek(bytes, size, kChunkSize) || idleTurns > kIdleTurnsAllowed) {
                 // Positions no host writes: its memory was written over. The
                 // connection ends, and the host with it.
                 if (r.tuner) r.tuner->AbandonPlugin();
@@ -90,14 +97,22 @@ unsigned __stdcall RelayWorker(void* param)
             if (size) {
                 if (r.pipeServer) r.pipeServer->Append(bytes, size);
                 r.ring.Consume(size);
+                idleTurns = 0;
                 continue;
             }
             // Woken once the bytes that complete the chunk are there: once a
             // chunk, not once a block.
-            if (!r.ring.ArmWake(r.pipeServer ? r.pipeServer->ChunkRoom() : kChunkSize)) continue;
-            const DWORD woke = r.workerGate.WaitEither(r.RingReady(), INFINITE);
+            if (!r.ring.ArmWake(r.pipeServer ? r.pipeServer->ChunkRoom() : kChunkSize)) {
+                ++idleTurns;
+                continue;
+            }
+            idleTurns = 0;
+            // Not for ever: a host that set positions it will never reach
+            // would never wake us, and its connection would go on without a
+            // stream. Once a second the positions are looked at again.
+            const DWORD woke = r.workerGate.WaitEither(r.RingReady(), kRingLookMs);
             r.ring.Disarm();
-            if (woke != 0) break;
+            if (woke != 0 && woke != WAIT_TIMEOUT) break;
         }
         if (!r.workerGate.Checkpoint(INFINITE)) return 1;
     }

@@ -1,13 +1,16 @@
 #include "relay/ControlSpare.h"
 
 #include "relay/CPipeServer.h"
+#include "relay/PipeSecurity.h"
 
 HANDLE CreateControlInstance(const std::wstring& name, bool first)
 {
+    SECURITY_ATTRIBUTES* security = OwnPipeSecurity();
+    if (!security) return INVALID_HANDLE_VALUE;
     return CreateNamedPipeW(name.c_str(),
                             PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
                             kPipeMode, kControlPipeInstances, kControlPipeBufferSize, kControlPipeBufferSize,
-                            kControlPipeTimeoutMs, nullptr);
+                            kControlPipeTimeoutMs, security);
 }
 
 bool MakeControlInstanceBusy(HANDLE instance, const std::wstring& name)

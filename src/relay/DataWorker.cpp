@@ -1,6 +1,7 @@
 // The data worker: one data-pipe client at a time, each chunk one message.
 #include "relay/CPipeServer.h"
 #include "relay/PipeIo.h"
+#include "relay/PipeSecurity.h"
 
 namespace {
 
@@ -51,6 +52,37 @@ void Serve(CPipeServer& s, OVERLAPPED& ov)
     }
 }
 
+// The kind's one instance of the data pipe, made once and kept until the kind
+// is no longer served: with it held, no other process can make an instance
+// under the name, between two clients or ever. Null when the name is taken
+// (another process made it first): the next command 1 tries again.
+HANDLE CreateDataInstance(const std::wstring& name)
+{
+    SECURITY_ATTRIBUTES* security = OwnPipeSecurity();
+    if (!security) return INVALID_HANDLE_VALUE;
+    return CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                            kPipeMode, 1, kDataPipeBufferSize, kDataPipeBufferSize, NMPWAIT_WAIT_FOREVER, security);
+}
+
+// Parks the worker with the instance listening, so that a client can tell a
+// kind between two clients (WaitNamedPipe succeeds) from one whose stream
+// goes to another (it times out). Whoever connects meanwhile is not served:
+// the instance is disconnected when the worker goes on. False when the
+// worker must end.
+bool ParkListening(CPipeServer& s, OVERLAPPED& ov)
+{
+    const bool pending = s.dataPipe && !ConnectNamedPipe(s.dataPipe.Get(), &ov) && GetLastError() == ERROR_IO_PENDING;
+    const bool resumed = s.dataGate.Checkpoint(INFINITE);
+    if (pending) {
+        // Nothing may complete into this frame's OVERLAPPED once we go on.
+        CancelIo(s.dataPipe.Get());
+        DWORD ignored = 0;
+        GetOverlappedResult(s.dataPipe.Get(), &ov, &ignored, TRUE);
+    }
+    if (s.dataPipe) DisconnectNamedPipe(s.dataPipe.Get());
+    return resumed;
+}
+
 }  // namespace
 
 unsigned __stdcall DataWorker(void* param)
@@ -63,9 +95,7 @@ unsigned __stdcall DataWorker(void* param)
     // dataClientConnected starts at 0 with the pipe server and is set only by
     // this worker, while it serves a client.
     for (;;) {
-        s.dataPipe.Reset(CreateNamedPipeW(s.dataPipeName.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
-                                          kPipeMode, 1, kDataPipeBufferSize, kDataPipeBufferSize,
-                                          NMPWAIT_WAIT_FOREVER, nullptr));
+        if (!s.dataPipe) s.dataPipe.Reset(CreateDataInstance(s.dataPipeName));
         // Without its pipe (another process holds the name) the worker parks
         // rather than ending: the next command 1 tries again.
         if (s.dataPipe) {
@@ -73,8 +103,8 @@ unsigned __stdcall DataWorker(void* param)
             const bool cameAndWent = connected == PipeIoResult::FetchFailed ||
                                      (connected == PipeIoResult::FailedAtOnce && GetLastError() == ERROR_NO_DATA);
             if (connected == PipeIoResult::Done) Serve(s, ov);
+            // The instance stays, disconnected, for the next client.
             DisconnectNamedPipe(s.dataPipe.Get());
-            s.dataPipe.Reset();
             // A client that opened and closed the pipe before it was listened
             // on: listen again at once, unless a request came meanwhile.
             if (cameAndWent && WaitForSingleObject(s.dataGate.RequestEvent(), 0) == WAIT_TIMEOUT) continue;
@@ -85,6 +115,6 @@ unsigned __stdcall DataWorker(void* param)
             s.chunks.clear();
         }
         s.pool.Trim();  // an idle kind holds no spare chunks
-        if (!s.dataGate.Checkpoint(INFINITE)) return 1;
+        if (!ParkListening(s, ov)) return 1;
     }
 }

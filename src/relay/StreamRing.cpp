@@ -84,6 +84,7 @@ void CRingReader::Reset()
 {
     header_->magic = kRingMagic;
     header_->size = kRingBytes;
+    tail_ = 0;
     InterlockedExchange64(&header_->head, 0);
     InterlockedExchange64(&header_->tail, 0);
     InterlockedExchange64(&header_->wakeAt, 0);
@@ -94,12 +95,25 @@ void CRingReader::Reset()
     ResetEvent(room_);
 }
 
+bool CRingReader::Waiting(uint64_t& waiting)
+{
+    // Read once: every use below is of this one value.
+    waiting = static_cast<uint64_t>(Load(header_->head)) - tail_;
+    return waiting <= kRingBytes;
+}
+
+void CRingReader::SetTail(uint64_t tail)
+{
+    tail_ = tail;
+    InterlockedExchange64(&header_->tail, static_cast<LONG64>(tail));
+    WakeWriter();
+}
+
 bool CRingReader::Peek(const uint8_t*& bytes, uint32_t& size, uint32_t limit)
 {
-    const LONG64 tail = Load(header_->tail);
-    const uint64_t waiting = static_cast<uint64_t>(Load(header_->head) - tail);
-    if (waiting > kRingBytes) return false;
-    const uint32_t at = static_cast<uint32_t>(static_cast<uint64_t>(tail) % kRingBytes);
+    uint64_t waiting = 0;
+    if (!Waiting(waiting)) return false;
+    const uint32_t at = static_cast<uint32_t>(tail_ % kRingBytes);
     uint32_t n = static_cast<uint32_t>(waiting);
     if (n > kRingBytes - at) n = kRingBytes - at;
     if (n > limit) n = limit;
@@ -110,14 +124,13 @@ bool CRingReader::Peek(const uint8_t*& bytes, uint32_t& size, uint32_t limit)
 
 void CRingReader::Consume(uint32_t size)
 {
-    InterlockedExchangeAdd64(&header_->tail, size);
-    WakeWriter();
+    SetTail(tail_ + size);
 }
 
 void CRingReader::DropAll()
 {
-    InterlockedExchange64(&header_->tail, Load(header_->head));
-    WakeWriter();
+    uint64_t waiting = 0;
+    if (Waiting(waiting)) SetTail(tail_ + waiting);
 }
 
 void CRingReader::WakeWriter()
@@ -136,9 +149,10 @@ bool CRingReader::TakeFlush()
 
 bool CRingReader::ArmWake(uint32_t more)
 {
-    const LONG64 target = Load(header_->tail) + (more ? more : 1);
-    InterlockedExchange64(&header_->wakeAt, target);
-    if (Load(header_->head) < target && !header_->flush) return true;
+    if (more == 0) more = 1;
+    InterlockedExchange64(&header_->wakeAt, static_cast<LONG64>(tail_ + more));
+    uint64_t waiting = 0;
+    if (Waiting(waiting) && waiting < more && !header_->flush) return true;
     Disarm();
     return false;
 }

@@ -8,7 +8,8 @@
 //
 // The same layout in 32-bit and 64-bit processes. TunerHost takes nothing in
 // it on trust: a plug-in can write anywhere in its host's memory, the ring
-// included, so every position is checked before it is used.
+// included, so every position it writes is checked before it is used, in
+// unsigned arithmetic that cannot overflow, and TunerHost keeps its own.
 #pragma once
 #include <windows.h>
 
@@ -92,14 +93,22 @@ public:
     // True when the host asked for the backlog to go; clears the request.
     bool TakeFlush();
     // Asks to be woken once `more` bytes beyond the tail are there. False
-    // when they are there already (nothing to wait for).
+    // when they are there already (nothing to wait for), or when the
+    // positions are impossible (the next Peek says so).
     bool ArmWake(uint32_t more);
     void Disarm();
     float SignalLevel() const;
 
 private:
     void WakeWriter();
+    // The host's head, read once and checked against our own tail: the bytes
+    // waiting, or false when they cannot be.
+    bool Waiting(uint64_t& waiting);
+    void SetTail(uint64_t tail);
     CRingHeader* header_ = nullptr;
+    // TunerHost's own count of the bytes taken: the header's copy is for the
+    // host to read, and whatever the host writes there is never read back.
+    uint64_t tail_ = 0;
     HANDLE ready_ = nullptr;
     HANDLE room_ = nullptr;
 };

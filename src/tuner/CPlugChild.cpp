@@ -2,8 +2,13 @@
 
 #include "common/CriticalSection.h"
 #include "common/PeHead.h"
+#include "relay/PipeSecurity.h"
 
+#include <ntsecapi.h>
+
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace {
@@ -39,6 +44,18 @@ HANDLE OwnJob(HANDLE process)
     if (!SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
         !AssignProcessToJobObject(job.Get(), process))
         return nullptr;
+    // Nothing of the user's session for a plug-in: no window or other USER
+    // handle of a process outside the job (TunerHost's tray window among
+    // them), no ExitWindows, no desktop switch, no system settings, no
+    // clipboard. Its own windows (COM's, a device notification's) stay its
+    // own. Global atoms are left alone: RegisterWindowMessage needs them.
+    // Windows enforces this; Wine keeps no UI limits.
+    JOBOBJECT_BASIC_UI_RESTRICTIONS ui = {};
+    ui.UIRestrictionsClass = JOB_OBJECT_UILIMIT_HANDLES | JOB_OBJECT_UILIMIT_EXITWINDOWS |
+                             JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_DISPLAYSETTINGS |
+                             JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS | JOB_OBJECT_UILIMIT_READCLIPBOARD |
+                             JOB_OBJECT_UILIMIT_WRITECLIPBOARD;
+    SetInformationJobObject(job.Get(), JobObjectBasicUIRestrictions, &ui, sizeof ui);
     return job.Release();
 }
 
@@ -66,12 +83,61 @@ std::wstring OwnFolder()
     return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }
 
-HANDLE Inheritable(HANDLE h)
+// A copy for the host with only the rights it needs: never WRITE_DAC, never
+// the right to hand them on with more.
+HANDLE Inheritable(HANDLE h, DWORD rights)
 {
     HANDLE copy = nullptr;
-    if (h && !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
-        return nullptr;
+    if (h && !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, rights, TRUE, 0)) return nullptr;
     return copy;
+}
+
+// The one attribute a host starts with: the list of the handles it inherits,
+// so that no other inheritable handle of TunerHost's (one it inherited itself,
+// another kind's made at that moment) reaches it.
+class CHandleList {
+public:
+    explicit CHandleList(const HANDLE* handles, DWORD count)
+    {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+        list_ = list;
+        std::copy(handles, handles + count, handles_);
+        if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_, count * sizeof(HANDLE),
+                                       nullptr, nullptr))
+            ok_ = false;
+    }
+    ~CHandleList()
+    {
+        if (list_) DeleteProcThreadAttributeList(list_);
+    }
+    CHandleList(const CHandleList&) = delete;
+    CHandleList& operator=(const CHandleList&) = delete;
+    LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_ && ok_ ? list_ : nullptr; }
+
+private:
+    std::string buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    HANDLE handles_[4] = {};  // the list points at them until it is deleted
+    bool ok_ = true;
+};
+
+// A channel's name nobody can guess, so that no other process can take it
+// first and make the host's start fail: 128 bits from the system's generator.
+// Empty when there are none to be had.
+std::wstring UnguessablePipeName()
+{
+    uint8_t bytes[16];
+    if (!RtlGenRandom(bytes, sizeof bytes)) return {};
+    std::wstring name = L"\\\\.\\pipe\\TunerHost-plughost-";
+    for (uint8_t b : bytes) {
+        name += L"0123456789abcdef"[b >> 4];
+        name += L"0123456789abcdef"[b & 15];
+    }
+    return name;
 }
 
 std::wstring Decimal(HANDLE h)
@@ -107,14 +173,13 @@ bool CPlugChild::Spawn(WORD machine, const CRingHandles& ring)
     const wchar_t* name = PlugHostName(machine);
     if (!name) return false;
     const std::wstring exe = OwnFolder() + L"\\" + name;
-    static volatile LONG serial = 0;
-    const std::wstring pipeName = L"\\\\.\\pipe\\TunerHost-plughost-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(InterlockedIncrement(&serial)) + L"-" +
-                                  std::to_wstring(GetTickCount64());
+    const std::wstring pipeName = UnguessablePipeName();
+    SECURITY_ATTRIBUTES* security = OwnPipeSecurity();
+    if (pipeName.empty() || !security) return false;
     channel_.Reset(CreateNamedPipeW(pipeName.c_str(),
                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                    64 * 1024, 64 * 1024, 0, nullptr));
+                                    64 * 1024, 64 * 1024, 0, security));
     ioEvent_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!channel_ || !ioEvent_) return false;
     PROCESS_INFORMATION pi = {};
@@ -139,15 +204,24 @@ bool CPlugChild::Spawn(WORD machine, const CRingHandles& ring)
                 return false;
             }
         }
-        CHandle hostSection(Inheritable(ring.section)), hostReady(Inheritable(ring.ready)),
-            hostRoom(Inheritable(ring.room));
+        // The host maps the ring, signals `ready` and waits on `room`.
+        CHandle hostSection(Inheritable(ring.section, FILE_MAP_READ | FILE_MAP_WRITE)),
+            hostReady(Inheritable(ring.ready, EVENT_MODIFY_STATE)), hostRoom(Inheritable(ring.room, SYNCHRONIZE));
         if ((ring.section && !hostSection) || (ring.ready && !hostReady) || (ring.room && !hostRoom)) return false;
+        HANDLE inherited[4] = {hostEnd.Get()};
+        DWORD count = 1;
+        for (HANDLE h : {hostSection.Get(), hostReady.Get(), hostRoom.Get()})
+            if (h) inherited[count++] = h;
+        CHandleList list(inherited, count);
+        if (!list.Get()) return false;
         std::wstring line = L"\"" + exe + L"\" " + Decimal(hostEnd.Get()) + L" " + Decimal(hostSection.Get()) + L" " +
                             Decimal(hostReady.Get()) + L" " + Decimal(hostRoom.Get());
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
-                            nullptr, nullptr, &si, &pi))
+        STARTUPINFOEXW si = {};
+        si.StartupInfo.cb = sizeof si;
+        si.lpAttributeList = list.Get();
+        if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
+                            CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                            &si.StartupInfo, &pi))
             return false;
     }
     process_.Reset(pi.hProcess);

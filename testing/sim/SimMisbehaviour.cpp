@@ -2,6 +2,7 @@
 
 #include "Faults.h"
 #include "PluginFiles.h"
+#include "relay/PipeProtocol.h"
 
 namespace {
 
@@ -28,7 +29,10 @@ const wchar_t* const kNames[] = {L"",
                                  L"WildWriteImage",
                                  L"WildWriteHeap",
                                  L"StartProcess",
-                                 L"LeakThreads"};
+                                 L"LeakThreads",
+                                 L"OverflowPositions",
+                                 L"ReportHandles",
+                                 L"ForgeDataPipe"};
 
 [[noreturn]] void Fault()
 {
@@ -205,6 +209,130 @@ void StartProcess(const SimSettings& s)
     AppendLogLine(s.log, text);
 }
 
+// Another kind's stream, forged: whole messages of packets of a PID the
+// simulated stream never has, so one forged packet shows.
+DWORD WINAPI ForgingThread(void* p)
+{
+    const auto& s = *static_cast<SimSettings*>(p);
+    WaitUntilDue(s);
+    AppendLogLine(s.log, "misbehave");
+    auto* message = static_cast<uint8_t*>(VirtualAlloc(nullptr, kDataMessageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!message) return 0;
+    for (uint32_t at = 0, cc = 0; at < kDataMessageSize; at += 188, ++cc) {
+        Fill(message + at, 0xFA, 188);
+        message[at] = 0x47;
+        message[at + 1] = 0x1B;
+        message[at + 2] = 0xAD;
+        message[at + 3] = static_cast<uint8_t>(0x10 | (cc & 15));
+    }
+    for (;;) {
+        HANDLE pipe = CreateNamedPipeW(kPlainPipeNameDataS, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_MESSAGE, 1, 4 << 20, 4 << 20,
+                                       0, nullptr);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            Sleep(5);
+            continue;
+        }
+        AppendLogLine(s.log, "forged pipe");
+        if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            DWORD written = 0;
+            while (WriteFile(pipe, message, kDataMessageSize, &written, nullptr)) {
+            }
+        }
+        DisconnectNamedPipe(pipe);
+        CloseHandle(pipe);
+    }
+}
+
+// The stream ring's header, as its host maps it: a mapped view that starts
+// with the ring's mark and size. Null when there is none.
+volatile int64_t* RingPositions()
+{
+    for (uint8_t* at = nullptr;;) {
+        MEMORY_BASIC_INFORMATION m = {};
+        if (!VirtualQuery(at, &m, sizeof m)) return nullptr;
+        const auto* base = static_cast<const uint32_t*>(m.BaseAddress);
+        if (m.State == MEM_COMMIT && m.Type == MEM_MAPPED && m.Protect == PAGE_READWRITE && base[0] == 0x54485231u &&
+            base[1] == (8u << 20))
+            return reinterpret_cast<volatile int64_t*>(const_cast<uint32_t*>(base) + 2);
+        uint8_t* next = static_cast<uint8_t*>(m.BaseAddress) + m.RegionSize;
+        if (next <= at) return nullptr;
+        at = next;
+    }
+}
+
+DWORD WINAPI OverflowingThread(void* p)
+{
+    const auto& s = *static_cast<SimSettings*>(p);
+    WaitUntilDue(s);
+    volatile int64_t* positions = RingPositions();
+    AppendLogLine(s.log, positions ? "misbehave" : "no ring");
+    if (!positions) return 0;
+    for (;;) {
+        positions[0] = 0x7FFFFFFFFFFFFFFFll;  // head
+        positions[1] = 0x7FFFFFFFFFFFFFFFll;  // tail
+        Sleep(1);
+    }
+}
+
+// What the host's command line names after the program: its channel, then
+// the ring's section, ready and room events, as decimal handle values.
+void HostHandles(uintptr_t (&out)[4])
+{
+    const wchar_t* at = GetCommandLineW();
+    if (*at == L'"') {
+        ++at;
+        while (*at && *at != L'"') ++at;
+        if (*at) ++at;
+    }
+    for (uintptr_t& value : out) {
+        while (*at == L' ') ++at;
+        value = 0;
+        for (; *at >= L'0' && *at <= L'9'; ++at) value = value * 10 + static_cast<uintptr_t>(*at - L'0');
+    }
+}
+
+void AppendHex(char*& to, uint32_t value)
+{
+    *to++ = '0';
+    *to++ = 'x';
+    for (int shift = 28; shift >= 0; shift -= 4) *to++ = "0123456789abcdef"[(value >> shift) & 15];
+}
+
+// The access a handle was opened or duplicated with, as the system keeps it.
+uint32_t GrantedAccess(HANDLE h)
+{
+    struct BasicInformation {
+        uint32_t attributes, grantedAccess, handleCount, pointerCount, reserved[10];
+    } info = {};
+    using Query = long(WINAPI*)(HANDLE, int, void*, uint32_t, uint32_t*);
+    static const auto query = reinterpret_cast<Query>(GetProcAddress(LoadLibraryW(L"ntdll.dll"), "NtQueryObject"));
+    return query && h && query(h, 0, &info, sizeof info, nullptr) == 0 ? info.grantedAccess : 0xFFFFFFFFu;
+}
+
+void ReportHandles(const SimSettings& s)
+{
+    if (s.probeHandle) {
+        HANDLE probe = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(s.probeHandle));
+        if (const auto* view = static_cast<const char*>(MapViewOfFile(probe, 4, 0, 0, 8))) {  // FILE_MAP_READ
+            const char mark[] = "INHERITD";
+            bool same = true;
+            for (int i = 0; i < 8; ++i) same = same && view[i] == mark[i];
+            UnmapViewOfFile(view);
+            if (same) AppendLogLine(s.log, "inherited");
+        }
+    }
+    uintptr_t handles[4];
+    HostHandles(handles);
+    char line[64] = "rights";
+    char* to = line + 6;
+    for (int i = 1; i < 4; ++i) {
+        *to++ = ' ';
+        AppendHex(to, GrantedAccess(reinterpret_cast<HANDLE>(handles[i])));
+    }
+    *to = 0;
+    AppendLogLine(s.log, line);
+}
+
 // A crash reporter's filter: its report written, the process ends.
 long WINAPI EndTheProcess(EXCEPTION_POINTERS*)
 {
@@ -235,6 +363,12 @@ int MisbehaviourCallNamed(const wchar_t* name)
 void Misbehave(const SimSettings& s, SRWLOCK* ownLock)
 {
     if (s.misbehave == kBehaves) return;
+    if (s.misbehave == kForgeDataPipe || s.misbehave == kOverflowPositions) {
+        HANDLE thread = CreateThread(nullptr, 0, s.misbehave == kForgeDataPipe ? ForgingThread : OverflowingThread,
+                                     new SimSettings(s), 0, nullptr);
+        if (thread) CloseHandle(thread);
+        return;
+    }
     if (s.misbehave == kThreadFault || s.misbehave == kTimerFault || s.misbehave == kPoolFault) {
         auto* copy = new SimSettings(s);  // the thread's for ever: it never ends
         HANDLE timer = nullptr;
@@ -291,6 +425,9 @@ void Misbehave(const SimSettings& s, SRWLOCK* ownLock)
         break;
     case kStartProcess:
         StartProcess(s);
+        break;
+    case kReportHandles:
+        ReportHandles(s);
         break;
     case kLeakThreads:
         // As a plug-in that starts helpers at every open and forgets them:

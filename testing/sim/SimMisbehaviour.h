@@ -26,6 +26,13 @@ enum SimMisbehaviour : int {
     kWildWriteHeap,       // scribbles over the heap blocks around one of its own
     kStartProcess,        // starts a process of its own that lives on (logging "process ID"), and goes on
     kLeakThreads,         // starts 8 threads that wait for ever, never stopped, and goes on
+    kOverflowPositions,   // a thread that (as kForgeDataPipe is) finds the stream ring its host maps and
+                          // sets both its positions to INT64_MAX every millisecond
+    kReportHandles,       // logs "inherited" when ProbeHandle maps its marked section, and "rights S R W":
+                          // the access (hex) its host's ring section, ready and room handles were given with
+    kForgeDataPipe,       // a thread that (MisbehaveAfterMs after it started, or once the Trigger file
+                          // exists) tries every 5 ms to make the satellite kind's data pipe (logging
+                          // "forged pipe" when it did) and writes forged packets (PID 0x1BAD) to whoever opens it
 };
 
 enum SimCall : int { kInOpen, kInTune, kInFetch };

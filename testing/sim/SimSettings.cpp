@@ -64,6 +64,7 @@ void LoadSimSettings(HMODULE module, SimSettings& s)
     GetPrivateProfileStringW(L"Sim", L"MisbehaveIn", L"Open", name, sizeof name / sizeof name[0], ini);
     s.misbehaveIn = MisbehaviourCallNamed(name);
     s.misbehaveAfterMs = num(L"MisbehaveAfterMs", 0);
+    s.probeHandle = num(L"ProbeHandle", 0);
     GetPrivateProfileStringW(L"Sim", L"Trigger", L"", s.trigger, sizeof s.trigger / sizeof s.trigger[0], ini);
     s.dllMainHang = num(L"DllMainHang", 0);
     s.dllMainSlowMs = num(L"DllMainSlowMs", 0);

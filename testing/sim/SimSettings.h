@@ -25,6 +25,7 @@ struct SimSettings {
     // after Open for FetchBlock or for a thread of the plug-in's own; or,
     // with `trigger`, once that file exists.
     int misbehave, misbehaveIn, misbehaveAfterMs;
+    int probeHandle;  // ReportHandles: a handle value that, inherited, maps a section marked "INHERITD"
     // DllMain at process attach, after logging "load": waits for a thread it
     // started (which the loader never lets run); sleeps this long; faults (as
     // the faults above).

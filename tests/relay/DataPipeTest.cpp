@@ -158,28 +158,63 @@ TEST(DataPipe, Command1SurvivesVisitorsThatComeAndGo)
     EXPECT_TRUE(run.Exit(15000));
 }
 
-// Between a client's commands 0 and 1 the data pipe has no instance, and
-// another process can take its name. The data worker then cannot listen; it
-// must still be there for the next command 1 once the name is free again.
-TEST(DataPipe, ANameTakenForAWhileDoesNotEndTheDataPipe)
+// The data pipe's one instance is TunerHost's for as long as it serves the
+// kind: between a client's commands 0 and 1, and between two clients, no other
+// process can make one under its name. Between two clients it listens, so
+// that a client can tell that the stream goes to no one.
+TEST(DataPipe, NoOtherProcessCanMakeTheDataPipe)
 {
     CHostRun run(L"squatter");
     run.SetSim(T, "RateKBps=8000\r\n");
     ASSERT_TRUE(run.Start());
-    CTunerClient c;
-    ASSERT_EQ(c.ConnectControl(T), ClientError::None);
-    uint32_t reply = 0;
-    ASSERT_EQ(c.Command(kCmdPauseData, &reply), ClientError::None);
-    {
-        CFileHandle squatter(CreateNamedPipeW(DataPipeName(T), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_MESSAGE, 1, 4096, 4096,
-                                              0, nullptr));
-        ASSERT_TRUE(squatter);
-        ASSERT_EQ(c.Command(kCmdRearmData, &reply, 5000), ClientError::None);
-        EXPECT_EQ(reply, 1u);
+    auto squat = [] {
+        for (DWORD instances : {DWORD(1), DWORD(PIPE_UNLIMITED_INSTANCES)}) {
+            CFileHandle squatter(CreateNamedPipeW(DataPipeName(T), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_MESSAGE, instances,
+                                                  4096, 4096, 0, nullptr));
+            if (squatter) return true;
+        }
+        return false;
+    };
+    for (int round = 0; round < 2; ++round) {
+        CStreamClient c;
+        ASSERT_EQ(c.Connect(T), ClientError::None);
+        uint32_t reply = 0;
+        ASSERT_EQ(c.client.Command(kCmdPauseData, &reply), ClientError::None);
+        EXPECT_FALSE(squat()) << "between commands 0 and 1, round " << round;
+        ASSERT_EQ(c.client.ConnectData(), ClientError::None);
+        c.Verify(2);
+        EXPECT_TRUE(TunerStreamGoesToAnother(T));
     }
-    ASSERT_EQ(c.ConnectData(), ClientError::None);
-    std::vector<uint8_t> buffer(kDataMessageSize);
-    DWORD got = 0;
-    EXPECT_EQ(c.ReadData(buffer.data(), kDataMessageSize, got, 5000), ClientError::None);
+    EXPECT_TRUE(WaitUntil([] { return !TunerStreamGoesToAnother(T); }, 5000)) << "between two clients";
+    EXPECT_FALSE(squat()) << "between two clients";
+    EXPECT_EQ(ServedWithin(T, 10000), ClientError::None);
+    EXPECT_TRUE(run.Exit(15000));
+}
+
+// A data pipe that another process made first (before TunerHost started) is
+// refused by the client: its server is not the control pipe's. TunerHost
+// still serves the kind once the name is free.
+TEST(DataPipe, AClientRefusesADataPipeOfAnotherProcess)
+{
+    CFileHandle squatter(CreateNamedPipeW(DataPipeName(T), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                          PIPE_TYPE_MESSAGE, 1, 4096, 4096, 0, nullptr));
+    ASSERT_TRUE(squatter);
+    CHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED ov = {};
+    ov.hEvent = connected.Get();
+    ASSERT_FALSE(ConnectNamedPipe(squatter.Get(), &ov));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    CHostRun run(L"impostor");
+    run.SetSim(T, "RateKBps=8000\r\n");
+    ASSERT_TRUE(run.Start());
+    {
+        CTunerClient c;
+        ASSERT_EQ(c.ConnectControl(T), ClientError::None);
+        EXPECT_EQ(c.ConnectData(2000), ClientError::ChallengeMismatch);
+        EXPECT_EQ(WaitForSingleObject(connected.Get(), 0), WAIT_OBJECT_0) << "the client never reached the impostor";
+    }
+    DisconnectNamedPipe(squatter.Get());
+    squatter.Reset();
+    EXPECT_EQ(ServedWithin(T, 20000), ClientError::None);
     EXPECT_TRUE(run.Exit(15000));
 }

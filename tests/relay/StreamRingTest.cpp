@@ -96,3 +96,24 @@ TEST(StreamRing, PositionsNoHostWritesAreRefused)
     EXPECT_EQ(size, 500u);
     EXPECT_GE(bytes, static_cast<const uint8_t*>(ring.view) + sizeof(CRingHeader));
 }
+
+// A host that sets both positions where adding to them overflows: the reader
+// takes neither, refuses them, and has nothing to wait for (its worker would
+// turn for ever on a wake that can never come).
+TEST(StreamRing, PositionsAtTheEndOfTheirRangeAreRefused)
+{
+    CLocalRing ring;
+    ASSERT_TRUE(ring.view);
+    auto* header = static_cast<CRingHeader*>(ring.view);
+    ring.writer.Write(std::vector<uint8_t>(1000).data(), 1000);
+    header->head = INT64_MAX;
+    header->tail = INT64_MAX;
+    const uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    EXPECT_FALSE(ring.reader.Peek(bytes, size, kRingBytes));
+    EXPECT_FALSE(ring.reader.ArmWake(kRingBytes));
+    // Its own tail is the reader's: the host's copy does not move it.
+    header->head = 1500;
+    ASSERT_TRUE(ring.reader.Peek(bytes, size, kRingBytes));
+    EXPECT_EQ(size, 1500u);
+}
