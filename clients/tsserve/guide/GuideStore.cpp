@@ -1,5 +1,6 @@
 #include "GuideStore.h"
 
+#include "base/HexText.h"
 #include "base/JsonRead.h"
 #include "LogoPng.h"
 #include "base/SavedFile.h"
@@ -20,29 +21,9 @@ constexpr int kVersion = 1;
 
 // The extended text is kept as the broadcast sent it, in parts that later
 // sections may complete: raw ARIB bytes, as hex.
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (const uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 std::vector<uint8_t> Bytes(const json& j)
 {
-    const std::string text = j.get<std::string>();
-    if (text.size() % 2) throw std::invalid_argument("hex of odd length");
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        throw std::invalid_argument("not hex");
-    };
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < text.size(); i += 2) out.push_back(static_cast<uint8_t>(nibble(text[i]) << 4 | nibble(text[i + 1])));
-    return out;
+    return BytesOfHex(j.get<std::string>());
 }
 
 json EventJson(const GuideEvent& e)
@@ -69,9 +50,9 @@ json EventJson(const GuideEvent& e)
                          {"language", a.language}, {"language2", a.language2}, {"text", a.text}});
     for (const ExtendedEventPart& p : e.extendedParts) {
         json items = json::array();
-        for (const ExtendedEventPart::Item& item : p.items) items.push_back({Hex(item.description), Hex(item.text)});
+        for (const ExtendedEventPart::Item& item : p.items) items.push_back({HexText(item.description), HexText(item.text)});
         extended.push_back({{"number", p.number}, {"last", p.last}, {"language", p.language}, {"items", items},
-                            {"text", Hex(p.text)}});
+                            {"text", HexText(p.text)}});
     }
     j["video"] = std::move(video);
     j["audio"] = std::move(audio);

@@ -1,6 +1,7 @@
 #include "LogoSet.h"
 
 #include "LogoPng.h"
+#include "base/HexText.h"
 #include "base/JsonRead.h"
 
 #include <stdexcept>
@@ -13,30 +14,6 @@ namespace {
 // Large before small, high definition before 16:9 before 4:3 (types 5, 2;
 // 4, 1; 3, 0).
 constexpr uint8_t kPreference[kLogoTypes] = {5, 2, 4, 1, 3, 0};
-
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (const uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-std::vector<uint8_t> FromHex(const std::string& text)
-{
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        throw std::invalid_argument("a logo is not hex");
-    };
-    if (text.size() % 2) throw std::invalid_argument("a logo's hex is of odd length");
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < text.size(); i += 2) out.push_back(static_cast<uint8_t>(nibble(text[i]) << 4 | nibble(text[i + 1])));
-    return out;
-}
 
 }  // namespace
 
@@ -76,7 +53,7 @@ json CLogoSet::ToJson() const
     json logos = json::array(), services = json::array();
     for (const auto& [key, held] : logos_)
         logos.push_back({{"onid", std::get<0>(key)}, {"id", std::get<1>(key)}, {"type", std::get<2>(key)},
-                         {"version", held.version}, {"png", Hex(held.png)}});
+                         {"version", held.version}, {"png", HexText(held.png)}});
     for (const auto& [service, id] : services_)
         services.push_back(
             {{"onid", service.originalNetworkId}, {"tsid", service.transportStreamId}, {"sid", service.serviceId}, {"logo", id}});
@@ -92,7 +69,7 @@ CLogoSet CLogoSet::FromJson(const json& j)
         logo.id = JsonInteger<uint16_t>(l, "id");
         logo.type = JsonInteger<uint8_t>(l, "type");
         logo.version = JsonInteger<uint16_t>(l, "version");
-        logo.png = FromHex(l.at("png").get<std::string>());
+        logo.png = BytesOfHex(l.at("png").get<std::string>());
         set.Add(logo);
     }
     for (const json& s : j.at("services"))

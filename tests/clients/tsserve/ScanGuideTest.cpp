@@ -503,7 +503,7 @@ TEST(TsserveGuide, NowNextAndTheGuideWhileAProgrammeRunsOver)
     EXPECT_EQ(nn.now->key.eventId, 10);
     EXPECT_EQ(nn.next->key.eventId, 11);
     EXPECT_EQ(nn.next->startUtc, t + 3600);
-    const std::string xml = guide.Xmltv({{{"3.1.t.tunerhost", {"x"}}, service}}, "tsserve");
+    const std::string xml = guide.Xmltv({{{"3.1.t.tunerhost", {"x"}, ""}, service}}, "tsserve");
     EXPECT_NE(xml.find("start=\"20240101210000 +0900\" stop=\"20240101220000 +0900\""), std::string::npos) << xml;
     EXPECT_NE(xml.find("start=\"20240101220000 +0900\" stop=\"20240101230000 +0900\""), std::string::npos) << xml;
     // The API says the undecided end as such, as recorders look for it; a
@@ -511,7 +511,9 @@ TEST(TsserveGuide, NowNextAndTheGuideWhileAProgrammeRunsOver)
     size_t listed = 0;
     for (const CListedProgram& p : guide.Listing(service)) {
         const nlohmann::json j = ProgramJson(p.event, p.start, p.stop);
-        if (p.event.key.eventId == 10) EXPECT_EQ(j["duration"], 1) << j;
+        if (p.event.key.eventId == 10) {
+            EXPECT_EQ(j["duration"], 1) << j;
+        }
         EXPECT_EQ(j.value("audios", nlohmann::json()), nlohmann::json::array()) << j;
         ++listed;
     }
@@ -543,7 +545,7 @@ TEST(TsserveGuide, NowNextAndTheGuideWhileAProgrammeRunsOver)
     view.nowNext[lineups.terrestrial.entries.at(0).id] = nn;
     const auto open = nlohmann::json::parse(StatusJson(t1, s1, view))["services"].at(0);
     EXPECT_EQ(open["now"]["stop"], IsoTime(t + CEventCollector::kAssumedSeconds, 9 * 3600)) << open;
-    EXPECT_NE(live.Xmltv({{{"3.1.t.tunerhost", {"x"}}, service}}, "tsserve").find("stop=\"20240101220000 +0900\""),
+    EXPECT_NE(live.Xmltv({{{"3.1.t.tunerhost", {"x"}, ""}, service}}, "tsserve").find("stop=\"20240101220000 +0900\""),
               std::string::npos);
 }
 
